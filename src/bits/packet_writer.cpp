@@ -1,0 +1,62 @@
+#include "bits/packet_writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+#include "common/console.h"
+
+namespace tarnic {
+
+namespace {
+
+// The output record stores the payload length plus 4 in a signed 32-bit field.
+constexpr std::size_t kMaxMessageBytes = std::numeric_limits<std::int32_t>::max() - 16;
+constexpr std::size_t kWindowBytes = 8;
+
+}  // namespace
+
+void pktReserve(PacketWriter& writer, std::size_t bytes) {
+    const std::size_t needed = std::size_t(writer.count) + bytes;
+    if (needed > kMaxMessageBytes) throw std::length_error("converted message too large");
+    if (writer.data.size() >= needed + kWindowBytes) return;
+    const std::size_t grown = std::max(writer.data.size() * 2, needed + kWindowBytes + 256);
+    writer.data.resize(std::min(grown, kMaxMessageBytes + kWindowBytes));
+}
+
+void pktWriteWideBits(PacketWriter& writer, std::int32_t value, unsigned bits) {
+    pktWriteBits(writer, value, 32);
+    for (unsigned rest = bits - 32; rest > 0;) {
+        const unsigned chunk = std::min(rest, 32u);
+        pktWriteBits(writer, 0, int(chunk));
+        rest -= chunk;
+    }
+}
+
+void pktWriteData(PacketWriter& writer, const void* bytes, std::size_t length) {
+    if (length == 0) return;
+    pktReserve(writer, length);
+    std::memcpy(writer.data.data() + writer.count, bytes, length);
+    writer.count += std::int32_t(length);
+}
+
+void pktWriteString(PacketWriter& writer, std::string_view text, Console& console) {
+    if (text.size() >= MAX_STRING_CHARS) {
+        console.print("pktWriteString: MAX_STRING_CHARS\n");
+        text = {};
+    }
+    if (writer.bitOffset == 0) {
+        pktReserve(writer, text.size() + 1);
+        std::memcpy(writer.data.data() + writer.count, text.data(), text.size());
+        writer.data[std::size_t(writer.count) + text.size()] = 0;
+        writer.count += std::int32_t(text.size() + 1);
+        return;
+    }
+    // Raw bytes would land behind the partly filled byte; strings are read bit-wise,
+    // so write each character, and the NUL, as an 8-bit field where the writer stands.
+    for (const char c : text) pktWriteBits(writer, std::uint8_t(c), 8);
+    pktWriteBits(writer, 0, 8);
+}
+
+}  // namespace tarnic

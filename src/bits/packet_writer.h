@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "bits/byte_order.h"
+
+namespace tarnic {
+
+class Console;
+
+/// Longest text `pktWriteString` accepts is one less than this.
+inline constexpr std::size_t MAX_STRING_CHARS = 1024;
+
+/// One output message, built as a stream of bits, least significant bit first.
+/// The buffer grows as needed, so no write ever lands outside it.
+struct PacketWriter {
+    /// The output bytes; only the first `count` belong to the message.
+    std::vector<std::uint8_t> data;
+    std::int32_t count = 0;      ///< bytes begun; the last may be partly filled
+    std::uint8_t bitOffset = 0;  ///< next free bit in byte `count` - 1; 0 starts a new byte
+    std::int32_t sequence = 0;   ///< the record's sequence number, copied by the driver
+};
+
+inline void pktResetWriter(PacketWriter& writer) {
+    writer.count = 0;
+    writer.bitOffset = 0;
+}
+
+/// Makes room for `bytes` bytes from index `count` on, plus an 8-byte window.
+void pktReserve(PacketWriter& writer, std::size_t bytes);
+
+/// Writes counts above 32: the value's 32 bits, then zeros.
+void pktWriteWideBits(PacketWriter& writer, std::int32_t value, unsigned bits);
+
+/// Writes the low bits of `value`. A negative count counts by its magnitude; 0 writes nothing.
+inline void pktWriteBits(PacketWriter& writer, std::int32_t value, int bits) {
+    const unsigned width = bits < 0 ? 0u - unsigned(bits) : unsigned(bits);
+    if (width == 0) return;
+    if (width > 32) {
+        pktWriteWideBits(writer, value, width);
+        return;
+    }
+    // The field lands in the partly filled last byte, or in a new byte at `count`.
+    const std::size_t base = std::size_t(writer.count) - (writer.bitOffset ? 1 : 0);
+    if (writer.data.size() < base + 8) pktReserve(writer, 1);
+    std::uint8_t* window = writer.data.data() + base;
+    // Keep the byte already begun; bytes begun now start at zero.
+    std::uint64_t word = writer.bitOffset ? loadLittle64(window) & 0xFF : 0;
+    word |= (std::uint64_t{std::uint32_t(value)} & lowBits(width)) << writer.bitOffset;
+    storeLittle64(window, word);
+    const unsigned position = writer.bitOffset + width;
+    writer.count = std::int32_t(base + (position >> 3) + ((position & 7) ? 1 : 0));
+    writer.bitOffset = std::uint8_t(position & 7);
+}
+
+/// Appends raw bytes at `count`, whatever `bitOffset` is, and leaves `bitOffset` as it is.
+void pktWriteData(PacketWriter& writer, const void* bytes, std::size_t length);
+
+/// Writes a string and its NUL. A text of MAX_STRING_CHARS characters or more is
+/// refused with a message and written as the empty string, so the message keeps
+/// its terminator. Off a byte boundary the characters are written bit-wise.
+void pktWriteString(PacketWriter& writer, std::string_view text, Console& console);
+
+/// Pads with zero bits up to the next byte boundary.
+inline void pktAlignWriter(PacketWriter& writer) { writer.bitOffset = 0; }
+
+}  // namespace tarnic

@@ -1,0 +1,20 @@
+#include "driver/byte_stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tarnic {
+
+std::size_t MemorySource::read(std::uint8_t* into, std::size_t count) {
+    const std::size_t available = std::min(count, bytes_.size() - position_);
+    if (available > 0) std::memcpy(into, bytes_.data() + position_, available);
+    position_ += available;
+    return available;
+}
+
+bool MemorySink::write(const std::uint8_t* bytes, std::size_t count) {
+    bytes_.insert(bytes_.end(), bytes, bytes + count);
+    return true;
+}
+
+}  // namespace tarnic

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace tarnic {
+
+/// Where demo bytes come from.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    /// Reads up to `count` bytes; fewer only at the end of the input.
+    virtual std::size_t read(std::uint8_t* into, std::size_t count) = 0;
+};
+
+/// Where demo bytes go.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    /// Writes all `count` bytes; false when they could not be written.
+    virtual bool write(const std::uint8_t* bytes, std::size_t count) = 0;
+};
+
+/// Reads from bytes held in memory.
+class MemorySource final : public ByteSource {
+public:
+    explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    std::size_t read(std::uint8_t* into, std::size_t count) override;
+
+private:
+    std::span<const std::uint8_t> bytes_;
+    std::size_t position_ = 0;
+};
+
+/// Appends to a byte vector.
+class MemorySink final : public ByteSink {
+public:
+    explicit MemorySink(std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
+    bool write(const std::uint8_t* bytes, std::size_t count) override;
+
+private:
+    std::vector<std::uint8_t>& bytes_;
+};
+
+}  // namespace tarnic

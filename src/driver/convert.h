@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tarnic {
+
+/// The outcome of converting a demo held in memory.
+struct ConvertedDemo {
+    std::vector<std::uint8_t> demo;  ///< the new-protocol demo file's bytes
+    std::string console;             ///< every message the conversion printed, in order
+};
+
+/// Converts the bytes of an old demo file into the bytes of the new one, without files.
+ConvertedDemo convertDemo(std::span<const std::uint8_t> oldDemo);
+
+}  // namespace tarnic

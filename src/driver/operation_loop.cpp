@@ -1,0 +1,44 @@
+#include "driver/operation_loop.h"
+
+#include "transcode/game_state.h"
+#include "transcode/server_command.h"
+#include "transcode/server_op.h"
+
+namespace tarnic {
+
+namespace {
+
+void dispatch(std::uint32_t code, PacketReader& reader, PacketWriter& writer, Conversion& conversion) {
+    Console& console = conversion.console;
+    switch (code) {
+        case OP_BAD: console.print("Bad server command.\n"); break;
+        case OP_NOP: console.print("NOP server command.\n"); break;
+        case OP_GAMESTATE: transcodeGameState(reader, writer, console); break;
+        case OP_CONFIGSTRING: console.print("Configstring - illegal server command.\n"); break;
+        case OP_BASELINE: console.print("Baseline - illegal server command.\n"); break;
+        case OP_SERVERCOMMAND: transcodeServerCommand(reader, writer, console); break;
+        case OP_DOWNLOAD: console.print("Download - illegal server command.\n"); break;
+        case OP_SNAPSHOT: transcodeSnapshot(reader, writer, conversion.snapshots); break;
+        default: console.print("Unknown server command.\n"); break;
+    }
+}
+
+}  // namespace
+
+void convertMessage(PacketReader& reader, PacketWriter& writer, Conversion& conversion) {
+    while (!pktAtEnd(reader)) {
+        const std::uint32_t code = pktReadBits(reader, 8);
+        pktWriteBits(writer, std::int32_t(code), 8);
+        dispatch(code, reader, writer, conversion);
+        pktAlignReader(reader);
+        pktAlignWriter(writer);
+        // Bits read past the payload are zeros, not data: reading codes from them
+        // would only invent operations.
+        if (reader.pastEnd) {
+            conversion.console.print("WARNING: message %i is truncated\n", reader.sequence);
+            return;
+        }
+    }
+}
+
+}  // namespace tarnic

@@ -1,0 +1,7 @@
+#include "transcode/game_state.h"
+
+namespace tarnic {
+
+void transcodeGameState(PacketReader&, PacketWriter&, Console&) {}
+
+}  // namespace tarnic

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "bits/packet_reader.h"
+#include "bits/packet_writer.h"
+#include "common/console.h"
+
+namespace tarnic {
+
+/// Converts one game state operation; the reader and the writer stand just behind its code.
+void transcodeGameState(PacketReader& reader, PacketWriter& writer, Console& console);
+
+}  // namespace tarnic

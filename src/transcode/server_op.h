@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+
+namespace tarnic {
+
+/// The 8-bit code that opens each operation of a message; the same in both protocols.
+enum ServerOp : std::uint8_t {
+    OP_BAD = 0,
+    OP_NOP = 1,
+    OP_GAMESTATE = 2,
+    OP_CONFIGSTRING = 3,
+    OP_BASELINE = 4,
+    OP_SERVERCOMMAND = 5,
+    OP_DOWNLOAD = 6,
+    OP_SNAPSHOT = 7,
+};
+
+}  // namespace tarnic
