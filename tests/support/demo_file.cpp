@@ -6,21 +6,6 @@
 
 namespace tarnic::test {
 
-void appendLittle32(Bytes& bytes, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes.push_back(std::uint8_t(value >> (8 * i)));
-}
-
-void appendRecord(Bytes& demo, std::int32_t sequence, const Bytes& payload) {
-    appendLittle32(demo, std::uint32_t(sequence));
-    appendLittle32(demo, std::uint32_t(payload.size()));
-    demo.insert(demo.end(), payload.begin(), payload.end());
-}
-
-void appendEndMarker(Bytes& demo, std::uint32_t length) {
-    appendLittle32(demo, 0xFFFFFFFFu);
-    appendLittle32(demo, length);
-}
-
 Bytes bytesOf(const PacketWriter& writer) {
     return Bytes(writer.data.begin(), writer.data.begin() + writer.count);
 }

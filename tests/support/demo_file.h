@@ -6,19 +6,16 @@
 #include <vector>
 
 #include "bits/packet_writer.h"
+#include "demokit/old_encoder.h"
 
 namespace tarnic::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-/// Appends an old-protocol record: sequence, length, payload.
-void appendRecord(Bytes& demo, std::int32_t sequence, const Bytes& payload);
-
-/// Appends an old-protocol end marker (sequence -1) with the given length field.
-void appendEndMarker(Bytes& demo, std::uint32_t length = 0);
-
-/// Appends a 32-bit little-endian value.
-void appendLittle32(Bytes& bytes, std::uint32_t value);
+// Old-protocol framing comes from the demo kit.
+using demokit::appendEndMarker;
+using demokit::appendLittle32;
+using demokit::appendRecord;
 
 /// The bytes a writer holds: its first `count` bytes.
 Bytes bytesOf(const PacketWriter& writer);

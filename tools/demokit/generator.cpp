@@ -1,0 +1,351 @@
+#include "demokit/generator.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <random>
+#include <string>
+#include <string_view>
+
+#include "demokit/field_tables.h"
+#include "demokit/old_encoder.h"
+
+namespace tarnic::demokit {
+
+namespace {
+
+constexpr int kMaxEntities = 1000;
+constexpr int kMaxPlayers = 64;
+/// A "scores" list of this many entries stays well inside a command's 1023 characters.
+constexpr int kMaxScoreEntries = 16;
+constexpr std::uint16_t kPlayerInfoIndex = 544;
+
+constexpr std::array<std::string_view, 8> kNames = {"Ash", "Brick", "Cinder", "Dune", "Ember", "Flint", "Gale", "Haze"};
+constexpr std::array<std::string_view, 6> kModels = {"scout", "brute", "drifter", "nomad", "pilot", "warden"};
+constexpr std::array<std::string_view, 3> kSkins = {"default", "red", "blue"};
+constexpr std::array<std::string_view, 4> kMessages = {"Fight!", "Sudden death!", "Red team scores.", "5 frags left."};
+constexpr std::array<std::string_view, 4> kChats = {"gg", "nice shot", "rail's up", "on my way"};
+/// Preset selectors whose fields are the position and its neighbours: what a move sends.
+constexpr std::array<std::uint8_t, 5> kMoveSelectors = {12, 5, 6, 1, 18};
+
+/// Draws from a seeded mt19937 with arithmetic of its own: the standard distributions
+/// differ between standard libraries, and a seed must give the same demo everywhere.
+class Dice {
+public:
+    explicit Dice(std::uint32_t seed) : engine_(seed) {}
+    std::uint32_t bits32() { return std::uint32_t(engine_()); }
+    std::uint32_t bits(int width) { return width >= 32 ? bits32() : bits32() & ((1u << width) - 1); }
+    std::uint32_t below(std::uint32_t n) { return std::uint32_t((std::uint64_t{bits32()} * n) >> 32); }
+    int between(int low, int high) { return low + int(below(std::uint32_t(high - low + 1))); }
+    bool chance(double p) { return bits32() < p * 4294967296.0; }
+    template <typename Item, std::size_t N>
+    const Item& pick(const std::array<Item, N>& items) {
+        return items[below(std::uint32_t(N))];
+    }
+
+private:
+    std::mt19937 engine_;
+};
+
+/// One entity slot and where its entity is.
+struct Mover {
+    std::uint16_t number = 0;
+    bool active = false;
+    std::array<std::int32_t, 3> position{};
+    std::array<std::int32_t, 3> velocity{};
+};
+
+std::string playerName(int player) {
+    std::string name(kNames[std::size_t(player) % kNames.size()]);
+    if (player >= int(kNames.size())) name += std::to_string(player / int(kNames.size()));
+    return name;
+}
+
+}  // namespace
+
+struct DemoGenerator::State {
+    explicit State(const DemoOptions& chosen) : options(chosen), dice(chosen.seed), sequence(chosen.firstSequence) {
+        options.records = std::max(options.records, 0);
+        options.entities = std::clamp(options.entities, 0, kMaxEntities);
+        options.players = std::clamp(options.players, 0, std::min(kMaxPlayers, options.entities));
+        options.fieldDensity = std::clamp(options.fieldDensity, 0.0, 1.0);
+        placeMovers();
+    }
+
+    Record makeRecord() {
+        Record record;
+        record.sequence = sequence;
+        sequence += dice.chance(0.05) ? 2 : 1;  // a message lost now and then
+        std::vector<Operation>& operations = record.message.operations;
+        const bool first = made++ == 0;
+        if (first && options.gameState) {
+            operations.emplace_back(makeGameState());
+            return record;
+        }
+        if (options.serverCommands && dice.chance(0.1)) {
+            for (int n = dice.between(1, 2); n > 0; --n) operations.emplace_back(makeCommand());
+            if (dice.chance(0.2)) return record;  // a message without a snapshot
+        }
+        operations.emplace_back(makeSnapshot());
+        return record;
+    }
+
+    // Game state
+
+    GameState makeGameState() {
+        GameState gameState;
+        gameState.leading = commandSequence;
+        auto add = [&](std::uint16_t index, std::string text) {
+            gameState.entries.emplace_back(ConfigString{index, std::move(text)});
+        };
+        add(0, "\\sv_hostname\\Tarnic test arena\\mapname\\arena" + std::to_string(dice.between(1, 20)) +
+                   "\\g_gametype\\" + std::to_string(dice.below(4)) + "\\fraglimit\\20\\timelimit\\15");
+        add(1, "\\sv_serverid\\" + std::to_string(dice.bits(24)) + "\\sv_pure\\0");
+        add(2, "arena engine 1.32");
+        add(5, std::to_string(dice.bits(16)));
+        for (std::uint16_t index = 12; index <= 15; ++index) add(index, "slot " + std::to_string(index));
+        add(20, "dropped " + std::to_string(dice.bits(8)));
+        add(21, "");
+        add(22, std::to_string(dice.below(100)));
+        for (std::uint16_t k = 1; k <= 6; ++k) add(std::uint16_t(32 + k), "models/props/crate" + std::to_string(k));
+        for (std::uint16_t k = 1; k <= 6; ++k) add(std::uint16_t(288 + k), "sound/world/hum" + std::to_string(k));
+        if (options.playerInfo) {
+            for (int player = 0; player < options.players; ++player) {
+                add(std::uint16_t(kPlayerInfoIndex + player), playerInfo(player));
+            }
+        }
+        // Entity number 0 never has a baseline.
+        for (const Mover& mover : movers) {
+            if (mover.number != 0) gameState.entries.emplace_back(Baseline{mover.number, appearance(mover)});
+        }
+        return gameState;
+    }
+
+    std::string playerInfo(int player) {
+        const std::string model = std::string(dice.pick(kModels)) + "/" + std::string(dice.pick(kSkins));
+        std::string info = "\\n\\" + playerName(player) + "\\t\\" + std::to_string(dice.below(3));
+        info += "\\model\\" + model;
+        if (dice.chance(0.5)) info += "\\hmodel\\" + (dice.chance(0.5) ? model : std::string(dice.pick(kModels)));
+        info += "\\c1\\" + std::to_string(dice.below(8)) + "\\hc\\100\\w\\" + std::to_string(dice.below(30)) +
+                "\\l\\" + std::to_string(dice.below(30));
+        return info;
+    }
+
+    // Server commands
+
+    ServerCommand makeCommand() {
+        ServerCommand command;
+        command.leading = ++commandSequence;
+        const std::uint32_t kind = dice.below(10);
+        if (kind < 4) {
+            command.text = "print \"" + std::string(dice.pick(kMessages)) + "\n\"";
+        } else if (kind < 6) {
+            command.text = scores();
+        } else if (kind < 9) {
+            command.text = configStringCommand();
+        } else {
+            command.text = "chat \"" + playerName(int(dice.below(8))) + ": " + std::string(dice.pick(kChats)) + "\"";
+        }
+        return command;
+    }
+
+    std::string scores() {
+        const int count = std::min(options.players, kMaxScoreEntries);
+        std::string text = "scores " + std::to_string(count) + " " + std::to_string(dice.below(50)) + " " +
+                           std::to_string(dice.below(50));
+        for (int player = 0; player < count; ++player) {
+            const int values[6] = {player, dice.between(-3, 60), int(dice.below(400)), int(dice.below(900)),
+                                   int(dice.below(4)), 0};
+            for (const int value : values) text += " " + std::to_string(value);
+        }
+        return text;
+    }
+
+    std::string configStringCommand() {
+        if (options.playerInfo && options.players > 0 && dice.chance(0.5)) {
+            const int player = int(dice.below(std::uint32_t(options.players)));
+            return "cs " + std::to_string(kPlayerInfoIndex + player) + " \"" + playerInfo(player) + "\"";
+        }
+        constexpr std::array<int, 8> kIndices = {12, 13, 14, 15, 20, 22, 5, 40};
+        const int index = dice.pick(kIndices);
+        return "cs " + std::to_string(index) + " \"" + std::to_string(dice.bits(16)) + "\"";
+    }
+
+    // Snapshots
+
+    Snapshot makeSnapshot() {
+        Snapshot snapshot;
+        snapshot.messageHead = serverTime;
+        serverTime += dice.chance(0.9) ? 50 : 100;
+        snapshot.header2 = dice.below(4);
+        snapshot.header3 = std::uint8_t(dice.below(8));
+        snapshot.header4 = std::uint8_t(dice.bits(8));
+        snapshot.block.resize(dice.below(33));
+        for (std::uint8_t& byte : snapshot.block) byte = std::uint8_t(dice.bits(8));
+        snapshot.player = playerState();
+        moveEntities(snapshot.entities);
+        return snapshot;
+    }
+
+    FieldValue fieldValue(const FieldForm& form) {
+        switch (form.kind) {
+            case FieldKind::Packed: {
+                const bool wide = dice.chance(0.3);
+                return {dice.bits(wide ? 32 : 13), wide};
+            }
+            case FieldKind::Event: return {dice.below(72) | (form.oldWidth > 8 ? dice.bits(2) << 8 : 0), false};
+            case FieldKind::Plain: break;
+        }
+        return {dice.bits(form.oldWidth), false};
+    }
+
+    PlayerState playerState() {
+        PlayerState player;
+        const double density = options.fieldDensity;
+        for (std::size_t i = 0; i < player.fields.size(); ++i) {
+            OptionalField& field = player.fields[i];
+            field.present = dice.chance(density);
+            if (field.present) field.field = fieldValue(PLAYER_FIELDS[i]);
+        }
+        for (std::size_t a = 0; a < player.arrays.size(); ++a) {
+            MaskedArray& array = player.arrays[a];
+            array.present = dice.chance(a == 1 ? std::max(density, 0.2) : density);
+            if (!array.present) continue;
+            for (std::size_t j = 0; j < 16; ++j) {
+                if (!dice.chance(density * 0.5 + 0.05)) continue;
+                array.mask = std::uint16_t(array.mask | 1u << j);
+                array.values[j] = dice.bits(MASKED_ARRAY_WIDTHS[a]);
+            }
+            if (a == 1) keepStats(array);
+        }
+        return player;
+    }
+
+    /// Array 2 holds the player's stats: small numbers, often sent again unchanged.
+    void keepStats(MaskedArray& array) {
+        for (std::size_t j = 0; j < 16; ++j) {
+            if (!(array.mask >> j & 1)) continue;
+            if (dice.chance(0.7)) stats[j] = dice.chance(0.9) ? dice.below(1000) : dice.bits(16);
+            array.values[j] = stats[j];
+        }
+    }
+
+    // Entities
+
+    void placeMovers() {
+        // Players take the first numbers, the rest are spread over the whole range.
+        std::vector<bool> taken(ENTITY_LIST_END, false);
+        for (int slot = 0; slot < options.entities; ++slot) {
+            std::uint16_t number = std::uint16_t(slot);
+            if (slot >= options.players) {
+                do number = std::uint16_t(dice.below(ENTITY_LIST_END)); while (taken[number]);
+            }
+            taken[number] = true;
+            Mover mover;
+            mover.number = number;
+            mover.active = dice.chance(0.8);
+            for (std::int32_t& axis : mover.position) axis = dice.between(-4000, 4000);
+            for (std::int32_t& axis : mover.velocity) axis = dice.between(-40, 40);
+            movers.push_back(mover);
+        }
+        std::sort(movers.begin(), movers.end(), [](const Mover& a, const Mover& b) { return a.number < b.number; });
+    }
+
+    void fillFields(EntityDelta& delta, std::uint64_t mask) {
+        for (std::size_t n = 0; n < std::size_t(OLD_ENTITY_FIELDS); ++n) {
+            if (mask >> n & 1) delta.fields[n] = fieldValue(ENTITY_FIELDS[n]);
+        }
+        if (mask & 1) delta.fields[0].value = dice.below(12 + 65);  // entity types, event ones included
+    }
+
+    /// Packed positions: a small integral one in 13 bits, any other as the bits of a float.
+    void placeFields(EntityDelta& delta, const Mover& mover) {
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            const std::int32_t at = mover.position[axis];
+            const bool wide = dice.chance(0.25) || at < -4096 || at >= 4096;
+            delta.fields[5 + axis] = wide ? FieldValue{std::bit_cast<std::uint32_t>(float(at) + 0.5f), true}
+                                          : FieldValue{std::uint32_t(at + 4096), false};
+        }
+    }
+
+    /// A whole entity: its type, position and a few other fields, under an explicit mask.
+    EntityDelta appearance(const Mover& mover) {
+        EntityDelta delta;
+        delta.changed = true;
+        delta.selector = EXPLICIT_MASK_SELECTOR;
+        for (int n = 0; n < OLD_ENTITY_FIELDS; ++n) {
+            if (dice.chance(options.fieldDensity * 0.5)) delta.explicitMask |= std::uint64_t{1} << n;
+        }
+        delta.explicitMask |= 0xE1;  // type and position
+        fillFields(delta, delta.explicitMask);
+        placeFields(delta, mover);
+        return delta;
+    }
+
+    void moveEntities(std::vector<EntityEntry>& entries) {
+        for (Mover& mover : movers) {
+            for (std::size_t axis = 0; axis < 3; ++axis) {
+                mover.position[axis] += mover.velocity[axis];
+                if (mover.position[axis] < -6000 || mover.position[axis] > 6000) mover.velocity[axis] *= -1;
+            }
+            if (!mover.active) {
+                if (dice.chance(0.05)) {
+                    mover.active = true;
+                    entries.push_back({mover.number, appearance(mover)});
+                }
+                continue;
+            }
+            EntityDelta delta;
+            const std::uint32_t roll = dice.below(100);
+            if (roll < 2) {
+                delta.removed = true;
+                mover.active = false;
+            } else if (roll < 8) {
+                // sent without a change
+            } else if (roll < 60) {
+                delta.changed = true;
+                delta.selector = dice.pick(kMoveSelectors);
+                fillFields(delta, announcedFields(delta));
+                placeFields(delta, mover);
+            } else if (roll < 72) {
+                delta.changed = true;
+                delta.selector = std::uint8_t(dice.below(32));
+                if (delta.selector == EXPLICIT_MASK_SELECTOR) {
+                    delta.explicitMask = dice.bits32() | std::uint64_t{dice.bits(OLD_ENTITY_FIELDS - 32)} << 32;
+                }
+                fillFields(delta, announcedFields(delta));
+            } else {
+                continue;  // nothing to send this time
+            }
+            entries.push_back({mover.number, delta});
+        }
+    }
+
+    DemoOptions options;
+    Dice dice;
+    std::int32_t sequence;
+    int made = 0;
+    std::uint32_t serverTime = 20000;
+    std::uint32_t commandSequence = 1;
+    std::vector<Mover> movers;
+    std::array<std::uint32_t, 16> stats{};
+};
+
+DemoGenerator::DemoGenerator(const DemoOptions& options) : state_(std::make_unique<State>(options)) {}
+
+DemoGenerator::~DemoGenerator() = default;
+
+std::optional<Record> DemoGenerator::next() {
+    if (state_->made >= state_->options.records) return std::nullopt;
+    return state_->makeRecord();
+}
+
+Demo generateDemo(const DemoOptions& options) {
+    Demo demo;
+    demo.endMarker = options.endMarker;
+    DemoGenerator generator(options);
+    while (std::optional<Record> record = generator.next()) demo.records.push_back(std::move(*record));
+    return demo;
+}
+
+}  // namespace tarnic::demokit

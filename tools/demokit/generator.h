@@ -1,0 +1,47 @@
+#pragma once
+
+// Seeded random old demos that are well-formed and look like recorded matches: a game
+// state, then snapshots of moving entities with server commands now and then.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "demokit/old_model.h"
+
+namespace tarnic::demokit {
+
+struct DemoOptions {
+    std::uint32_t seed = 1;
+    int records = 200;          ///< records in all, the game state's included
+    int entities = 24;          ///< entity slots in play; at most 1000
+    double fieldDensity = 0.3;  ///< chance that an optional field or array entry is sent
+    bool gameState = true;      ///< the first record holds a game state
+    bool serverCommands = true; ///< "cs", "scores" and print commands now and then
+    bool playerInfo = true;     ///< player info strings with a model in the game state
+    int players = 8;            ///< at most 64; the first entity slots are theirs
+    std::int32_t firstSequence = 1;
+    bool endMarker = true;
+};
+
+/// Makes the records of one demo one at a time, so that large demos need no room
+/// for all their records. The same options always give the same records.
+class DemoGenerator {
+public:
+    explicit DemoGenerator(const DemoOptions& options);
+    ~DemoGenerator();
+    DemoGenerator(const DemoGenerator&) = delete;
+    DemoGenerator& operator=(const DemoGenerator&) = delete;
+
+    /// The next record, or nothing once all records are made.
+    std::optional<Record> next();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+/// All records of a demo.
+Demo generateDemo(const DemoOptions& options);
+
+}  // namespace tarnic::demokit
