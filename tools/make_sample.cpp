@@ -1,7 +1,7 @@
 // Writes a seeded random old demo, the same for the same arguments on every machine.
 //
 // The bundled sample is made, from the top of the source tree, with:
-//   build/tools/tarnic_make_sample 7 examples/sample.dm3
+//   build/tools/tarnic_make_sample --records 300 7 examples/sample.dm3
 //
 // Usage: tarnic_make_sample [--records N] [--entities N] [--players N] [--density D]
 //                           SEED OUTPUT

@@ -74,8 +74,10 @@ struct DemoGenerator::State {
 
     Record makeRecord() {
         Record record;
+        // -1 would end the demo; a message is lost now and then.
+        if (sequence == -1) sequence = 0;
         record.sequence = sequence;
-        sequence += dice.chance(0.05) ? 2 : 1;  // a message lost now and then
+        sequence = std::int32_t(std::uint32_t(sequence) + (dice.chance(0.05) ? 2u : 1u));
         std::vector<Operation>& operations = record.message.operations;
         const bool first = made++ == 0;
         if (first && options.gameState) {
