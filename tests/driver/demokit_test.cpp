@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "demokit/new_reader.h"
 #include "demokit/old_encoder.h"
 #include "support/demo_file.h"
+#include "transcode/server_op.h"
 
 namespace tarnic {
 namespace {
@@ -249,6 +251,18 @@ TEST(DemoKit, ReaderReportsDamagedPayloadsAndStaysInside) {
         const NewPayload result = readNewPayload(row.payload);
         EXPECT_EQ(result.wellFormed, row.wellFormed) << row.name << ": " << result.problem;
         EXPECT_EQ(result.problem.empty(), row.wellFormed) << row.name;
+    }
+}
+
+TEST(DemoKit, ReaderSurvivesRandomBytes) {
+    std::mt19937 engine(2024);
+    for (int round = 0; round < 3000; ++round) {
+        Bytes payload(engine() % 48);
+        for (std::uint8_t& byte : payload) byte = std::uint8_t(engine());
+        constexpr std::uint8_t kCodes[] = {OP_GAMESTATE, OP_SERVERCOMMAND, OP_SNAPSHOT};
+        if (!payload.empty()) payload[0] = kCodes[engine() % 3];  // an operation with a body
+        const NewPayload result = readNewPayload(payload);
+        EXPECT_EQ(result.wellFormed, result.problem.empty());
     }
 }
 
