@@ -27,10 +27,5 @@ TEST(TextInteger, ReadsLikeAtoiAndSaturatesOutOfRange) {
     }
 }
 
-TEST(TextInteger, StopsAtTheEndOfTheViewNotAtANul) {
-    const char text[] = "12345";
-    EXPECT_EQ(parseTextInteger(std::string_view(text, 3)), 123);
-}
-
 }  // namespace
 }  // namespace tarnic
