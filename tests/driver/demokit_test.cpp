@@ -271,6 +271,7 @@ TEST(DemoKit, GeneratorGivesTheSameDemoForTheSameSeed) {
     options.records = 40;
     const Bytes first = encodeDemo(generateDemo(options));
     EXPECT_EQ(encodeDemo(generateDemo(options)), first);
+    EXPECT_EQ(generateDemoBytes(options), first);
     options.seed = 2;
     EXPECT_NE(encodeDemo(generateDemo(options)), first);
 }

@@ -350,4 +350,12 @@ Demo generateDemo(const DemoOptions& options) {
     return demo;
 }
 
+Bytes generateDemoBytes(const DemoOptions& options) {
+    Bytes bytes;
+    DemoGenerator generator(options);
+    while (const std::optional<Record> record = generator.next()) appendMessageRecord(bytes, *record);
+    if (options.endMarker) appendEndMarker(bytes);
+    return bytes;
+}
+
 }  // namespace tarnic::demokit

@@ -41,7 +41,11 @@ private:
     std::unique_ptr<State> state_;
 };
 
-/// All records of a demo.
+/// All records of a demo, as models.
 Demo generateDemo(const DemoOptions& options);
+
+/// The bytes of the same demo, made record by record: large demos need no room for
+/// their models.
+Bytes generateDemoBytes(const DemoOptions& options);
 
 }  // namespace tarnic::demokit
