@@ -12,7 +12,7 @@ void copyMaskedArray(PacketReader& reader, PacketWriter& writer, int valueBits) 
     const std::uint32_t mask = pktReadBits(reader, 16);
     pktWriteBits(writer, std::int32_t(mask << 1 | 1), 17);
     // Values are copied as they come, so only how many there are matters.
-    for (int left = std::popcount(mask); left > 0; --left) {
+    for (std::uint32_t bits = mask; bits != 0; bits &= bits - 1) {
         pktWriteBits(writer, std::int32_t(pktReadBits(reader, valueBits)), valueBits);
     }
 }

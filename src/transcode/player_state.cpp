@@ -38,6 +38,15 @@ static_assert([] {
     return true;
 }(), "the fields only the new protocol has come last");
 
+/// The next 32 bits without consuming them; zeros past the payload.
+std::uint32_t peekBits32(const PacketReader& reader) {
+    if (std::uint64_t{reader.bytePos} + 8 <= reader.size) {
+        return std::uint32_t(loadLittle64(reader.data + reader.bytePos) >> reader.bitOffset);
+    }
+    PacketReader ahead = reader;
+    return pktReadBits(ahead, 32);
+}
+
 /// Copies a present packed value behind its presence bit: a flag, then 32 bits if it is 1, else 13.
 void copyPresentPackedValue(PacketReader& reader, PacketWriter& writer) {
     if (pktReadBit(reader) == 0) {
@@ -66,9 +75,8 @@ void transcodeFields(PacketReader& reader, PacketWriter& writer) {
     std::size_t field = 0;
     while (field < kOldFieldCount) {
         // Most fields are absent, each a single 0 bit: pass a whole run of them at once.
-        PacketReader ahead = reader;
-        const std::uint32_t window = pktReadBits(ahead, 32);
-        const std::size_t absent = std::min<std::size_t>(std::countr_zero(window), kOldFieldCount - field);
+        const std::size_t absent =
+            std::min<std::size_t>(std::countr_zero(peekBits32(reader)), kOldFieldCount - field);
         if (absent > 0) {
             pktReadBits(reader, int(absent));
             pktWriteBits(writer, 0, int(absent));
