@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 
+#include "bits/byte_order.h"
 #include "transcode/masked_array.h"
 #include "transcode/remap.h"
 
