@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bits/packet_reader.h"
+#include "bits/packet_writer.h"
+#include "common/console.h"
+#include "support/demo_file.h"
+
+namespace tarnic {
+namespace {
+
+using test::Bytes;
+using test::bytesOf;
+using test::hexText;
+
+PacketReader readerOver(const Bytes& bytes) {
+    PacketReader reader;
+    reader.data = bytes.data();
+    reader.size = std::uint32_t(bytes.size());
+    return reader;
+}
+
+struct Field {
+    std::int32_t value;
+    int bits;
+};
+
+struct WriteCase {
+    const char* name;
+    std::vector<Field> fields;
+    Bytes expected;
+    std::int32_t count;
+    std::uint8_t bitOffset;
+};
+
+TEST(PacketWriter, WritesFieldsLeastSignificantBitFirst) {
+    const std::vector<WriteCase> cases = {
+        {"three then eight bits", {{5, 3}, {0xAB, 8}}, {0x5D, 0x05}, 2, 3},
+        {"one bit then all 32 set", {{0, 1}, {-1, 32}}, {0xFE, 0xFF, 0xFF, 0xFF, 0x01}, 5, 1},
+        {"13 bits of -1 leave the top bits zero", {{-1, 13}}, {0xFF, 0x1F}, 2, 5},
+        {"bits above the count are ignored", {{0x1FF, 8}}, {0xFF}, 1, 0},
+        {"negative count counts by magnitude", {{0xA5, -8}}, {0xA5}, 1, 0},
+        {"zero count writes nothing", {{0xFF, 0}}, {}, 0, 0},
+        {"zero count leaves a partial byte alone", {{1, 1}, {0xFF, 0}}, {0x01}, 1, 1},
+        {"32 bits at offset 7 cover five bytes", {{0, 7}, {std::int32_t(0x80000001u), 32}}, {0x80, 0x00, 0x00, 0x00, 0x40}, 5, 7},
+        {"wide count writes zeros above bit 31", {{-1, 40}}, {0xFF, 0xFF, 0xFF, 0xFF, 0x00}, 5, 0},
+    };
+    for (const auto& c : cases) {
+        PacketWriter writer;
+        for (const auto& field : c.fields) pktWriteBits(writer, field.value, field.bits);
+        EXPECT_EQ(hexText(bytesOf(writer)), hexText(c.expected)) << c.name;
+        EXPECT_EQ(writer.count, c.count) << c.name;
+        EXPECT_EQ(writer.bitOffset, c.bitOffset) << c.name;
+    }
+}
+
+TEST(PacketReader, ReadsWhatTheWriterWrote) {
+    const Bytes bytes = {0x5D, 0x05};
+    PacketReader reader = readerOver(bytes);
+    EXPECT_EQ(pktReadBits(reader, 3), 5u);
+    EXPECT_EQ(pktReadBits(reader, 8), 0xABu);
+    EXPECT_EQ(reader.bytePos, 1u);
+    EXPECT_EQ(reader.bitOffset, 3);
+
+    const Bytes wide = {0xFE, 0xFF, 0xFF, 0xFF, 0x01};
+    reader = readerOver(wide);
+    EXPECT_EQ(pktReadBit(reader), 0);
+    EXPECT_EQ(pktReadBits(reader, 32), 0xFFFFFFFFu);
+    EXPECT_EQ(reader.bytePos, 4u);
+    EXPECT_EQ(reader.bitOffset, 1);
+    EXPECT_FALSE(reader.pastEnd);
+}
+
+// Every width at every offset, near and far from the end of the buffer, from a
+// printed seed: one round trip catches off-by-one shifts everywhere at once.
+TEST(PacketRoundTrip, RandomWidthsAndOffsetsSurviveWriteThenRead) {
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::vector<Field> fields;
+    PacketWriter writer;
+    for (int i = 0; i < 5000; ++i) {
+        const int bits = int(random() % 32) + 1;
+        const auto value = std::int32_t(random());
+        fields.push_back({value, bits});
+        pktWriteBits(writer, value, bits);
+    }
+    const Bytes bytes = bytesOf(writer);
+    PacketReader reader = readerOver(bytes);
+    for (const auto& field : fields) {
+        const std::uint32_t mask = field.bits == 32 ? 0xFFFFFFFFu : (1u << field.bits) - 1;
+        ASSERT_EQ(pktReadBits(reader, field.bits), std::uint32_t(field.value) & mask);
+    }
+    EXPECT_FALSE(reader.pastEnd);
+}
+
+// Every buffer length from 0 to 9 bytes and every start bit: reads that cross the
+// end yield zeros for the missing bits and raise the flag, never touching memory
+// beyond the buffer (the sanitizer build checks that part).
+TEST(PacketReader, ReadsPastTheEndYieldZerosAndRaiseTheFlag) {
+    for (std::size_t length = 0; length <= 9; ++length) {
+        Bytes storage(length, 0xFF);
+        for (unsigned start = 0; start <= length * 8; ++start) {
+            for (int bits : {1, 7, 8, 13, 32}) {
+                // An exact-size heap copy, so that an overread is caught.
+                std::vector<std::uint8_t> exact(storage);
+                PacketReader reader = readerOver(exact);
+                reader.bytePos = start / 8;
+                reader.bitOffset = std::uint8_t(start % 8);
+                const std::size_t available = length * 8 - start;
+                const std::uint32_t value = bits == 1 ? std::uint32_t(pktReadBit(reader)) : pktReadBits(reader, bits);
+                const std::size_t ones = std::min<std::size_t>(available, std::size_t(bits));
+                const std::uint32_t expected = ones == 32 ? 0xFFFFFFFFu : (1u << ones) - 1;
+                ASSERT_EQ(value, expected) << "length " << length << " start " << start << " bits " << bits;
+                ASSERT_EQ(reader.pastEnd, std::size_t(bits) > available)
+                    << "length " << length << " start " << start << " bits " << bits;
+            }
+        }
+    }
+}
+
+TEST(PacketReader, AtEndIgnoresBitsLeftInTheLastByte) {
+    const Bytes bytes = {0x00, 0x00};
+    PacketReader empty;
+    EXPECT_TRUE(pktAtEnd(empty));
+    PacketReader reader = readerOver(bytes);
+    reader.bytePos = 1;
+    reader.bitOffset = 3;
+    EXPECT_FALSE(pktAtEnd(reader));
+    pktAlignReader(reader);
+    EXPECT_TRUE(pktAtEnd(reader));
+    EXPECT_FALSE(reader.pastEnd);
+}
+
+Bytes stringBytes(const std::string& text, bool withNul) {
+    Bytes bytes(text.begin(), text.end());
+    if (withNul) bytes.push_back(0);
+    return bytes;
+}
+
+struct StringCase {
+    const char* name;
+    std::size_t characters;
+    bool withNul;
+    unsigned startBit;
+    std::size_t storedLength;
+    std::size_t consumedBits;
+    bool pastEnd;
+};
+
+TEST(PacketReader, ReadStringStopsAtNulOrAfter2047Characters) {
+    const std::vector<StringCase> cases = {
+        {"empty string", 0, true, 0, 0, 8, false},
+        {"short string", 5, true, 0, 5, 48, false},
+        {"short string off a byte boundary", 5, true, 3, 5, 48, false},
+        {"2046 characters stored whole", 2046, true, 0, 2046, 2047 * 8, false},
+        {"2047 characters leave their NUL behind", 2047, true, 0, 2047, 2047 * 8, false},
+        {"longer string cut at 2047", 3000, true, 5, 2047, 2047 * 8, false},
+        {"string without NUL ends at the payload end", 10, false, 0, 10, 11 * 8, true},
+        {"unterminated string off a boundary", 10, false, 4, 10, 11 * 8, true},
+    };
+    for (const auto& c : cases) {
+        const std::string text(c.characters, 'x');
+        // Shift the string by startBit: write it bit-wise behind startBit zero bits.
+        PacketWriter writer;
+        pktWriteBits(writer, 0, int(c.startBit));
+        for (const std::uint8_t byte : stringBytes(text, c.withNul)) pktWriteBits(writer, byte, 8);
+        const Bytes bytes = bytesOf(writer);
+        PacketReader reader = readerOver(bytes);
+        if (c.startBit) pktReadBits(reader, int(c.startBit));
+        StringBuffer destination;
+        destination.fill('#');
+        const std::size_t length = pktReadString(reader, destination);
+        EXPECT_EQ(length, c.storedLength) << c.name;
+        EXPECT_EQ(std::string(destination.data()), text.substr(0, c.storedLength)) << c.name;
+        EXPECT_EQ(reader.bytePos * 8 + reader.bitOffset, c.startBit + c.consumedBits) << c.name;
+        EXPECT_EQ(reader.pastEnd, c.pastEnd) << c.name;
+    }
+}
+
+struct WriteStringCase {
+    const char* name;
+    std::size_t characters;
+    unsigned startBit;
+    std::size_t addedBits;
+    bool refused;
+};
+
+TEST(PacketWriter, WriteStringAppendsTextAndNulOrRefusesLongText) {
+    const std::vector<WriteStringCase> cases = {
+        {"empty text", 0, 0, 8, false},
+        {"1023 characters take 1024 bytes", 1023, 0, 1024 * 8, false},
+        {"1024 characters are refused and written empty", 1024, 0, 8, true},
+        {"off a byte boundary the text follows the bits", 3, 5, 32, false},
+        {"refused off a byte boundary is still one NUL", 2000, 2, 8, true},
+    };
+    for (const auto& c : cases) {
+        PacketWriter writer;
+        pktWriteBits(writer, 0x1F, int(c.startBit));
+        CollectingConsole console;
+        const std::string text(c.characters, 'y');
+        pktWriteString(writer, text, console);
+        EXPECT_EQ(test::bitLengthOf(writer), c.startBit + c.addedBits) << c.name;
+        EXPECT_EQ(console.text(), c.refused ? "pktWriteString: MAX_STRING_CHARS\n" : "") << c.name;
+        // Whatever was written reads back as the string (or the empty one).
+        const Bytes bytes = bytesOf(writer);
+        PacketReader reader = readerOver(bytes);
+        if (c.startBit) {
+            EXPECT_EQ(pktReadBits(reader, int(c.startBit)), 0x1Fu & ((1u << c.startBit) - 1)) << c.name;
+        }
+        StringBuffer read;
+        pktReadString(reader, read);
+        EXPECT_EQ(std::string(read.data()), c.refused ? "" : text) << c.name;
+        EXPECT_FALSE(reader.pastEnd) << c.name;
+    }
+}
+
+TEST(PacketWriter, NextBitsAfterRawDataGoIntoTheLastAppendedByte) {
+    PacketWriter writer;
+    pktWriteBits(writer, 0x3, 2);
+    const std::uint8_t raw[] = {0x10, 0x20};
+    pktWriteData(writer, raw, sizeof raw);
+    EXPECT_EQ(writer.count, 3);
+    EXPECT_EQ(writer.bitOffset, 2);
+    pktWriteBits(writer, 0x3, 2);
+    EXPECT_EQ(hexText(bytesOf(writer)), "03 10 2C");
+}
+
+TEST(PacketWriter, ResetReusesTheBufferAndZeroesBytesAsTheyAreBegun) {
+    PacketWriter writer;
+    pktWriteBits(writer, -1, 32);
+    pktWriteBits(writer, -1, 32);
+    pktResetWriter(writer);
+    pktWriteBits(writer, 1, 1);
+    pktAlignWriter(writer);
+    pktWriteBits(writer, 0, 9);
+    EXPECT_EQ(hexText(bytesOf(writer)), "01 00 00");
+    EXPECT_EQ(writer.bitOffset, 1);
+}
+
+TEST(PacketWriter, GrowsPastAnyInitialCapacity) {
+    PacketWriter writer;
+    for (int i = 0; i < 100000; ++i) pktWriteBits(writer, i, 17);
+    EXPECT_EQ(test::bitLengthOf(writer), 1700000u);
+    const Bytes bytes = bytesOf(writer);
+    PacketReader reader = readerOver(bytes);
+    for (int i = 0; i < 100000; ++i) ASSERT_EQ(pktReadBits(reader, 17), std::uint32_t(i) & 0x1FFFFu);
+}
+
+}  // namespace
+}  // namespace tarnic
