@@ -48,7 +48,8 @@ void pktWriteString(PacketWriter& writer, std::string_view text, Console& consol
     }
     if (writer.bitOffset == 0) {
         pktReserve(writer, text.size() + 1);
-        std::memcpy(writer.data.data() + writer.count, text.data(), text.size());
+        // An empty view may carry a null pointer, which memcpy must not be given.
+        if (!text.empty()) std::memcpy(writer.data.data() + writer.count, text.data(), text.size());
         writer.data[std::size_t(writer.count) + text.size()] = 0;
         writer.count += std::int32_t(text.size() + 1);
         return;
