@@ -213,12 +213,8 @@ TEST(GameStateTest, PlayerInfoStringsGainHModelFromModel) {
 }
 
 TEST(GameStateTest, GameStateCutShortStopsAtTheEndOfTheData) {
-    struct CutCase {
-        const char* behaviour;
-        std::function<void(GameStatePair&)> build;
-        std::string console;
-    };
-    const std::vector<CutCase> cases = {
+    // The old side ends early; the new side is what the entries read so far become.
+    const std::vector<GameStateCase> cases = {
         {"nothing after the leading value", [](GameStatePair&) {}, ""},
         {"no end code after a whole entry", [](GameStatePair& p) { p.configString(1, "a"); }, ""},
         {"a string without its NUL ends where the data ends",
@@ -232,7 +228,7 @@ TEST(GameStateTest, GameStateCutShortStopsAtTheEndOfTheData) {
         {"a baseline whose delta is missing",
          [](GameStatePair& p) { p.baseline(7, {"", "00"}); }, ""},
     };
-    for (const CutCase& row : cases) {
+    for (const GameStateCase& row : cases) {
         SCOPED_TRACE(row.behaviour);
         GameStatePair pair;
         row.build(pair);
