@@ -47,11 +47,9 @@ void pktWriteString(PacketWriter& writer, std::string_view text, Console& consol
         text = {};
     }
     if (writer.bitOffset == 0) {
-        pktReserve(writer, text.size() + 1);
-        // An empty view may carry a null pointer, which memcpy must not be given.
-        if (!text.empty()) std::memcpy(writer.data.data() + writer.count, text.data(), text.size());
-        writer.data[std::size_t(writer.count) + text.size()] = 0;
-        writer.count += std::int32_t(text.size() + 1);
+        pktWriteData(writer, text.data(), text.size());
+        const std::uint8_t nul = 0;
+        pktWriteData(writer, &nul, 1);
         return;
     }
     // Raw bytes would land behind the partly filled byte; strings are read bit-wise,
