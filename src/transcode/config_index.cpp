@@ -1,7 +1,33 @@
 #include "transcode/config_index.h"
 
+#include <array>
+
 namespace tarnic {
 
-std::optional<std::int32_t> remapConfigIndex(std::int32_t oldIndex) { return oldIndex; }
+namespace {
+
+struct IndexMove {
+    std::int32_t oldIndex;
+    std::optional<std::int32_t> newIndex;  ///< nothing: the new protocol has no such string
+};
+
+// Every index not listed keeps its number.
+constexpr std::array<IndexMove, 6> kIndexMoves{{
+    {12, 20},
+    {13, 21},
+    {14, 22},
+    {15, 23},
+    {20, std::nullopt},
+    {21, std::nullopt},
+}};
+
+}  // namespace
+
+std::optional<std::int32_t> remapConfigIndex(std::int32_t oldIndex) {
+    for (const IndexMove& move : kIndexMoves) {
+        if (move.oldIndex == oldIndex) return move.newIndex;
+    }
+    return oldIndex;
+}
 
 }  // namespace tarnic

@@ -1,0 +1,35 @@
+#include "transcode/text_integer.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace tarnic {
+
+namespace {
+
+// The C locale's white space; std::isspace would depend on the locale and on char's sign.
+bool isWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+std::int32_t parseTextInteger(std::string_view text) {
+    std::size_t at = 0;
+    while (at < text.size() && isWhiteSpace(text[at])) ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+        negative = text[at] == '-';
+        ++at;
+    }
+    // The magnitude stops one past INT32_MAX: that is INT32_MIN's magnitude, and
+    // enough to tell that a positive value is too large.
+    constexpr std::int64_t kMagnitudeCap = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    std::int64_t magnitude = 0;
+    for (; at < text.size() && isDigit(text[at]); ++at) {
+        magnitude = std::min(magnitude * 10 + (text[at] - '0'), kMagnitudeCap);
+    }
+    return std::int32_t(negative ? -magnitude : std::min(magnitude, kMagnitudeCap - 1));
+}
+
+}  // namespace tarnic

@@ -1,0 +1,31 @@
+#include "transcode/text_integer.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+namespace tarnic {
+namespace {
+
+constexpr auto kMin = std::numeric_limits<std::int32_t>::min();
+constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
+
+TEST(TextInteger, ReadsLikeAtoiAndSaturatesOutOfRange) {
+    const struct {
+        std::string_view text;
+        std::int32_t value;
+    } rows[] = {
+        {"5", 5}, {"05", 5}, {"+5", 5}, {"-5", -5}, {"12abc", 12}, {" \t\n\v\f\r7", 7},
+        {"", 0}, {"abc", 0}, {"-", 0}, {"+-3", 0}, {"- 5", 0}, {"5 6", 5},
+        {"2147483647", kMax}, {"-2147483648", kMin},
+        {"2147483648", kMax}, {"-2147483649", kMin},
+        {"000000000000000000002147483647", kMax},
+        {"99999999999999999999999999999", kMax}, {"-99999999999999999999999999999", kMin},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(parseTextInteger(row.text), row.value) << '"' << row.text << '"';
+    }
+}
+
+}  // namespace
+}  // namespace tarnic
