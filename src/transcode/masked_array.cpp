@@ -1,0 +1,53 @@
+#include "transcode/masked_array.h"
+
+#include <bit>
+
+namespace tarnic {
+
+void copyMaskedArray(PacketReader& reader, PacketWriter& writer, int valueBits) {
+    if (pktReadBit(reader) == 0) {
+        pktWriteBits(writer, 0, 1);
+        return;
+    }
+    const std::uint32_t mask = pktReadBits(reader, 16);
+    pktWriteBits(writer, std::int32_t(mask << 1 | 1), 17);
+    // Values are copied as they come, so only how many there are matters.
+    for (std::uint32_t bits = mask; bits != 0; bits &= bits - 1) {
+        pktWriteBits(writer, std::int32_t(pktReadBits(reader, valueBits)), valueBits);
+    }
+}
+
+void sendMaskedArrayChanges(PacketReader& reader, PacketWriter& writer, SnapshotState& state) {
+    if (pktReadBit(reader) == 1) {
+        const std::uint32_t mask = pktReadBits(reader, 16);
+        std::array<std::int32_t, 16> received = state.receivedValues;
+        for (std::uint32_t bits = mask; bits != 0; bits &= bits - 1) {
+            received[std::countr_zero(bits)] = std::int32_t(pktReadBits(reader, 16));
+        }
+        // Zeros read past the payload are not values; keep what was really received.
+        if (reader.pastEnd) return;
+        state.receivedValues = received;
+    }
+
+    std::uint32_t changeMask = 0;
+    for (std::size_t entry = 0; entry < 16; ++entry) {
+        const std::int8_t source = REMAPPED_ENTRY_SOURCES[entry];
+        const std::int32_t value = source == ALWAYS_ZERO ? 0 : state.receivedValues[std::size_t(source)];
+        state.remappedValues[entry] = value;
+        if (value != state.sentValues[entry]) {
+            changeMask |= 1u << entry;
+            state.sentValues[entry] = value;
+        }
+    }
+
+    if (changeMask == 0) {
+        pktWriteBits(writer, 0, 1);
+        return;
+    }
+    pktWriteBits(writer, std::int32_t(changeMask << 1 | 1), 17);
+    for (std::uint32_t bits = changeMask; bits != 0; bits &= bits - 1) {
+        pktWriteBits(writer, state.remappedValues[std::size_t(std::countr_zero(bits))], 16);
+    }
+}
+
+}  // namespace tarnic

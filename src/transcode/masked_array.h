@@ -1,0 +1,31 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "bits/packet_reader.h"
+#include "bits/packet_writer.h"
+#include "transcode/snapshot.h"
+
+namespace tarnic {
+
+/// No old entry feeds this new entry; it stays 0.
+inline constexpr std::int8_t ALWAYS_ZERO = -1;
+
+/// For each entry of masked array 2 in the new numbering, the old entry it takes
+/// its value from. Old entries 5, 6, 10 and 12 to 15 are kept but never sent.
+inline constexpr std::array<std::int8_t, 16> REMAPPED_ENTRY_SOURCES = {
+    0, 1, 2, 3, 4, ALWAYS_ZERO, 7, ALWAYS_ZERO,
+    8, 9, ALWAYS_ZERO, ALWAYS_ZERO, ALWAYS_ZERO, 11, ALWAYS_ZERO, ALWAYS_ZERO,
+};
+
+/// Copies a masked array unchanged: presence bit, 16-bit mask, one value of
+/// `valueBits` bits for each set mask bit.
+void copyMaskedArray(PacketReader& reader, PacketWriter& writer, int valueBits);
+
+/// Reads masked array 2 in the old numbering into `state.receivedValues` and writes,
+/// in the new numbering, the entries that differ from those sent before. Past the
+/// end of the payload nothing is stored and nothing is written.
+void sendMaskedArrayChanges(PacketReader& reader, PacketWriter& writer, SnapshotState& state);
+
+}  // namespace tarnic

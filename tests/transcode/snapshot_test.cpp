@@ -1,0 +1,240 @@
+#include "transcode/snapshot.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "driver/convert.h"
+#include "support/demo_file.h"
+
+namespace tarnic {
+namespace {
+
+using test::Bytes;
+
+/// Bit fields as (value, width), in stream order.
+using Bits = std::vector<std::pair<std::uint32_t, int>>;
+
+Bits operator+(Bits first, const Bits& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+Bits zeros(int count) { return Bits(std::size_t(count), {0, 1}); }
+
+Bits maskedArray(std::uint32_t mask, const std::vector<std::uint32_t>& values, int width = 16) {
+    Bits bits{{1, 1}, {mask, 16}};
+    for (const std::uint32_t value : values) bits.push_back({value, width});
+    return bits;
+}
+
+PacketWriter written(const Bits& bits) {
+    PacketWriter writer;
+    for (const auto& [value, width] : bits) pktWriteBits(writer, std::int32_t(value), width);
+    return writer;
+}
+
+constexpr std::uint32_t kHead = 0x89ABCDEF;
+const Bits kAbsent = {{0, 1}};
+const Bits kNewOnlyFields = {{1, 1}, {0, 10}, {1, 1}, {0, 16}, {1, 1}, {0, 8}};
+const Bits kListEnd = {{1023, 10}};
+
+/// What a test varies in a snapshot, in one protocol's form.
+struct Parts {
+    Bits fields = zeros(45);  ///< player-state fields 1 to 45
+    Bits arrays = zeros(4);   ///< masked arrays 1 to 4
+    Bytes block;              ///< the counted byte block
+};
+
+/// Header fields 2 to 5, alike in both protocols.
+Bits headerRest(const Bytes& block) {
+    Bits bits{{0x01234567, 32}, {0x5A, 8}, {0xA5, 8}, {std::uint32_t(block.size()), 8}};
+    for (const std::uint8_t byte : block) bits.push_back({byte, 8});
+    return bits;
+}
+
+Bits oldSnapshot(const Parts& parts, std::uint32_t head = kHead) {
+    return Bits{{head, 32}} + headerRest(parts.block) + parts.fields + parts.arrays + kListEnd;
+}
+
+Bits newSnapshot(const Parts& parts) {
+    return headerRest(parts.block) + parts.fields + kNewOnlyFields + parts.arrays + kListEnd;
+}
+
+/// Converts one old snapshot, which must be read exactly, and compares the output bit for bit.
+void expectConverted(SnapshotState& state, const Bits& old, const Bits& expected, const std::string& context) {
+    const Bytes input = test::bytesOf(written(old));
+    PacketReader reader{input.data(), std::uint32_t(input.size())};
+    PacketWriter output;
+    transcodeSnapshot(reader, output, state);
+    EXPECT_EQ(reader.bytePos * 8 + reader.bitOffset, test::bitLengthOf(written(old))) << context << ": bits read";
+    const PacketWriter wanted = written(expected);
+    EXPECT_EQ(test::bitText(test::bytesOf(output), test::bitLengthOf(output)),
+              test::bitText(test::bytesOf(wanted), test::bitLengthOf(wanted)))
+        << context;
+}
+
+TEST(Snapshot, SmallestSnapshotIs147BitsIn152OutAndItsHeadMovesToTheState) {
+    SnapshotState state;
+    ASSERT_EQ(test::bitLengthOf(written(oldSnapshot({}))), 147u);
+    // No head; 45 absent fields, the 37 bits of fields 46 to 48, four absent arrays.
+    const Bits expected = headerRest({}) + zeros(45) + kNewOnlyFields + zeros(4) + kListEnd;
+    ASSERT_EQ(test::bitLengthOf(written(expected)), 152u);
+    expectConverted(state, oldSnapshot({}), expected, "smallest");
+    EXPECT_EQ(state.messageHead, kHead);
+}
+
+TEST(Snapshot, CountedByteBlockAndArraysOneThreeFourAreCopied) {
+    for (const std::size_t count : {0u, 1u, 3u, 4u, 7u, 255u}) {
+        Parts parts;
+        for (std::size_t i = 0; i < count; ++i) parts.block.push_back(std::uint8_t(0xFF - i));
+        parts.arrays = maskedArray(0x8001, {0xFFFF, 0x1234}) + kAbsent +
+                       maskedArray(0xFFFF, std::vector<std::uint32_t>(16, 0xA5A5)) +
+                       maskedArray(0x0102, {0xFFFFFFFF, 0x80000001}, 32);
+        SnapshotState state;
+        expectConverted(state, oldSnapshot(parts), newSnapshot(parts), "count " + std::to_string(count));
+    }
+}
+
+// Old widths of player-state fields 1 to 45, with markers for the other two forms.
+constexpr int kPacked = -1;
+constexpr int kEvent = -2;
+constexpr std::array<int, 45> kOldFieldWidths = {
+    32, 8, 8, 16, 16, kPacked, kPacked, kPacked, kPacked, kPacked, kPacked,      // 1 to 11
+    16, 16, 16, 16, 16, 16, 10, 8, 12, 8, 8, 4, 16, 16,                          // 12 to 25
+    kEvent, kEvent, 8, 8, kEvent, 8, 8, 5, 4,                                    // 26 to 34
+    kPacked, kPacked, kPacked, 8, 8, 8, 8, 8, kPacked, kPacked, kPacked,         // 35 to 45
+};
+
+TEST(Snapshot, EachPlayerStateFieldIsConvertedAtItsWidth) {
+    Parts allOld, allNew;
+    allOld.fields = allNew.fields = {};
+    for (int field = 1; field <= 45; ++field) {
+        const int width = kOldFieldWidths[std::size_t(field - 1)];
+        std::vector<std::pair<Bits, Bits>> forms;  // (old, new) of the present field
+        if (width == kPacked) {
+            forms.push_back({{{1, 1}, {0, 1}, {0x1FFF, 13}}, {{1, 1}, {0, 1}, {0x1FFF, 13}}});
+            forms.push_back({{{1, 1}, {1, 1}, {0xFFFFFFFF, 32}}, {{1, 1}, {1, 1}, {0xFFFFFFFF, 32}}});
+        } else if (width == kEvent) {
+            // Event 63 becomes 74; field 30 alone is widened to 10 bits.
+            forms.push_back({{{1, 1}, {63, 8}}, {{1, 1}, {74, field == 30 ? 10 : 8}}});
+        } else {
+            const std::uint32_t ones = 0xFFFFFFFFu >> (32 - width);
+            forms.push_back({{{1, 1}, {ones, width}}, {{1, 1}, {ones, width}}});
+        }
+        for (const auto& [oldField, newField] : forms) {
+            Parts oldParts, newParts;
+            oldParts.fields = zeros(field - 1) + oldField + zeros(45 - field);
+            newParts.fields = zeros(field - 1) + newField + zeros(45 - field);
+            SnapshotState state;
+            expectConverted(state, oldSnapshot(oldParts), newSnapshot(newParts), "field " + std::to_string(field));
+        }
+        allOld.fields = allOld.fields + forms.back().first;
+        allNew.fields = allNew.fields + forms.back().second;
+    }
+    SnapshotState state;
+    expectConverted(state, oldSnapshot(allOld), newSnapshot(allNew), "all fields present");
+}
+
+TEST(Snapshot, ArrayTwoIsSentAsTheEntriesChangedSinceTheLastSnapshot) {
+    struct Case {
+        std::string name;
+        std::vector<std::pair<Bits, Bits>> steps;                     ///< (old, new) array 2 per snapshot
+        std::vector<std::pair<std::size_t, std::int32_t>> received;  ///< nonzero entries stored at the end
+    };
+    const std::vector<Case> cases = {
+        {"old 0 received as 0", {{maskedArray(0x0001, {0}), kAbsent}}, {}},
+        {"old 7 moves to 6", {{maskedArray(0x0080, {9}), maskedArray(0x0040, {9})}}, {{7, 9}}},
+        {"old 11 moves to 13", {{maskedArray(0x0800, {5}), maskedArray(0x2000, {5})}}, {{11, 5}}},
+        {"old 0 and 7, in order", {{maskedArray(0x0081, {3, 9}), maskedArray(0x0041, {3, 9})}}, {{0, 3}, {7, 9}}},
+        {"unsent entries are stored only",
+         {{maskedArray(0xF400, {1, 2, 3, 4, 5}), kAbsent}, {maskedArray(0x0060, {6, 7}), kAbsent}},
+         {{5, 6}, {6, 7}, {10, 1}, {12, 2}, {13, 3}, {14, 4}, {15, 5}}},
+        {"same value again",
+         {{maskedArray(0x0001, {4}), maskedArray(0x0001, {4})}, {maskedArray(0x0001, {4}), kAbsent}},
+         {{0, 4}}},
+        {"absent after a change",
+         {{maskedArray(0x0200, {0xFFFF}), maskedArray(0x0200, {0xFFFF})}, {kAbsent, kAbsent}},
+         {{9, 0xFFFF}}},
+        {"back to 0",
+         {{maskedArray(0x0010, {8}), maskedArray(0x0010, {8})},
+          {maskedArray(0x0010, {0}), maskedArray(0x0010, {0})}},
+         {}},
+        {"every entry",
+         {{maskedArray(0xFFFF, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}),
+           maskedArray(0x235F, {1, 2, 3, 4, 5, 8, 9, 10, 12})}},
+         {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 6}, {6, 7}, {7, 8},
+          {8, 9}, {9, 10}, {10, 11}, {11, 12}, {12, 13}, {13, 14}, {14, 15}, {15, 16}}},
+    };
+    for (const Case& row : cases) {
+        SnapshotState state;
+        for (std::size_t step = 0; step < row.steps.size(); ++step) {
+            Parts oldParts, newParts;
+            oldParts.arrays = kAbsent + row.steps[step].first + zeros(2);
+            newParts.arrays = kAbsent + row.steps[step].second + zeros(2);
+            expectConverted(state, oldSnapshot(oldParts), newSnapshot(newParts),
+                            row.name + ", snapshot " + std::to_string(step + 1));
+        }
+        std::array<std::int32_t, 16> received{};
+        for (const auto& [entry, value] : row.received) received[entry] = value;
+        EXPECT_EQ(state.receivedValues, received) << row.name;
+        EXPECT_EQ(state.sentValues, state.remappedValues) << row.name;
+    }
+}
+
+TEST(Snapshot, ArrayTwoCutByTheEndOfThePayloadLeavesTheStateAlone) {
+    SnapshotState state;
+    state.receivedValues[0] = state.remappedValues[0] = state.sentValues[0] = 4;
+    const SnapshotState before = state;
+    // The mask announces old entry 0, but the payload ends before its value.
+    const Bits old = Bits{{kHead, 32}} + headerRest({}) + zeros(46) + Bits{{1, 1}, {1, 16}};
+    const Bytes input = test::bytesOf(written(old));
+    PacketReader reader{input.data(), std::uint32_t(input.size())};
+    PacketWriter output;
+    transcodeSnapshot(reader, output, state);
+    EXPECT_TRUE(reader.pastEnd);
+    EXPECT_EQ(state.receivedValues, before.receivedValues);
+    EXPECT_EQ(state.sentValues, before.sentValues);
+}
+
+Bytes message(const std::vector<Bits>& snapshots) {
+    PacketWriter writer;
+    for (const Bits& snapshot : snapshots) {
+        pktWriteBits(writer, 7, 8);
+        for (const auto& [value, width] : snapshot) pktWriteBits(writer, std::int32_t(value), width);
+        pktAlignWriter(writer);
+    }
+    return test::bytesOf(writer);
+}
+
+TEST(Snapshot, EachConversionStartsFromZeroAndRecordsCarryTheLatestHead) {
+    // Old entry 0 is new entry 0 too, so the array reads the same in both protocols.
+    Parts entryZeroIsSeven;
+    entryZeroIsSeven.arrays = kAbsent + maskedArray(0x0001, {7}) + zeros(2);
+    Bytes demo;
+    test::appendRecord(demo, 1, message({oldSnapshot({}, 100), oldSnapshot(entryZeroIsSeven, 200)}));
+    test::appendRecord(demo, 2, {1});  // no snapshot: keeps the latest head
+    test::appendRecord(demo, 3, message({oldSnapshot(entryZeroIsSeven, 300)}));
+    test::appendEndMarker(demo);
+
+    const ConvertedDemo first = convertDemo(demo);
+    EXPECT_EQ(test::hexText(convertDemo(demo).demo), test::hexText(first.demo)) << "second conversion differs";
+    const std::vector<test::NewRecord> records = test::splitNewDemo(first.demo).records;
+    const std::vector<test::NewRecord> expected = {
+        {1, 200, message({newSnapshot({}), newSnapshot(entryZeroIsSeven)})},
+        {2, 200, {1}},
+        {3, 300, message({newSnapshot({})})},  // entry 0 was sent already
+    };
+    ASSERT_EQ(records.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(records[i].messageHead, expected[i].messageHead) << "record " << i;
+        EXPECT_EQ(test::hexText(records[i].payload), test::hexText(expected[i].payload)) << "record " << i;
+    }
+}
+
+}  // namespace
+}  // namespace tarnic
