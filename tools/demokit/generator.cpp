@@ -30,6 +30,8 @@ constexpr std::array<std::uint8_t, 5> kMoveSelectors = {12, 5, 6, 1, 18};
 
 /// Draws from a seeded mt19937 with arithmetic of its own: the standard distributions
 /// differ between standard libraries, and a seed must give the same demo everywhere.
+/// For the same reason no expression below draws twice: the order in which operands
+/// are evaluated differs between compilers.
 class Dice {
 public:
     explicit Dice(std::uint32_t seed) : engine_(seed) {}
@@ -100,8 +102,9 @@ struct DemoGenerator::State {
         auto add = [&](std::uint16_t index, std::string text) {
             gameState.entries.emplace_back(ConfigString{index, std::move(text)});
         };
-        add(0, "\\sv_hostname\\Tarnic test arena\\mapname\\arena" + std::to_string(dice.between(1, 20)) +
-                   "\\g_gametype\\" + std::to_string(dice.below(4)) + "\\fraglimit\\20\\timelimit\\15");
+        std::string serverInfo = "\\sv_hostname\\Tarnic test arena\\mapname\\arena" + std::to_string(dice.between(1, 20));
+        serverInfo += "\\g_gametype\\" + std::to_string(dice.below(4)) + "\\fraglimit\\20\\timelimit\\15";
+        add(0, serverInfo);
         add(1, "\\sv_serverid\\" + std::to_string(dice.bits(24)) + "\\sv_pure\\0");
         add(2, "arena engine 1.32");
         add(5, std::to_string(dice.bits(16)));
@@ -124,12 +127,14 @@ struct DemoGenerator::State {
     }
 
     std::string playerInfo(int player) {
-        const std::string model = std::string(dice.pick(kModels)) + "/" + std::string(dice.pick(kSkins));
+        std::string model(dice.pick(kModels));
+        model += "/" + std::string(dice.pick(kSkins));
         std::string info = "\\n\\" + playerName(player) + "\\t\\" + std::to_string(dice.below(3));
         info += "\\model\\" + model;
         if (dice.chance(0.5)) info += "\\hmodel\\" + (dice.chance(0.5) ? model : std::string(dice.pick(kModels)));
-        info += "\\c1\\" + std::to_string(dice.below(8)) + "\\hc\\100\\w\\" + std::to_string(dice.below(30)) +
-                "\\l\\" + std::to_string(dice.below(30));
+        info += "\\c1\\" + std::to_string(dice.below(8));
+        info += "\\hc\\100\\w\\" + std::to_string(dice.below(30));
+        info += "\\l\\" + std::to_string(dice.below(30));
         return info;
     }
 
@@ -146,15 +151,17 @@ struct DemoGenerator::State {
         } else if (kind < 9) {
             command.text = configStringCommand();
         } else {
-            command.text = "chat \"" + playerName(int(dice.below(8))) + ": " + std::string(dice.pick(kChats)) + "\"";
+            command.text = "chat \"" + playerName(int(dice.below(8)));
+            command.text += ": " + std::string(dice.pick(kChats)) + "\"";
         }
         return command;
     }
 
     std::string scores() {
         const int count = std::min(options.players, kMaxScoreEntries);
-        std::string text = "scores " + std::to_string(count) + " " + std::to_string(dice.below(50)) + " " +
-                           std::to_string(dice.below(50));
+        std::string text = "scores " + std::to_string(count);
+        text += " " + std::to_string(dice.below(50));
+        text += " " + std::to_string(dice.below(50));
         for (int player = 0; player < count; ++player) {
             const int values[6] = {player, dice.between(-3, 60), int(dice.below(400)), int(dice.below(900)),
                                    int(dice.below(4)), 0};
@@ -195,7 +202,10 @@ struct DemoGenerator::State {
                 const bool wide = dice.chance(0.3);
                 return {dice.bits(wide ? 32 : 13), wide};
             }
-            case FieldKind::Event: return {dice.below(72) | (form.oldWidth > 8 ? dice.bits(2) << 8 : 0), false};
+            case FieldKind::Event: {
+                const std::uint32_t event = dice.below(72);
+                return {event | (form.oldWidth > 8 ? dice.bits(2) << 8 : 0), false};
+            }
             case FieldKind::Plain: break;
         }
         return {dice.bits(form.oldWidth), false};
@@ -313,7 +323,8 @@ struct DemoGenerator::State {
                 delta.changed = true;
                 delta.selector = std::uint8_t(dice.below(32));
                 if (delta.selector == EXPLICIT_MASK_SELECTOR) {
-                    delta.explicitMask = dice.bits32() | std::uint64_t{dice.bits(OLD_ENTITY_FIELDS - 32)} << 32;
+                    delta.explicitMask = dice.bits32();
+                    delta.explicitMask |= std::uint64_t{dice.bits(OLD_ENTITY_FIELDS - 32)} << 32;
                 }
                 fillFields(delta, announcedFields(delta));
             } else {
