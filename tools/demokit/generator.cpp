@@ -103,7 +103,8 @@ struct DemoGenerator::State {
             gameState.entries.emplace_back(ConfigString{index, std::move(text)});
         };
         std::string serverInfo = "\\sv_hostname\\Tarnic test arena\\mapname\\arena" + std::to_string(dice.between(1, 20));
-        serverInfo += "\\g_gametype\\" + std::to_string(dice.below(4)) + "\\fraglimit\\20\\timelimit\\15";
+        serverInfo += "\\g_gametype\\";
+        serverInfo += std::to_string(dice.below(4)) + "\\fraglimit\\20\\timelimit\\15";
         add(0, serverInfo);
         add(1, "\\sv_serverid\\" + std::to_string(dice.bits(24)) + "\\sv_pure\\0");
         add(2, "arena engine 1.32");
@@ -128,13 +129,18 @@ struct DemoGenerator::State {
 
     std::string playerInfo(int player) {
         std::string model(dice.pick(kModels));
-        model += "/" + std::string(dice.pick(kSkins));
+        model += "/";
+        model += std::string(dice.pick(kSkins));
         std::string info = "\\n\\" + playerName(player) + "\\t\\" + std::to_string(dice.below(3));
-        info += "\\model\\" + model;
+        info += "\\model\\";
+        info += model;
         if (dice.chance(0.5)) info += "\\hmodel\\" + (dice.chance(0.5) ? model : std::string(dice.pick(kModels)));
-        info += "\\c1\\" + std::to_string(dice.below(8));
-        info += "\\hc\\100\\w\\" + std::to_string(dice.below(30));
-        info += "\\l\\" + std::to_string(dice.below(30));
+        info += "\\c1\\";
+        info += std::to_string(dice.below(8));
+        info += "\\hc\\100\\w\\";
+        info += std::to_string(dice.below(30));
+        info += "\\l\\";
+        info += std::to_string(dice.below(30));
         return info;
     }
 
@@ -152,7 +158,8 @@ struct DemoGenerator::State {
             command.text = configStringCommand();
         } else {
             command.text = "chat \"" + playerName(int(dice.below(8)));
-            command.text += ": " + std::string(dice.pick(kChats)) + "\"";
+            command.text += ": ";
+            command.text += std::string(dice.pick(kChats)) + "\"";
         }
         return command;
     }
@@ -160,12 +167,17 @@ struct DemoGenerator::State {
     std::string scores() {
         const int count = std::min(options.players, kMaxScoreEntries);
         std::string text = "scores " + std::to_string(count);
-        text += " " + std::to_string(dice.below(50));
-        text += " " + std::to_string(dice.below(50));
+        text += " ";
+        text += std::to_string(dice.below(50));
+        text += " ";
+        text += std::to_string(dice.below(50));
         for (int player = 0; player < count; ++player) {
             const int values[6] = {player, dice.between(-3, 60), int(dice.below(400)), int(dice.below(900)),
                                    int(dice.below(4)), 0};
-            for (const int value : values) text += " " + std::to_string(value);
+            for (const int value : values) {
+                text += ' ';
+                text += std::to_string(value);
+            }
         }
         return text;
     }
