@@ -39,6 +39,20 @@ void pktWriteData(PacketWriter& writer, const void* bytes, std::size_t length) {
     pktReserve(writer, length);
     std::memcpy(writer.data.data() + writer.count, bytes, length);
     writer.count += std::int32_t(length);
+    // Off a byte boundary the next bits go into the last byte appended.
+    if (writer.bitOffset) writer.partialByte = writer.data[std::size_t(writer.count) - 1];
+}
+
+void pktRewindWriter(PacketWriter& writer, std::uint64_t bits) {
+    writer.bitOffset = std::uint8_t(bits & 7);
+    writer.count = std::int32_t((bits + 7) >> 3);
+    writer.partialByte = 0;
+    if (writer.bitOffset != 0) {
+        // Later writes OR into the partly filled byte: its bits above the position go.
+        std::uint8_t& last = writer.data[std::size_t(writer.count) - 1];
+        last &= std::uint8_t(lowBits(writer.bitOffset));
+        writer.partialByte = last;
+    }
 }
 
 void pktWriteString(PacketWriter& writer, std::string_view text, Console& console) {

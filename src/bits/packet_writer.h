@@ -22,18 +22,40 @@ struct PacketWriter {
     std::int32_t count = 0;      ///< bytes begun; the last may be partly filled
     std::uint8_t bitOffset = 0;  ///< next free bit in byte `count` - 1; 0 starts a new byte
     std::int32_t sequence = 0;   ///< the record's sequence number, copied by the driver
+    /// Byte `count` - 1 while it is partly filled, else 0. Writes OR into this copy and
+    /// store whole words, so they never load back what the previous write stored.
+    std::uint8_t partialByte = 0;
 };
 
 inline void pktResetWriter(PacketWriter& writer) {
     writer.count = 0;
     writer.bitOffset = 0;
+    writer.partialByte = 0;
 }
+
+/// Takes back everything written after the first `bits` bits.
+void pktRewindWriter(PacketWriter& writer, std::uint64_t bits);
 
 /// Makes room for `bytes` bytes from index `count` on, plus an 8-byte window.
 void pktReserve(PacketWriter& writer, std::size_t bytes);
 
 /// Writes counts above 32: the value's 32 bits, then zeros.
 void pktWriteWideBits(PacketWriter& writer, std::int32_t value, unsigned bits);
+
+/// Writes the low `bits` bits (at most 56) of a 64-bit value.
+inline void pktWriteWord(PacketWriter& writer, std::uint64_t value, unsigned bits) {
+    // The field lands in the partly filled last byte, or in a new byte at `count`;
+    // the bytes it begins start at zero.
+    const std::size_t base = std::size_t(writer.count) - (writer.bitOffset ? 1 : 0);
+    if (writer.data.size() < base + 8) pktReserve(writer, 1);
+    const std::uint64_t word = writer.partialByte | (value & lowBits(bits)) << writer.bitOffset;
+    storeLittle64(writer.data.data() + base, word);
+    const unsigned position = writer.bitOffset + bits;
+    const unsigned fullBytes = position >> 3;
+    writer.bitOffset = std::uint8_t(position & 7);
+    writer.count = std::int32_t(base + fullBytes + (writer.bitOffset ? 1 : 0));
+    writer.partialByte = writer.bitOffset ? std::uint8_t(word >> (8 * fullBytes)) : 0;
+}
 
 /// Writes the low bits of `value`. A negative count counts by its magnitude; 0 writes nothing.
 inline void pktWriteBits(PacketWriter& writer, std::int32_t value, int bits) {
@@ -43,17 +65,12 @@ inline void pktWriteBits(PacketWriter& writer, std::int32_t value, int bits) {
         pktWriteWideBits(writer, value, width);
         return;
     }
-    // The field lands in the partly filled last byte, or in a new byte at `count`.
-    const std::size_t base = std::size_t(writer.count) - (writer.bitOffset ? 1 : 0);
-    if (writer.data.size() < base + 8) pktReserve(writer, 1);
-    std::uint8_t* window = writer.data.data() + base;
-    // Keep the byte already begun; bytes begun now start at zero.
-    std::uint64_t word = writer.bitOffset ? loadLittle64(window) & 0xFF : 0;
-    word |= (std::uint64_t{std::uint32_t(value)} & lowBits(width)) << writer.bitOffset;
-    storeLittle64(window, word);
-    const unsigned position = writer.bitOffset + width;
-    writer.count = std::int32_t(base + (position >> 3) + ((position & 7) ? 1 : 0));
-    writer.bitOffset = std::uint8_t(position & 7);
+    pktWriteWord(writer, std::uint32_t(value), width);
+}
+
+/// The number of bits written.
+inline std::uint64_t pktWrittenBits(const PacketWriter& writer) {
+    return std::uint64_t(writer.count) * 8 - (writer.bitOffset ? 8u - writer.bitOffset : 0u);
 }
 
 /// Appends raw bytes at `count`, whatever `bitOffset` is, and leaves `bitOffset` as it is.
@@ -65,6 +82,9 @@ void pktWriteData(PacketWriter& writer, const void* bytes, std::size_t length);
 void pktWriteString(PacketWriter& writer, std::string_view text, Console& console);
 
 /// Pads with zero bits up to the next byte boundary.
-inline void pktAlignWriter(PacketWriter& writer) { writer.bitOffset = 0; }
+inline void pktAlignWriter(PacketWriter& writer) {
+    writer.bitOffset = 0;
+    writer.partialByte = 0;
+}
 
 }  // namespace tarnic

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "bits/packet_copy.h"
 #include "bits/packet_reader.h"
 #include "bits/packet_writer.h"
 #include "common/console.h"
@@ -249,6 +250,79 @@ TEST(PacketWriter, GrowsPastAnyInitialCapacity) {
     const Bytes bytes = bytesOf(writer);
     PacketReader reader = readerOver(bytes);
     for (int i = 0; i < 100000; ++i) ASSERT_EQ(pktReadBits(reader, 17), std::uint32_t(i) & 0x1FFFFu);
+}
+
+}  // namespace
+}  // namespace tarnic
+
+namespace tarnic {
+namespace {
+
+// Copies of every length from every start offset, into a writer at every offset,
+// near and across the end of the payload: the bits arrive unchanged and in order,
+// and bits beyond the payload come as zeros with the flag raised.
+TEST(PacketCopy, CopiesAnyRunBetweenAnyOffsets) {
+    std::mt19937 random(7);
+    test::Bytes source(40);
+    for (auto& byte : source) byte = std::uint8_t(random());
+    const std::uint64_t totalBits = source.size() * 8;
+    for (unsigned readStart = 0; readStart < 16; ++readStart) {
+        for (unsigned writeStart = 0; writeStart < 8; ++writeStart) {
+            for (std::uint64_t length : {0u, 1u, 31u, 32u, 55u, 56u, 57u, 113u, 300u, 330u}) {
+                PacketReader reader = readerOver(source);
+                pktReadBits(reader, int(readStart) + 1);
+                PacketWriter writer;
+                pktWriteBits(writer, 0x55, int(writeStart) + 1);
+                pktCopyBits(reader, writer, length);
+
+                const test::Bytes copied = bytesOf(writer);
+                PacketReader check = readerOver(copied);
+                ASSERT_EQ(pktReadBits(check, int(writeStart) + 1), 0x55u & lowBits(writeStart + 1));
+                for (std::uint64_t bit = 0; bit < length; ++bit) {
+                    const std::uint64_t from = readStart + 1 + bit;
+                    const int expected = from < totalBits ? (source[from / 8] >> (from % 8)) & 1 : 0;
+                    ASSERT_EQ(pktReadBit(check), expected) << "read start " << readStart << " write start "
+                                                           << writeStart << " length " << length << " bit " << bit;
+                }
+                EXPECT_EQ(pktWrittenBits(writer), writeStart + 1 + length);
+                EXPECT_EQ(reader.pastEnd, readStart + 1 + length > totalBits) << "length " << length;
+            }
+        }
+    }
+}
+
+TEST(PacketReader, PeekReadsAheadWithoutMoving) {
+    const Bytes bytes = {0xB4, 0x0F, 0x80};
+    PacketReader reader = readerOver(bytes);
+    pktReadBits(reader, 3);
+    struct Peek {
+        std::uint64_t ahead;
+        int bits;
+        std::uint32_t expected;
+    };
+    for (const Peek& peek : {Peek{0, 5, 0x16}, Peek{5, 4, 0xF}, Peek{20, 1, 1}, Peek{20, 8, 1}, Peek{21, 4, 0},
+                             Peek{1000, 32, 0}}) {
+        EXPECT_EQ(pktPeekBits(reader, peek.ahead, peek.bits), peek.expected) << "ahead " << peek.ahead;
+    }
+    EXPECT_EQ(reader.bytePos, 0u);
+    EXPECT_EQ(reader.bitOffset, 3);
+    EXPECT_FALSE(reader.pastEnd);
+    EXPECT_EQ(pktBitsLeft(reader), 21u);
+}
+
+TEST(PacketWriter, RewindTakesBackBitsAndLaterWritesStartClean) {
+    for (std::uint64_t keep = 0; keep <= 24; ++keep) {
+        PacketWriter writer;
+        pktWriteBits(writer, -1, 24);
+        pktRewindWriter(writer, keep);
+        EXPECT_EQ(pktWrittenBits(writer), keep);
+        pktWriteBits(writer, 0, 8);
+        const Bytes bytes = bytesOf(writer);
+        PacketReader reader = readerOver(bytes);
+        for (std::uint64_t bit = 0; bit < keep + 8; ++bit) {
+            ASSERT_EQ(pktReadBit(reader), bit < keep ? 1 : 0) << "keep " << keep << " bit " << bit;
+        }
+    }
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ Bytes bytesOf(const PacketWriter& writer) {
 }
 
 std::size_t bitLengthOf(const PacketWriter& writer) {
-    return std::size_t(writer.count) * 8 - (writer.bitOffset ? 8 - writer.bitOffset : 0);
+    return std::size_t(pktWrittenBits(writer));
 }
 
 NewDemo splitNewDemo(const Bytes& demo) {

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "bits/packet_reader.h"
+#include "bits/packet_writer.h"
+
+namespace tarnic {
+
+/// Bits one step of `pktCopyBits` moves: what a 64-bit window holds at any bit offset.
+inline constexpr unsigned COPY_CHUNK_BITS = 56;
+
+/// The read position in bits.
+inline std::uint64_t pktReadPosition(const PacketReader& reader) {
+    return std::uint64_t{reader.bytePos} * 8 + reader.bitOffset;
+}
+
+/// Bits of the payload from the read position on; 0 once past its end.
+inline std::uint64_t pktBitsLeft(const PacketReader& reader) {
+    const std::uint64_t total = std::uint64_t{reader.size} * 8;
+    const std::uint64_t position = pktReadPosition(reader);
+    return position < total ? total - position : 0;
+}
+
+/// The `bits`-bit field (1..32) that starts `ahead` bits beyond the read position,
+/// without moving; zeros past the payload.
+inline std::uint32_t pktPeekBits(const PacketReader& reader, std::uint64_t ahead, int bits) {
+    const std::uint64_t position = pktReadPosition(reader) + ahead;
+    const std::uint64_t byte = position >> 3;
+    std::uint64_t window = 0;
+    if (byte + 8 <= reader.size) {
+        window = loadLittle64(reader.data + byte);
+    } else {
+        for (std::uint64_t i = 0; byte + i < reader.size && i < 8; ++i) {
+            window |= std::uint64_t{reader.data[byte + i]} << (8 * i);
+        }
+    }
+    return std::uint32_t((window >> (position & 7)) & lowBits(unsigned(bits)));
+}
+
+/// Copies `bits` bits from the reader to the writer unchanged. Runs of fields that
+/// both protocols send alike move together, a 64-bit window at a time.
+inline void pktCopyBits(PacketReader& reader, PacketWriter& writer, std::uint64_t bits) {
+    while (bits > 0) {
+        const unsigned chunk = bits < COPY_CHUNK_BITS ? unsigned(bits) : COPY_CHUNK_BITS;
+        std::uint64_t window;
+        if (std::uint64_t{reader.bytePos} + 8 <= reader.size) {
+            window = loadLittle64(reader.data + reader.bytePos) >> reader.bitOffset;
+        } else {
+            window = pktLoadTail(reader, chunk) >> reader.bitOffset;
+        }
+        pktAdvance(reader, chunk);
+        pktWriteWord(writer, window, chunk);
+        bits -= chunk;
+    }
+}
+
+}  // namespace tarnic
