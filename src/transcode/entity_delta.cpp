@@ -4,6 +4,7 @@
 #include <bit>
 #include <cassert>
 
+#include "bits/packet_copy.h"
 #include "transcode/entity_fields.h"
 #include "transcode/remap.h"
 
@@ -18,100 +19,106 @@ constexpr int MASK_SELECTOR_BITS = 5;
 /// The largest entity type field 0 can carry.
 constexpr std::int32_t MAX_ENTITY_TYPE = 255;
 
-/// Copies an explicit mask and returns it, bit n for field n. The groups travel least
-/// significant bit first, so mask bits 0..49 are one run of bits; the new encoding
-/// adds mask bit 50 as a zero behind them.
-std::uint64_t copyExplicitMask(PacketReader& reader, PacketWriter& writer) {
+// Most of an entity list is copied unchanged: entity numbers, flags, selectors and
+// most fields. The conversion therefore scans ahead of the reader, peeking at what it
+// must know (flags, selectors, packed-value flags), and gathers what stays unchanged
+// into a run of bits that is copied in one go before the next element that changes.
+// `run` is always the number of bits between the reader and the scan position.
+
+/// Copies the run, then converts the explicit mask behind it and returns it, bit n
+/// for field n. The old mask is 50 bits; the new one adds mask bit 50 as a zero.
+std::uint64_t convertExplicitMask(PacketReader& reader, PacketWriter& writer, std::uint64_t run) {
+    pktCopyBits(reader, writer, run);
     const std::uint32_t low = pktReadBits(reader, 32);
-    pktWriteBits(writer, std::int32_t(low), 32);
     const std::uint32_t high = pktReadBits(reader, int(OLD_ENTITY_FIELD_COUNT) - 32);
-    pktWriteBits(writer, std::int32_t(high), int(NEW_ENTITY_FIELD_COUNT) - 32);
-    return std::uint64_t{low} | std::uint64_t{high} << 32;
+    const std::uint64_t mask = std::uint64_t{low} | std::uint64_t{high} << 32;
+    pktWriteWord(writer, mask, NEW_ENTITY_FIELD_COUNT);
+    return mask;
 }
 
-/// Copies a packed value: flag bit, then 32 bits if it is 1, else 13.
-void copyPackedValue(PacketReader& reader, PacketWriter& writer) {
-    // The flag and the first 13 bits move as one field; a wide value then has 19 bits to go.
-    const std::uint32_t head = pktReadBits(reader, 14);
-    pktWriteBits(writer, std::int32_t(head), 14);
-    if (head & 1) pktWriteBits(writer, std::int32_t(pktReadBits(reader, 19)), 19);
+/// Copies the run, then reads the field's old value and writes `convert` of it.
+template <typename Convert>
+void convertField(PacketReader& reader, PacketWriter& writer, std::uint64_t run, const EntityField& field,
+                  Convert convert) {
+    pktCopyBits(reader, writer, run);
+    const auto oldValue = std::int32_t(pktReadBits(reader, field.oldBits));
+    pktWriteBits(writer, convert(oldValue), field.newBits);
 }
 
-void copyFields(PacketReader& reader, PacketWriter& writer, std::uint64_t mask) {
+/// Scans the fields the mask announces; returns the run left to copy.
+std::uint64_t scanFields(PacketReader& reader, PacketWriter& writer, std::uint64_t run, std::uint64_t mask) {
     for (; mask != 0; mask &= mask - 1) {
         const auto fieldNumber = std::size_t(std::countr_zero(mask));
         assert(fieldNumber < OLD_ENTITY_FIELD_COUNT);
         const EntityField& field = ENTITY_FIELDS[fieldNumber];
         switch (field.form) {
             case FIELD_PLAIN:
-                pktWriteBits(writer, std::int32_t(pktReadBits(reader, field.oldBits)), field.newBits);
+                if (field.oldBits == field.newBits) {
+                    run += field.oldBits;
+                } else {
+                    convertField(reader, writer, run, field, [](std::int32_t value) { return value; });
+                    run = 0;
+                }
                 break;
             case FIELD_PACKED:
-                copyPackedValue(reader, writer);
+                run += pktPeekBits(reader, run, 1) ? 1 + 32 : 1 + 13;
                 break;
-            case FIELD_ENTITY_TYPE: {
+            case FIELD_ENTITY_TYPE:
                 // Old type 255 becomes 256, whose low byte would be type 0: a different
                 // kind of entity. The nearest type the field holds is kept instead.
-                const std::int32_t type = remapEntityType(std::int32_t(pktReadBits(reader, field.oldBits)));
-                pktWriteBits(writer, std::min(type, MAX_ENTITY_TYPE), field.newBits);
+                convertField(reader, writer, run, field,
+                             [](std::int32_t type) { return std::min(remapEntityType(type), MAX_ENTITY_TYPE); });
+                run = 0;
                 break;
-            }
             case FIELD_EVENT:
-                pktWriteBits(writer, remapEvent(std::int32_t(pktReadBits(reader, field.oldBits))), field.newBits);
+                convertField(reader, writer, run, field, remapEvent);
+                run = 0;
                 break;
             case FIELD_NEW_ONLY:
                 break;
         }
     }
+    return run;
 }
 
-/// Takes back everything written after the given position. Later writes OR into the
-/// partly filled byte, so its bits above the position must be zero again.
-void rewindWriter(PacketWriter& writer, std::int32_t count, std::uint8_t bitOffset) {
-    writer.count = count;
-    writer.bitOffset = bitOffset;
-    if (bitOffset != 0) writer.data[std::size_t(count) - 1] &= std::uint8_t(lowBits(bitOffset));
-}
-
-/// Copies one delta. The `leadBits` bits of `lead`, already read by the caller, are
-/// written together with the delta's flags and selector: one write instead of four
-/// on the path every entity takes.
-void copyDelta(PacketReader& reader, PacketWriter& writer, std::uint32_t lead, int leadBits) {
-    if (pktReadBit(reader)) {
-        pktWriteBits(writer, std::int32_t(lead | 1u << leadBits), leadBits + 1);
-        return;
+/// Scans one delta that starts `run` bits ahead of the reader; returns the run left to copy.
+std::uint64_t scanDelta(PacketReader& reader, PacketWriter& writer, std::uint64_t run) {
+    // Removal bit, change bit, selector: peeked together, copied unchanged.
+    const std::uint32_t head = pktPeekBits(reader, run, 2 + MASK_SELECTOR_BITS);
+    if (head & 1) return run + 1;        // removed
+    if (!(head & 2)) return run + 2;     // unchanged
+    const std::uint32_t selector = head >> 2;
+    run += 2 + MASK_SELECTOR_BITS;
+    if (selector == EXPLICIT_MASK_SELECTOR) {
+        return scanFields(reader, writer, 0, convertExplicitMask(reader, writer, run));
     }
-    if (!pktReadBit(reader)) {
-        pktWriteBits(writer, std::int32_t(lead), leadBits + 2);
-        return;
-    }
-    const std::uint32_t selector = pktReadBits(reader, MASK_SELECTOR_BITS);
-    // Removal bit 0, change bit 1, then the selector.
-    const std::uint32_t head = 2u | selector << 2;
-    pktWriteBits(writer, std::int32_t(lead | head << leadBits), leadBits + 2 + MASK_SELECTOR_BITS);
-    const std::uint64_t mask = selector == EXPLICIT_MASK_SELECTOR ? copyExplicitMask(reader, writer)
-                                                                   : ENTITY_PRESET_MASKS[selector];
-    copyFields(reader, writer, mask);
+    return scanFields(reader, writer, run, ENTITY_PRESET_MASKS[selector]);
 }
 
 }  // namespace
 
-void transcodeEntityDelta(PacketReader& reader, PacketWriter& writer) { copyDelta(reader, writer, 0, 0); }
+void transcodeEntityDelta(PacketReader& reader, PacketWriter& writer) {
+    pktCopyBits(reader, writer, scanDelta(reader, writer, 0));
+}
 
 void transcodeEntityList(PacketReader& reader, PacketWriter& writer) {
+    std::uint64_t run = 0;
     for (;;) {
-        const std::int32_t entryCount = writer.count;
-        const std::uint8_t entryBitOffset = writer.bitOffset;
-        const std::uint32_t entityNumber = pktReadBits(reader, ENTITY_NUMBER_BITS);
-        if (entityNumber == ENTITY_LIST_END) {
-            pktWriteBits(writer, std::int32_t(entityNumber), ENTITY_NUMBER_BITS);
-            return;
-        }
-        copyDelta(reader, writer, entityNumber, ENTITY_NUMBER_BITS);
+        // Where the entry starts in the output, once everything before it is written.
+        const std::uint64_t entryStart = pktWrittenBits(writer) + run;
+        const std::uint32_t entityNumber = pktPeekBits(reader, run, ENTITY_NUMBER_BITS);
+        run += ENTITY_NUMBER_BITS;
+        if (entityNumber != ENTITY_LIST_END) run = scanDelta(reader, writer, run);
         // Past the payload every bit reads as zero, which would repeat entity 0 for ever.
         // An entry cut by the end is not data: leave it out and let the caller see the flag.
-        if (reader.pastEnd) {
-            rewindWriter(writer, entryCount, entryBitOffset);
+        if (reader.pastEnd || run > pktBitsLeft(reader)) {
+            pktCopyBits(reader, writer, run);
+            reader.pastEnd = true;
+            pktRewindWriter(writer, entryStart);
+            return;
+        }
+        if (entityNumber == ENTITY_LIST_END) {
+            pktCopyBits(reader, writer, run);
             return;
         }
     }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 
-#include "bits/byte_order.h"
 #include "transcode/masked_array.h"
 #include "transcode/remap.h"
 
@@ -39,15 +38,6 @@ static_assert([] {
     return true;
 }(), "the fields only the new protocol has come last");
 
-/// The next 32 bits without consuming them; zeros past the payload.
-std::uint32_t peekBits32(const PacketReader& reader) {
-    if (std::uint64_t{reader.bytePos} + 8 <= reader.size) {
-        return std::uint32_t(loadLittle64(reader.data + reader.bytePos) >> reader.bitOffset);
-    }
-    PacketReader ahead = reader;
-    return pktReadBits(ahead, 32);
-}
-
 /// Copies a present packed value behind its presence bit: a flag, then 32 bits if it is 1, else 13.
 void copyPresentPackedValue(PacketReader& reader, PacketWriter& writer) {
     if (pktReadBit(reader) == 0) {
@@ -77,7 +67,7 @@ void transcodeFields(PacketReader& reader, PacketWriter& writer) {
     while (field < kOldFieldCount) {
         // Most fields are absent, each a single 0 bit: pass a whole run of them at once.
         const std::size_t absent =
-            std::min<std::size_t>(std::countr_zero(peekBits32(reader)), kOldFieldCount - field);
+            std::min<std::size_t>(std::countr_zero(pktPeekBits32(reader)), kOldFieldCount - field);
         if (absent > 0) {
             pktReadBits(reader, int(absent));
             pktWriteBits(writer, 0, int(absent));
