@@ -8,6 +8,8 @@ namespace tarnic {
 
 ConvertedDemo convertDemo(std::span<const std::uint8_t> oldDemo) {
     ConvertedDemo result;
+    // The new demo is about as long as the old one: a little slack saves regrowing it.
+    result.demo.reserve(oldDemo.size() + oldDemo.size() / 8 + 64);
     MemorySource input(oldDemo);
     MemorySink output(result.demo);
     CollectingConsole console;
