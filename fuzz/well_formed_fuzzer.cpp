@@ -40,7 +40,9 @@ std::uint8_t codeOf(const Operation& operation) {
 
 /// One operation against its old model; a snapshot sets `messageHead`.
 void checkOperation(std::size_t r, const Operation& old, const NewOperation& converted, std::uint32_t& messageHead) {
-    if (converted.code != codeOf(old)) fail(r, "operation code " + std::to_string(converted.code));
+    if (converted.code != codeOf(old)) {
+        fail(r, "operation code " + std::to_string(converted.code) + " for " + std::to_string(codeOf(old)));
+    }
     if (const auto* command = std::get_if<ServerCommand>(&old)) {
         if (converted.leading != command->leading) fail(r, "server command leading value");
     } else if (const auto* gameState = std::get_if<GameState>(&old)) {
@@ -76,7 +78,9 @@ void checkConverted(const Demo& old, const ConvertedDemo& converted) {
         if (record.sequence != old.records[r].sequence) fail(r, "sequence " + std::to_string(record.sequence));
         const NewPayload payload = readNewPayload(record.payload);
         if (!payload.wellFormed) fail(r, payload.problem + "\n" + test::hexText(record.payload));
-        if (payload.operations.size() != operations.size()) fail(r, "operation count");
+        if (payload.operations.size() != operations.size()) {
+            fail(r, std::to_string(payload.operations.size()) + " operations for " + std::to_string(operations.size()));
+        }
         for (std::size_t k = 0; k < operations.size(); ++k) {
             checkOperation(r, operations[k], payload.operations[k], messageHead);
         }
