@@ -13,8 +13,8 @@
 #include "demo_edits.h"
 #include "demokit/new_reader.h"
 #include "demokit/old_encoder.h"
+#include "demokit/new_demo.h"
 #include "driver/convert.h"
-#include "support/demo_file.h"
 #include "transcode/config_index.h"
 #include "transcode/server_op.h"
 
@@ -65,7 +65,7 @@ void checkOperation(std::size_t r, const Operation& old, const NewOperation& con
 
 void checkConverted(const Demo& old, const ConvertedDemo& converted) {
     if (!converted.console.empty()) fail("diagnostics printed:\n" + converted.console);
-    const test::NewDemo demo = test::splitNewDemo(converted.demo);
+    const NewDemo demo = splitNewDemo(converted.demo);
     if (!demo.wellFramed) fail("the converted demo is not made of whole records");
     if (demo.endMarker != old.endMarker) fail("end marker");
     if (demo.records.size() != old.records.size()) {
@@ -73,11 +73,11 @@ void checkConverted(const Demo& old, const ConvertedDemo& converted) {
     }
     std::uint32_t messageHead = 0;
     for (std::size_t r = 0; r < old.records.size(); ++r) {
-        const test::NewRecord& record = demo.records[r];
+        const NewRecord& record = demo.records[r];
         const auto& operations = old.records[r].message.operations;
         if (record.sequence != old.records[r].sequence) fail(r, "sequence " + std::to_string(record.sequence));
         const NewPayload payload = readNewPayload(record.payload);
-        if (!payload.wellFormed) fail(r, payload.problem + "\n" + test::hexText(record.payload));
+        if (!payload.wellFormed) fail(r, payload.problem);
         if (payload.operations.size() != operations.size()) {
             fail(r, std::to_string(payload.operations.size()) + " operations for " + std::to_string(operations.size()));
         }
