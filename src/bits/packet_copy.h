@@ -24,20 +24,28 @@ inline std::uint64_t pktBitsLeft(const PacketReader& reader) {
     return position < total ? total - position : 0;
 }
 
+/// A payload as a scan ahead of the reader sees it. A loop of peeks holds this copy in
+/// registers; through the reader it would reload the fields after every byte the
+/// writer stores, since such a store might alias them.
+struct PacketView {
+    const std::uint8_t* data = nullptr;
+    std::uint32_t size = 0;  ///< bytes
+};
+
+inline PacketView pktView(const PacketReader& reader) { return {reader.data, reader.size}; }
+
+/// The `bits`-bit field (1..32) at bit `position` of the payload; zeros past its end.
+inline std::uint32_t pktPeekAt(PacketView payload, std::uint64_t position, int bits) {
+    const std::uint64_t byte = position >> 3;
+    const std::uint64_t window =
+        byte + 8 <= payload.size ? loadLittle64(payload.data + byte) : pktLoadNearEnd(payload.data, payload.size, byte);
+    return std::uint32_t((window >> (position & 7)) & lowBits(unsigned(bits)));
+}
+
 /// The `bits`-bit field (1..32) that starts `ahead` bits beyond the read position,
 /// without moving; zeros past the payload.
 inline std::uint32_t pktPeekBits(const PacketReader& reader, std::uint64_t ahead, int bits) {
-    const std::uint64_t position = pktReadPosition(reader) + ahead;
-    const std::uint64_t byte = position >> 3;
-    std::uint64_t window = 0;
-    if (byte + 8 <= reader.size) {
-        window = loadLittle64(reader.data + byte);
-    } else {
-        for (std::uint64_t i = 0; byte + i < reader.size && i < 8; ++i) {
-            window |= std::uint64_t{reader.data[byte + i]} << (8 * i);
-        }
-    }
-    return std::uint32_t((window >> (position & 7)) & lowBits(unsigned(bits)));
+    return pktPeekAt(pktView(reader), pktReadPosition(reader) + ahead, bits);
 }
 
 /// Copies `chunks` whole 56-bit chunks, each of which must lie with its 64-bit window
