@@ -1,6 +1,7 @@
 #include "transcode/entity_delta.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cassert>
 
@@ -41,13 +42,45 @@ std::uint64_t convertExplicitMask(PacketReader& reader, PacketWriter& writer, st
     return mask;
 }
 
-/// Copies up to the field at `scan`, then reads its old value and writes `convert` of it.
-template <typename Convert>
-void convertField(PacketReader& reader, PacketWriter& writer, std::uint64_t scan, const EntityField& field,
-                  Convert convert) {
+/// How the scan passes a field of the old encoding, drawn from the field table.
+struct FieldScan {
+    std::uint8_t bits;      ///< bits the field always spans: a packed value's flag and 13
+    std::uint8_t flagBits;  ///< more bits when the field's first bit is 1: a wide packed value's
+    bool converts;          ///< the value changes on the way, so it is read and written anew
+};
+
+constexpr std::array<FieldScan, OLD_ENTITY_FIELD_COUNT> FIELD_SCANS = [] {
+    std::array<FieldScan, OLD_ENTITY_FIELD_COUNT> scans{};
+    for (std::size_t n = 0; n < scans.size(); ++n) {
+        const EntityField& field = ENTITY_FIELDS[n];
+        switch (field.form) {
+            case FIELD_PLAIN: scans[n] = {field.oldBits, 0, field.oldBits != field.newBits}; break;
+            case FIELD_PACKED: scans[n] = {1 + 13, 32 - 13, false}; break;
+            case FIELD_ENTITY_TYPE:
+            case FIELD_EVENT: scans[n] = {field.oldBits, 0, true}; break;
+            case FIELD_NEW_ONLY: break;
+        }
+    }
+    return scans;
+}();
+
+/// Copies up to the field at `scan`, then reads its old value and writes the new one;
+/// returns where the field ends.
+/// Kept out of line: the scan loop stays small and holds its state in registers.
+[[gnu::noinline]] std::uint64_t convertField(PacketReader& reader, PacketWriter& writer, std::uint64_t scan,
+                                             std::size_t fieldNumber) {
+    const EntityField& field = ENTITY_FIELDS[fieldNumber];
     copyUpTo(reader, writer, scan);
-    const auto oldValue = std::int32_t(pktReadBits(reader, field.oldBits));
-    pktWriteBits(writer, convert(oldValue), field.newBits);
+    auto value = std::int32_t(pktReadBits(reader, field.oldBits));
+    if (field.form == FIELD_ENTITY_TYPE) {
+        // Old type 255 becomes 256, whose low byte would be type 0: a different
+        // kind of entity. The nearest type the field holds is kept instead.
+        value = std::min(remapEntityType(value), MAX_ENTITY_TYPE);
+    } else if (field.form == FIELD_EVENT) {
+        value = remapEvent(value);
+    }
+    pktWriteBits(writer, value, field.newBits);
+    return scan + field.oldBits;
 }
 
 /// Scans the fields the mask announces from `scan` on; returns where they end.
@@ -56,31 +89,14 @@ std::uint64_t scanFields(PacketReader& reader, PacketWriter& writer, PacketView 
     for (; mask != 0; mask &= mask - 1) {
         const auto fieldNumber = std::size_t(std::countr_zero(mask));
         assert(fieldNumber < OLD_ENTITY_FIELD_COUNT);
-        const EntityField& field = ENTITY_FIELDS[fieldNumber];
-        switch (field.form) {
-            case FIELD_PLAIN:
-                if (field.oldBits != field.newBits) {
-                    convertField(reader, writer, scan, field, [](std::int32_t value) { return value; });
-                }
-                scan += field.oldBits;
-                break;
-            case FIELD_PACKED:
-                scan += pktPeekAt(payload, scan, 1) ? 1 + 32 : 1 + 13;
-                break;
-            case FIELD_ENTITY_TYPE:
-                // Old type 255 becomes 256, whose low byte would be type 0: a different
-                // kind of entity. The nearest type the field holds is kept instead.
-                convertField(reader, writer, scan, field,
-                             [](std::int32_t type) { return std::min(remapEntityType(type), MAX_ENTITY_TYPE); });
-                scan += field.oldBits;
-                break;
-            case FIELD_EVENT:
-                convertField(reader, writer, scan, field, remapEvent);
-                scan += field.oldBits;
-                break;
-            case FIELD_NEW_ONLY:
-                break;
+        const FieldScan& field = FIELD_SCANS[fieldNumber];
+        if (field.converts) {
+            scan = convertField(reader, writer, scan, fieldNumber);
+            continue;
         }
+        // The flag of a packed value is random data: a mask instead of a branch.
+        const std::uint32_t firstBit = pktPeekAt(payload, scan, 1);
+        scan += field.bits + ((0u - firstBit) & field.flagBits);
     }
     return scan;
 }
