@@ -101,4 +101,10 @@ inline void pktCopyBits(PacketReader& reader, PacketWriter& writer, std::uint64_
     }
 }
 
+/// Copies the bits from the read position up to bit `position`, where a scan ahead
+/// of the reader has got to.
+inline void pktCopyUpTo(PacketReader& reader, PacketWriter& writer, std::uint64_t position) {
+    pktCopyBits(reader, writer, position - pktReadPosition(reader));
+}
+
 }  // namespace tarnic

@@ -26,15 +26,10 @@ constexpr std::int32_t MAX_ENTITY_TYPE = 255;
 // behind it, to be copied in one go before the next element that changes. `scan` is
 // the bit position the scan has reached; the reader stays at the first bit not copied.
 
-/// Copies the unchanged bits from the reader up to the scan position.
-void copyUpTo(PacketReader& reader, PacketWriter& writer, std::uint64_t scan) {
-    pktCopyBits(reader, writer, scan - pktReadPosition(reader));
-}
-
 /// Copies up to the explicit mask at `scan`, then converts the mask and returns it,
 /// bit n for field n. The old mask is 50 bits; the new one adds mask bit 50 as a zero.
 std::uint64_t convertExplicitMask(PacketReader& reader, PacketWriter& writer, std::uint64_t scan) {
-    copyUpTo(reader, writer, scan);
+    pktCopyUpTo(reader, writer, scan);
     const std::uint32_t low = pktReadBits(reader, 32);
     const std::uint32_t high = pktReadBits(reader, int(OLD_ENTITY_FIELD_COUNT) - 32);
     const std::uint64_t mask = std::uint64_t{low} | std::uint64_t{high} << 32;
@@ -70,7 +65,7 @@ constexpr std::array<FieldScan, OLD_ENTITY_FIELD_COUNT> FIELD_SCANS = [] {
 [[gnu::noinline]] std::uint64_t convertField(PacketReader& reader, PacketWriter& writer, std::uint64_t scan,
                                              std::size_t fieldNumber) {
     const EntityField& field = ENTITY_FIELDS[fieldNumber];
-    copyUpTo(reader, writer, scan);
+    pktCopyUpTo(reader, writer, scan);
     auto value = std::int32_t(pktReadBits(reader, field.oldBits));
     if (field.form == FIELD_ENTITY_TYPE) {
         // Old type 255 becomes 256, whose low byte would be type 0: a different
@@ -119,7 +114,7 @@ std::uint64_t scanDelta(PacketReader& reader, PacketWriter& writer, PacketView p
 }  // namespace
 
 void transcodeEntityDelta(PacketReader& reader, PacketWriter& writer) {
-    copyUpTo(reader, writer, scanDelta(reader, writer, pktView(reader), pktReadPosition(reader)));
+    pktCopyUpTo(reader, writer, scanDelta(reader, writer, pktView(reader), pktReadPosition(reader)));
 }
 
 void transcodeEntityList(PacketReader& reader, PacketWriter& writer) {
@@ -135,13 +130,13 @@ void transcodeEntityList(PacketReader& reader, PacketWriter& writer) {
         // Past the payload every bit reads as zero, which would repeat entity 0 for ever.
         // An entry cut by the end is not data: leave it out and let the caller see the flag.
         if (reader.pastEnd || scan > payloadBits) {
-            copyUpTo(reader, writer, scan);
+            pktCopyUpTo(reader, writer, scan);
             reader.pastEnd = true;
             pktRewindWriter(writer, entryStart);
             return;
         }
         if (entityNumber == ENTITY_LIST_END) {
-            copyUpTo(reader, writer, scan);
+            pktCopyUpTo(reader, writer, scan);
             return;
         }
     }
