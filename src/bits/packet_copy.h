@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -23,25 +24,69 @@ inline std::uint64_t pktBitsLeft(const PacketReader& reader) {
     return position < total ? total - position : 0;
 }
 
+/// A payload as a scan ahead of the reader sees it. A loop of peeks holds this copy in
+/// registers; through the reader it would reload the fields after every byte the
+/// writer stores, since such a store might alias them.
+struct PacketView {
+    const std::uint8_t* data = nullptr;
+    std::uint32_t size = 0;  ///< bytes
+};
+
+inline PacketView pktView(const PacketReader& reader) { return {reader.data, reader.size}; }
+
+/// The `bits`-bit field (1..32) at bit `position` of the payload; zeros past its end.
+inline std::uint32_t pktPeekAt(PacketView payload, std::uint64_t position, int bits) {
+    const std::uint64_t byte = position >> 3;
+    const std::uint64_t window =
+        byte + 8 <= payload.size ? loadLittle64(payload.data + byte) : pktLoadNearEnd(payload.data, payload.size, byte);
+    return std::uint32_t((window >> (position & 7)) & lowBits(unsigned(bits)));
+}
+
 /// The `bits`-bit field (1..32) that starts `ahead` bits beyond the read position,
 /// without moving; zeros past the payload.
 inline std::uint32_t pktPeekBits(const PacketReader& reader, std::uint64_t ahead, int bits) {
-    const std::uint64_t position = pktReadPosition(reader) + ahead;
-    const std::uint64_t byte = position >> 3;
-    std::uint64_t window = 0;
-    if (byte + 8 <= reader.size) {
-        window = loadLittle64(reader.data + byte);
-    } else {
-        for (std::uint64_t i = 0; byte + i < reader.size && i < 8; ++i) {
-            window |= std::uint64_t{reader.data[byte + i]} << (8 * i);
-        }
+    return pktPeekAt(pktView(reader), pktReadPosition(reader) + ahead, bits);
+}
+
+/// Copies `chunks` whole 56-bit chunks, each of which must lie with its 64-bit window
+/// inside the payload. A chunk is 7 bytes, so neither side's bit offset moves: the
+/// positions and the writer's partly filled byte stay in registers for the whole run.
+inline void pktCopyChunks(PacketReader& reader, PacketWriter& writer, std::uint64_t chunks) {
+    constexpr unsigned chunkBytes = COPY_CHUNK_BITS / 8;
+    // The first chunk lands in the partly filled last byte, or in a new byte at `count`.
+    const std::size_t base = std::size_t(writer.count) - (writer.bitOffset ? 1 : 0);
+    const std::size_t lastWindowEnd = base + (chunks - 1) * chunkBytes + 8;
+    if (writer.data.size() < lastWindowEnd) pktReserve(writer, chunks * chunkBytes);
+    const std::uint8_t* from = reader.data + reader.bytePos;
+    std::uint8_t* to = writer.data.data() + base;
+    const unsigned readOffset = reader.bitOffset;
+    const unsigned writeOffset = writer.bitOffset;
+    std::uint64_t partialByte = writer.partialByte;
+    for (std::uint64_t i = 0; i < chunks; ++i) {
+        const std::uint64_t chunk = (loadLittle64(from) >> readOffset) & lowBits(COPY_CHUNK_BITS);
+        const std::uint64_t word = partialByte | chunk << writeOffset;
+        storeLittle64(to, word);
+        partialByte = word >> COPY_CHUNK_BITS;
+        from += chunkBytes;
+        to += chunkBytes;
     }
-    return std::uint32_t((window >> (position & 7)) & lowBits(unsigned(bits)));
+    reader.bytePos += std::uint32_t(chunks * chunkBytes);
+    writer.count += std::int32_t(chunks * chunkBytes);
+    writer.partialByte = std::uint8_t(partialByte);
 }
 
 /// Copies `bits` bits from the reader to the writer unchanged. Runs of fields that
 /// both protocols send alike move together, a 64-bit window at a time.
 inline void pktCopyBits(PacketReader& reader, PacketWriter& writer, std::uint64_t bits) {
+    constexpr unsigned chunkBytes = COPY_CHUNK_BITS / 8;
+    // Whole chunks whose window ends inside the payload go the fast way.
+    const std::uint64_t windowsInside =
+        std::uint64_t{reader.bytePos} + 8 <= reader.size ? (reader.size - reader.bytePos - 8) / chunkBytes + 1 : 0;
+    const std::uint64_t chunks = std::min(bits / COPY_CHUNK_BITS, windowsInside);
+    if (chunks > 0) {
+        pktCopyChunks(reader, writer, chunks);
+        bits -= chunks * COPY_CHUNK_BITS;
+    }
     while (bits > 0) {
         const unsigned chunk = bits < COPY_CHUNK_BITS ? unsigned(bits) : COPY_CHUNK_BITS;
         std::uint64_t window;
@@ -54,6 +99,12 @@ inline void pktCopyBits(PacketReader& reader, PacketWriter& writer, std::uint64_
         pktWriteWord(writer, window, chunk);
         bits -= chunk;
     }
+}
+
+/// Copies the bits from the read position up to bit `position`, where a scan ahead
+/// of the reader has got to.
+inline void pktCopyUpTo(PacketReader& reader, PacketWriter& writer, std::uint64_t position) {
+    pktCopyBits(reader, writer, position - pktReadPosition(reader));
 }
 
 }  // namespace tarnic

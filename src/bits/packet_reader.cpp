@@ -5,11 +5,14 @@
 
 namespace tarnic {
 
-std::uint64_t pktLoadTail(PacketReader& reader, unsigned bits) {
+std::uint64_t pktLoadNearEnd(const std::uint8_t* data, std::uint32_t size, std::uint64_t byte) {
     std::uint64_t window = 0;
-    for (unsigned i = 0; i < 8 && std::uint64_t{reader.bytePos} + i < reader.size; ++i) {
-        window |= std::uint64_t{reader.data[reader.bytePos + i]} << (8 * i);
-    }
+    for (unsigned i = 0; i < 8 && byte + i < size; ++i) window |= std::uint64_t{data[byte + i]} << (8 * i);
+    return window;
+}
+
+std::uint64_t pktLoadTail(PacketReader& reader, unsigned bits) {
+    const std::uint64_t window = pktLoadNearEnd(reader.data, reader.size, reader.bytePos);
     const std::uint64_t endBit = std::uint64_t{reader.bytePos} * 8 + reader.bitOffset + bits;
     if (endBit > std::uint64_t{reader.size} * 8) reader.pastEnd = true;
     return window;

@@ -53,6 +53,10 @@ inline int pktReadBit(PacketReader& reader) {
     return bit;
 }
 
+/// The 8 bytes from `byte` on, where they reach past the payload's `size` bytes:
+/// zeros stand in for the bytes beyond it.
+std::uint64_t pktLoadNearEnd(const std::uint8_t* data, std::uint32_t size, std::uint64_t byte);
+
 /// Loads the bytes from `bytePos` on near the end of the payload, zero past its end.
 std::uint64_t pktLoadTail(PacketReader& reader, unsigned bits);
 

@@ -12,6 +12,13 @@ std::size_t MemorySource::read(std::uint8_t* into, std::size_t count) {
     return available;
 }
 
+const std::uint8_t* MemorySource::borrow(std::size_t count) {
+    if (count > bytes_.size() - position_) return nullptr;
+    const std::uint8_t* bytes = bytes_.data() + position_;
+    position_ += count;
+    return bytes;
+}
+
 bool MemorySink::write(const std::uint8_t* bytes, std::size_t count) {
     bytes_.insert(bytes_.end(), bytes, bytes + count);
     return true;

@@ -13,6 +13,10 @@ public:
     virtual ~ByteSource() = default;
     /// Reads up to `count` bytes; fewer only at the end of the input.
     virtual std::size_t read(std::uint8_t* into, std::size_t count) = 0;
+    /// The next `count` bytes where they already lie in memory, consumed as if read and
+    /// valid as long as the source; nullptr, consuming nothing, where the source would
+    /// have to copy them or fewer remain. Saves copying a payload the source holds.
+    virtual const std::uint8_t* borrow(std::size_t /*count*/) { return nullptr; }
 };
 
 /// Where demo bytes go.
@@ -28,6 +32,7 @@ class MemorySource final : public ByteSource {
 public:
     explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
     std::size_t read(std::uint8_t* into, std::size_t count) override;
+    const std::uint8_t* borrow(std::size_t count) override;
 
 private:
     std::span<const std::uint8_t> bytes_;

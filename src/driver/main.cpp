@@ -14,7 +14,9 @@
 namespace {
 
 constexpr const char* kOutputSuffix = ".dm_48";
-constexpr std::size_t kFileBufferBytes = 1 << 20;
+// Small enough to stay in the core's cache while the kernel copies into and out of
+// them: with 1 MiB buffers the program spent three times as long in the kernel.
+constexpr std::size_t kFileBufferBytes = 64 << 10;
 
 class StandardOutput final : public tarnic::Console {
 public:

@@ -68,11 +68,14 @@ bool convertRecords(ByteSource& input, ByteSink& output, Console& console) {
                           reader.sequence);
             return true;
         }
-        if (readPayload(input, payload, reader.size) < reader.size) {
-            console.print("WARNING: last record (sequence %i) is cut short; dropped\n", reader.sequence);
-            return true;
+        reader.data = input.borrow(reader.size);
+        if (reader.data == nullptr) {
+            if (readPayload(input, payload, reader.size) < reader.size) {
+                console.print("WARNING: last record (sequence %i) is cut short; dropped\n", reader.sequence);
+                return true;
+            }
+            reader.data = payload.data();
         }
-        reader.data = payload.data();
         convertMessage(reader, writer, conversion);
         if (!writeRecord(output, writer, conversion.snapshots.messageHead)) return false;
     }

@@ -1,6 +1,7 @@
 #include "transcode/entity_delta.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cassert>
 
@@ -21,14 +22,14 @@ constexpr std::int32_t MAX_ENTITY_TYPE = 255;
 
 // Most of an entity list is copied unchanged: entity numbers, flags, selectors and
 // most fields. The conversion therefore scans ahead of the reader, peeking at what it
-// must know (flags, selectors, packed-value flags), and gathers what stays unchanged
-// into a run of bits that is copied in one go before the next element that changes.
-// `run` is always the number of bits between the reader and the scan position.
+// must know (flags, selectors, packed-value flags), and leaves what stays unchanged
+// behind it, to be copied in one go before the next element that changes. `scan` is
+// the bit position the scan has reached; the reader stays at the first bit not copied.
 
-/// Copies the run, then converts the explicit mask behind it and returns it, bit n
-/// for field n. The old mask is 50 bits; the new one adds mask bit 50 as a zero.
-std::uint64_t convertExplicitMask(PacketReader& reader, PacketWriter& writer, std::uint64_t run) {
-    pktCopyBits(reader, writer, run);
+/// Copies up to the explicit mask at `scan`, then converts the mask and returns it,
+/// bit n for field n. The old mask is 50 bits; the new one adds mask bit 50 as a zero.
+std::uint64_t convertExplicitMask(PacketReader& reader, PacketWriter& writer, std::uint64_t scan) {
+    pktCopyUpTo(reader, writer, scan);
     const std::uint32_t low = pktReadBits(reader, 32);
     const std::uint32_t high = pktReadBits(reader, int(OLD_ENTITY_FIELD_COUNT) - 32);
     const std::uint64_t mask = std::uint64_t{low} | std::uint64_t{high} << 32;
@@ -36,89 +37,106 @@ std::uint64_t convertExplicitMask(PacketReader& reader, PacketWriter& writer, st
     return mask;
 }
 
-/// Copies the run, then reads the field's old value and writes `convert` of it.
-template <typename Convert>
-void convertField(PacketReader& reader, PacketWriter& writer, std::uint64_t run, const EntityField& field,
-                  Convert convert) {
-    pktCopyBits(reader, writer, run);
-    const auto oldValue = std::int32_t(pktReadBits(reader, field.oldBits));
-    pktWriteBits(writer, convert(oldValue), field.newBits);
+/// How the scan passes a field of the old encoding, drawn from the field table.
+struct FieldScan {
+    std::uint8_t bits;      ///< bits the field always spans: a packed value's flag and 13
+    std::uint8_t flagBits;  ///< more bits when the field's first bit is 1: a wide packed value's
+    bool converts;          ///< the value changes on the way, so it is read and written anew
+};
+
+constexpr std::array<FieldScan, OLD_ENTITY_FIELD_COUNT> FIELD_SCANS = [] {
+    std::array<FieldScan, OLD_ENTITY_FIELD_COUNT> scans{};
+    for (std::size_t n = 0; n < scans.size(); ++n) {
+        const EntityField& field = ENTITY_FIELDS[n];
+        switch (field.form) {
+            case FIELD_PLAIN: scans[n] = {field.oldBits, 0, field.oldBits != field.newBits}; break;
+            case FIELD_PACKED: scans[n] = {1 + 13, 32 - 13, false}; break;
+            case FIELD_ENTITY_TYPE:
+            case FIELD_EVENT: scans[n] = {field.oldBits, 0, true}; break;
+            case FIELD_NEW_ONLY: break;
+        }
+    }
+    return scans;
+}();
+
+/// Copies up to the field at `scan`, then reads its old value and writes the new one;
+/// returns where the field ends.
+/// Kept out of line: the scan loop stays small and holds its state in registers.
+[[gnu::noinline]] std::uint64_t convertField(PacketReader& reader, PacketWriter& writer, std::uint64_t scan,
+                                             std::size_t fieldNumber) {
+    const EntityField& field = ENTITY_FIELDS[fieldNumber];
+    pktCopyUpTo(reader, writer, scan);
+    auto value = std::int32_t(pktReadBits(reader, field.oldBits));
+    if (field.form == FIELD_ENTITY_TYPE) {
+        // Old type 255 becomes 256, whose low byte would be type 0: a different
+        // kind of entity. The nearest type the field holds is kept instead.
+        value = std::min(remapEntityType(value), MAX_ENTITY_TYPE);
+    } else if (field.form == FIELD_EVENT) {
+        value = remapEvent(value);
+    }
+    pktWriteBits(writer, value, field.newBits);
+    return scan + field.oldBits;
 }
 
-/// Scans the fields the mask announces; returns the run left to copy.
-std::uint64_t scanFields(PacketReader& reader, PacketWriter& writer, std::uint64_t run, std::uint64_t mask) {
+/// Scans the fields the mask announces from `scan` on; returns where they end.
+std::uint64_t scanFields(PacketReader& reader, PacketWriter& writer, PacketView payload, std::uint64_t scan,
+                         std::uint64_t mask) {
     for (; mask != 0; mask &= mask - 1) {
         const auto fieldNumber = std::size_t(std::countr_zero(mask));
         assert(fieldNumber < OLD_ENTITY_FIELD_COUNT);
-        const EntityField& field = ENTITY_FIELDS[fieldNumber];
-        switch (field.form) {
-            case FIELD_PLAIN:
-                if (field.oldBits == field.newBits) {
-                    run += field.oldBits;
-                } else {
-                    convertField(reader, writer, run, field, [](std::int32_t value) { return value; });
-                    run = 0;
-                }
-                break;
-            case FIELD_PACKED:
-                run += pktPeekBits(reader, run, 1) ? 1 + 32 : 1 + 13;
-                break;
-            case FIELD_ENTITY_TYPE:
-                // Old type 255 becomes 256, whose low byte would be type 0: a different
-                // kind of entity. The nearest type the field holds is kept instead.
-                convertField(reader, writer, run, field,
-                             [](std::int32_t type) { return std::min(remapEntityType(type), MAX_ENTITY_TYPE); });
-                run = 0;
-                break;
-            case FIELD_EVENT:
-                convertField(reader, writer, run, field, remapEvent);
-                run = 0;
-                break;
-            case FIELD_NEW_ONLY:
-                break;
+        const FieldScan& field = FIELD_SCANS[fieldNumber];
+        if (field.converts) {
+            scan = convertField(reader, writer, scan, fieldNumber);
+            continue;
         }
+        // The flag of a packed value is random data: a mask instead of a branch.
+        const std::uint32_t firstBit = pktPeekAt(payload, scan, 1);
+        scan += field.bits + ((0u - firstBit) & field.flagBits);
     }
-    return run;
+    return scan;
 }
 
-/// Scans one delta that starts `run` bits ahead of the reader; returns the run left to copy.
-std::uint64_t scanDelta(PacketReader& reader, PacketWriter& writer, std::uint64_t run) {
+/// Scans the delta at `scan`; returns where it ends.
+std::uint64_t scanDelta(PacketReader& reader, PacketWriter& writer, PacketView payload, std::uint64_t scan) {
     // Removal bit, change bit, selector: peeked together, copied unchanged.
-    const std::uint32_t head = pktPeekBits(reader, run, 2 + MASK_SELECTOR_BITS);
-    if (head & 1) return run + 1;        // removed
-    if (!(head & 2)) return run + 2;     // unchanged
+    const std::uint32_t head = pktPeekAt(payload, scan, 2 + MASK_SELECTOR_BITS);
+    if (head & 1) return scan + 1;     // removed
+    if (!(head & 2)) return scan + 2;  // unchanged
     const std::uint32_t selector = head >> 2;
-    run += 2 + MASK_SELECTOR_BITS;
+    scan += 2 + MASK_SELECTOR_BITS;
     if (selector == EXPLICIT_MASK_SELECTOR) {
-        return scanFields(reader, writer, 0, convertExplicitMask(reader, writer, run));
+        const std::uint64_t mask = convertExplicitMask(reader, writer, scan);
+        return scanFields(reader, writer, payload, scan + OLD_ENTITY_FIELD_COUNT, mask);
     }
-    return scanFields(reader, writer, run, ENTITY_PRESET_MASKS[selector]);
+    return scanFields(reader, writer, payload, scan, ENTITY_PRESET_MASKS[selector]);
 }
 
 }  // namespace
 
 void transcodeEntityDelta(PacketReader& reader, PacketWriter& writer) {
-    pktCopyBits(reader, writer, scanDelta(reader, writer, 0));
+    pktCopyUpTo(reader, writer, scanDelta(reader, writer, pktView(reader), pktReadPosition(reader)));
 }
 
 void transcodeEntityList(PacketReader& reader, PacketWriter& writer) {
-    std::uint64_t run = 0;
+    const PacketView payload = pktView(reader);
+    const std::uint64_t payloadBits = std::uint64_t{payload.size} * 8;
+    std::uint64_t scan = pktReadPosition(reader);
     for (;;) {
         // Where the entry starts in the output, once everything before it is written.
-        const std::uint64_t entryStart = pktWrittenBits(writer) + run;
-        const std::uint32_t entityNumber = pktPeekBits(reader, run, ENTITY_NUMBER_BITS);
-        run += ENTITY_NUMBER_BITS;
-        if (entityNumber != ENTITY_LIST_END) run = scanDelta(reader, writer, run);
+        const std::uint64_t entryStart = pktWrittenBits(writer) + (scan - pktReadPosition(reader));
+        const std::uint32_t entityNumber = pktPeekAt(payload, scan, ENTITY_NUMBER_BITS);
+        scan += ENTITY_NUMBER_BITS;
+        if (entityNumber != ENTITY_LIST_END) scan = scanDelta(reader, writer, payload, scan);
         // Past the payload every bit reads as zero, which would repeat entity 0 for ever.
         // An entry cut by the end is not data: leave it out and let the caller see the flag.
-        if (reader.pastEnd || run > pktBitsLeft(reader)) {
-            pktCopyBits(reader, writer, run);
+        if (reader.pastEnd || scan > payloadBits) {
+            pktCopyUpTo(reader, writer, scan);
             reader.pastEnd = true;
             pktRewindWriter(writer, entryStart);
             return;
         }
         if (entityNumber == ENTITY_LIST_END) {
-            pktCopyBits(reader, writer, run);
+            pktCopyUpTo(reader, writer, scan);
             return;
         }
     }

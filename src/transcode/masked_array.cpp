@@ -2,6 +2,8 @@
 
 #include <bit>
 
+#include "bits/packet_copy.h"
+
 namespace tarnic {
 
 void copyMaskedArray(PacketReader& reader, PacketWriter& writer, int valueBits) {
@@ -12,9 +14,7 @@ void copyMaskedArray(PacketReader& reader, PacketWriter& writer, int valueBits) 
     const std::uint32_t mask = pktReadBits(reader, 16);
     pktWriteBits(writer, std::int32_t(mask << 1 | 1), 17);
     // Values are copied as they come, so only how many there are matters.
-    for (std::uint32_t bits = mask; bits != 0; bits &= bits - 1) {
-        pktWriteBits(writer, std::int32_t(pktReadBits(reader, valueBits)), valueBits);
-    }
+    pktCopyBits(reader, writer, std::uint64_t(std::popcount(mask)) * unsigned(valueBits));
 }
 
 void sendMaskedArrayChanges(PacketReader& reader, PacketWriter& writer, SnapshotState& state) {

@@ -3,7 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "common/console.h"
+#include "driver/byte_stream.h"
 #include "driver/convert.h"
+#include "driver/record_loop.h"
 #include "support/demo_file.h"
 
 namespace tarnic {
@@ -120,6 +123,30 @@ TEST(RecordLoop, FramesRecordsAndEndMarkerExactly) {
         const ConvertedDemo converted = convertDemo(c.input);
         EXPECT_EQ(hexText(converted.demo), hexText(c.expectedDemo)) << c.name;
         EXPECT_EQ(converted.console, c.expectedConsole) << c.name;
+    }
+}
+
+/// Hands out bytes only by copying them, as a file does.
+class CopyingSource final : public ByteSource {
+public:
+    explicit CopyingSource(const Bytes& bytes) : bytes_(bytes) {}
+    std::size_t read(std::uint8_t* into, std::size_t count) override { return bytes_.read(into, count); }
+
+private:
+    MemorySource bytes_;
+};
+
+// The in-memory conversion borrows payloads in place; a file's are copied. Both
+// must frame, convert and report every case alike.
+TEST(RecordLoop, BorrowedAndCopiedPayloadsConvertAlike) {
+    for (const auto& c : framingCases()) {
+        Bytes copiedDemo;
+        MemorySink sink(copiedDemo);
+        CopyingSource source(c.input);
+        CollectingConsole console;
+        EXPECT_TRUE(convertRecords(source, sink, console)) << c.name;
+        EXPECT_EQ(hexText(copiedDemo), hexText(c.expectedDemo)) << c.name;
+        EXPECT_EQ(console.text(), c.expectedConsole) << c.name;
     }
 }
 
