@@ -6,8 +6,9 @@
 
 namespace tarnic {
 
-ConvertedDemo convertDemo(std::span<const std::uint8_t> oldDemo) {
-    ConvertedDemo result;
+void convertDemo(std::span<const std::uint8_t> oldDemo, ConvertedDemo& result) {
+    result.demo.clear();
+    result.console.clear();
     // The new demo is about as long as the old one: a little slack saves regrowing it.
     result.demo.reserve(oldDemo.size() + oldDemo.size() / 8 + 64);
     MemorySource input(oldDemo);
@@ -15,6 +16,11 @@ ConvertedDemo convertDemo(std::span<const std::uint8_t> oldDemo) {
     CollectingConsole console;
     convertRecords(input, output, console);
     result.console = console.text();
+}
+
+ConvertedDemo convertDemo(std::span<const std::uint8_t> oldDemo) {
+    ConvertedDemo result;
+    convertDemo(oldDemo, result);
     return result;
 }
 

@@ -16,4 +16,8 @@ struct ConvertedDemo {
 /// Converts the bytes of an old demo file into the bytes of the new one, without files.
 ConvertedDemo convertDemo(std::span<const std::uint8_t> oldDemo);
 
+/// The same into `result`, whose storage is reused: a caller converting many demos
+/// allocates (and the system zeroes) the output's memory once.
+void convertDemo(std::span<const std::uint8_t> oldDemo, ConvertedDemo& result);
+
 }  // namespace tarnic

@@ -168,5 +168,16 @@ TEST(RecordLoop, EachConversionStartsFromZero) {
     EXPECT_EQ(first.console, second.console);
 }
 
+TEST(RecordLoop, AReusedResultHoldsOnlyTheLatestConversion) {
+    const Bytes longer = demoOf({{1, Bytes(500, 0x01)}}, true);
+    const Bytes shorter = demoOf({{2, {0x09}}}, false);
+    ConvertedDemo reused;
+    convertDemo(longer, reused);
+    convertDemo(shorter, reused);
+    const ConvertedDemo fresh = convertDemo(shorter);
+    EXPECT_EQ(hexText(reused.demo), hexText(fresh.demo));
+    EXPECT_EQ(reused.console, fresh.console);
+}
+
 }  // namespace
 }  // namespace tarnic
