@@ -17,13 +17,6 @@ inline std::uint64_t pktReadPosition(const PacketReader& reader) {
     return std::uint64_t{reader.bytePos} * 8 + reader.bitOffset;
 }
 
-/// Bits of the payload from the read position on; 0 once past its end.
-inline std::uint64_t pktBitsLeft(const PacketReader& reader) {
-    const std::uint64_t total = std::uint64_t{reader.size} * 8;
-    const std::uint64_t position = pktReadPosition(reader);
-    return position < total ? total - position : 0;
-}
-
 /// A payload as a scan ahead of the reader sees it. A loop of peeks holds this copy in
 /// registers; through the reader it would reload the fields after every byte the
 /// writer stores, since such a store might alias them.

@@ -75,22 +75,6 @@ inline std::uint32_t pktReadBits(PacketReader& reader, int bits) {
     return value;
 }
 
-/// The bit `ahead` bits beyond the read position, without moving; zero past the payload.
-inline int pktPeekBit(const PacketReader& reader, std::uint64_t ahead) {
-    const std::uint64_t position = std::uint64_t{reader.bytePos} * 8 + reader.bitOffset + ahead;
-    const std::uint64_t byte = position >> 3;
-    return byte < reader.size ? (reader.data[byte] >> (position & 7)) & 1 : 0;
-}
-
-/// The next 32 bits, without moving; zeros past the payload.
-inline std::uint32_t pktPeekBits32(const PacketReader& reader) {
-    if (std::uint64_t{reader.bytePos} + 8 <= reader.size) {
-        return std::uint32_t(loadLittle64(reader.data + reader.bytePos) >> reader.bitOffset);
-    }
-    PacketReader ahead = reader;
-    return pktReadBits(ahead, 32);
-}
-
 /// Reads a NUL-terminated string of 8-bit characters at any bit offset. Stores at
 /// most 2047 characters and a NUL; a longer string's rest stays in the stream.
 /// Returns the number of characters stored.
