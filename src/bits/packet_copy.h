@@ -35,21 +35,17 @@ inline std::uint32_t pktPeekAt(PacketView payload, std::uint64_t position, int b
     return std::uint32_t((window >> (position & 7)) & lowBits(unsigned(bits)));
 }
 
-/// The `bits`-bit field (1..32) that starts `ahead` bits beyond the read position,
-/// without moving; zeros past the payload.
-inline std::uint32_t pktPeekBits(const PacketReader& reader, std::uint64_t ahead, int bits) {
-    return pktPeekAt(pktView(reader), pktReadPosition(reader) + ahead, bits);
-}
-
 /// Copies `chunks` whole 56-bit chunks, each of which must lie with its 64-bit window
 /// inside the payload. A chunk is 7 bytes, so neither side's bit offset moves: the
 /// positions and the writer's partly filled byte stay in registers for the whole run.
 inline void pktCopyChunks(PacketReader& reader, PacketWriter& writer, std::uint64_t chunks) {
     constexpr unsigned chunkBytes = COPY_CHUNK_BITS / 8;
+    // The last chunk's window ends at most 8 bytes past `count` plus the chunks.
+    if (writer.data.size() < std::size_t(writer.count) + (chunks - 1) * chunkBytes + 8) {
+        pktReserve(writer, chunks * chunkBytes);
+    }
     // The first chunk lands in the partly filled last byte, or in a new byte at `count`.
     const std::size_t base = std::size_t(writer.count) - (writer.bitOffset ? 1 : 0);
-    const std::size_t lastWindowEnd = base + (chunks - 1) * chunkBytes + 8;
-    if (writer.data.size() < lastWindowEnd) pktReserve(writer, chunks * chunkBytes);
     const std::uint8_t* from = reader.data + reader.bytePos;
     std::uint8_t* to = writer.data.data() + base;
     const unsigned readOffset = reader.bitOffset;

@@ -21,7 +21,6 @@ struct PacketReader {
     std::uint32_t size = 0;              ///< payload length in bytes
     std::uint8_t bitOffset = 0;          ///< next bit inside the current byte, 0..7
     std::uint32_t bytePos = 0;           ///< index of the current byte
-    std::int32_t sequence = 0;           ///< the record's sequence number, carried for the driver
     /// Set once a read has asked for a bit beyond the payload. Such bits read as
     /// zero; the driver and the transcoders test this to stop on damaged input.
     bool pastEnd = false;

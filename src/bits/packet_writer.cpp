@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
-#include <stdexcept>
 
 #include "common/console.h"
 
@@ -11,27 +9,24 @@ namespace tarnic {
 
 namespace {
 
-// The output record stores the payload length plus 4 in a signed 32-bit field.
-constexpr std::size_t kMaxMessageBytes = std::numeric_limits<std::int32_t>::max() - 16;
-constexpr std::size_t kWindowBytes = 8;
+/// Room kept behind the last byte, so that a write can store a whole 64-bit word.
+constexpr std::size_t WINDOW_BYTES = 8;
 
 }  // namespace
 
 void pktReserve(PacketWriter& writer, std::size_t bytes) {
-    const std::size_t needed = std::size_t(writer.count) + bytes;
-    if (needed > kMaxMessageBytes) throw std::length_error("converted message too large");
-    if (writer.data.size() >= needed + kWindowBytes) return;
-    const std::size_t grown = std::max(writer.data.size() * 2, needed + kWindowBytes + 256);
-    writer.data.resize(std::min(grown, kMaxMessageBytes + kWindowBytes));
-}
-
-void pktWriteWideBits(PacketWriter& writer, std::int32_t value, unsigned bits) {
-    pktWriteBits(writer, value, 32);
-    for (unsigned rest = bits - 32; rest > 0;) {
-        const unsigned chunk = std::min(rest, 32u);
-        pktWriteBits(writer, 0, int(chunk));
-        rest -= chunk;
+    std::size_t needed = std::size_t(writer.count) + bytes;
+    if (needed > MAX_MESSAGE_BYTES) {
+        // The message is lost either way; start over so that `count` stays in range.
+        writer.overflowed = true;
+        writer.count = 0;
+        writer.bitOffset = 0;
+        writer.partialByte = 0;
+        needed = bytes;
     }
+    if (writer.data.size() >= needed + WINDOW_BYTES) return;
+    const std::size_t grown = std::min(writer.data.size() * 2, MAX_MESSAGE_BYTES + WINDOW_BYTES);
+    writer.data.resize(std::max(grown, needed + WINDOW_BYTES + 256));
 }
 
 void pktWriteData(PacketWriter& writer, const void* bytes, std::size_t length) {

@@ -14,7 +14,7 @@ void convertDemo(std::span<const std::uint8_t> oldDemo, ConvertedDemo& result) {
     MemorySource input(oldDemo);
     MemorySink output(result.demo);
     CollectingConsole console;
-    convertRecords(input, output, console);
+    result.outcome = convertRecords(input, output, console);
     result.console = console.text();
 }
 

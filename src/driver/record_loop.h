@@ -5,8 +5,16 @@
 
 namespace tarnic {
 
-/// Converts the records of an old demo, in file order, until its end marker or
-/// the end of the input. Returns false when the output could not be written.
-bool convertRecords(ByteSource& input, ByteSink& output, Console& console);
+/// How a conversion of records ended.
+enum class ConversionResult {
+    Converted,        ///< every record up to the end marker or the end of the input
+    OutputFailed,     ///< the output did not take every byte written to it
+    MessageTooLarge,  ///< a converted message outgrew what an output record can frame
+};
+
+/// Converts the records of an old demo, in file order, until its end marker or the
+/// end of the input; diagnostics go to `console`. Throws std::bad_alloc when memory
+/// runs out.
+ConversionResult convertRecords(ByteSource& input, ByteSink& output, Console& console);
 
 }  // namespace tarnic

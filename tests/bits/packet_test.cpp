@@ -48,7 +48,6 @@ TEST(PacketWriter, WritesFieldsLeastSignificantBitFirst) {
         {"zero count writes nothing", {{0xFF, 0}}, {}, 0, 0},
         {"zero count leaves a partial byte alone", {{1, 1}, {0xFF, 0}}, {0x01}, 1, 1},
         {"32 bits at offset 7 cover five bytes", {{0, 7}, {std::int32_t(0x80000001u), 32}}, {0x80, 0x00, 0x00, 0x00, 0x40}, 5, 7},
-        {"wide count writes zeros above bit 31", {{-1, 40}}, {0xFF, 0xFF, 0xFF, 0xFF, 0x00}, 5, 0},
     };
     for (const auto& c : cases) {
         PacketWriter writer;
@@ -291,7 +290,7 @@ TEST(PacketCopy, CopiesAnyRunBetweenAnyOffsets) {
     }
 }
 
-TEST(PacketReader, PeekReadsAheadWithoutMoving) {
+TEST(PacketCopy, PeekReadsAheadWithoutMoving) {
     const Bytes bytes = {0xB4, 0x0F, 0x80};
     PacketReader reader = readerOver(bytes);
     pktReadBits(reader, 3);
@@ -302,7 +301,8 @@ TEST(PacketReader, PeekReadsAheadWithoutMoving) {
     };
     for (const Peek& peek : {Peek{0, 5, 0x16}, Peek{5, 4, 0xF}, Peek{20, 1, 1}, Peek{20, 8, 1}, Peek{21, 4, 0},
                              Peek{1000, 32, 0}}) {
-        EXPECT_EQ(pktPeekBits(reader, peek.ahead, peek.bits), peek.expected) << "ahead " << peek.ahead;
+        EXPECT_EQ(pktPeekAt(pktView(reader), pktReadPosition(reader) + peek.ahead, peek.bits), peek.expected)
+            << "ahead " << peek.ahead;
     }
     EXPECT_EQ(reader.bytePos, 0u);
     EXPECT_EQ(reader.bitOffset, 3);

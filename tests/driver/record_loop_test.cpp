@@ -144,7 +144,7 @@ TEST(RecordLoop, BorrowedAndCopiedPayloadsConvertAlike) {
         MemorySink sink(copiedDemo);
         CopyingSource source(c.input);
         CollectingConsole console;
-        EXPECT_TRUE(convertRecords(source, sink, console)) << c.name;
+        EXPECT_EQ(convertRecords(source, sink, console), ConversionResult::Converted) << c.name;
         EXPECT_EQ(hexText(copiedDemo), hexText(c.expectedDemo)) << c.name;
         EXPECT_EQ(console.text(), c.expectedConsole) << c.name;
     }

@@ -1,12 +1,19 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 
 #include "driver/byte_stream.h"
 
-namespace tarnic {
+namespace tarnic::cli {
 
-/// Reads a file opened in binary mode; does not own it.
+/// Closes a file when its owner goes.
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+/// Reads a file opened in binary mode; the caller keeps it open meanwhile.
 class FileSource final : public ByteSource {
 public:
     explicit FileSource(std::FILE* file) : file_(file) {}
@@ -16,7 +23,7 @@ private:
     std::FILE* file_;
 };
 
-/// Writes a file opened in binary mode; does not own it.
+/// Writes a file opened in binary mode; the caller keeps it open meanwhile.
 class FileSink final : public ByteSink {
 public:
     explicit FileSink(std::FILE* file) : file_(file) {}
@@ -26,4 +33,4 @@ private:
     std::FILE* file_;
 };
 
-}  // namespace tarnic
+}  // namespace tarnic::cli

@@ -1,4 +1,4 @@
-#include "driver/operation_loop.h"
+#include "transcode/message.h"
 
 #include "transcode/game_state.h"
 #include "transcode/server_command.h"
@@ -8,8 +8,8 @@ namespace tarnic {
 
 namespace {
 
-void dispatch(std::uint32_t code, PacketReader& reader, PacketWriter& writer, Conversion& conversion) {
-    Console& console = conversion.console;
+void dispatch(std::uint32_t code, PacketReader& reader, PacketWriter& writer, ConversionState& state) {
+    Console& console = state.console;
     switch (code) {
         case OP_BAD: console.print("Bad server command.\n"); break;
         case OP_NOP: console.print("NOP server command.\n"); break;
@@ -18,27 +18,25 @@ void dispatch(std::uint32_t code, PacketReader& reader, PacketWriter& writer, Co
         case OP_BASELINE: console.print("Baseline - illegal server command.\n"); break;
         case OP_SERVERCOMMAND: transcodeServerCommand(reader, writer, console); break;
         case OP_DOWNLOAD: console.print("Download - illegal server command.\n"); break;
-        case OP_SNAPSHOT: transcodeSnapshot(reader, writer, conversion.snapshots); break;
+        case OP_SNAPSHOT: transcodeSnapshot(reader, writer, state.snapshots); break;
         default: console.print("Unknown server command.\n"); break;
     }
 }
 
 }  // namespace
 
-void convertMessage(PacketReader& reader, PacketWriter& writer, Conversion& conversion) {
+MessageEnd transcodeMessage(PacketReader& reader, PacketWriter& writer, ConversionState& state) {
     while (!pktAtEnd(reader)) {
         const std::uint32_t code = pktReadBits(reader, 8);
         pktWriteBits(writer, std::int32_t(code), 8);
-        dispatch(code, reader, writer, conversion);
+        dispatch(code, reader, writer, state);
         pktAlignReader(reader);
         pktAlignWriter(writer);
         // Bits read past the payload are zeros, not data: reading codes from them
         // would only invent operations.
-        if (reader.pastEnd) {
-            conversion.console.print("WARNING: message %i is truncated\n", reader.sequence);
-            return;
-        }
+        if (reader.pastEnd) return MessageEnd::Truncated;
     }
+    return MessageEnd::Complete;
 }
 
 }  // namespace tarnic

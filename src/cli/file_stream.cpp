@@ -1,6 +1,6 @@
-#include "driver/file_stream.h"
+#include "cli/file_stream.h"
 
-namespace tarnic {
+namespace tarnic::cli {
 
 std::size_t FileSource::read(std::uint8_t* into, std::size_t count) {
     return std::fread(into, 1, count, file_);
@@ -10,4 +10,4 @@ bool FileSink::write(const std::uint8_t* bytes, std::size_t count) {
     return std::fwrite(bytes, 1, count, file_) == count;
 }
 
-}  // namespace tarnic
+}  // namespace tarnic::cli

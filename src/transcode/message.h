@@ -1,0 +1,26 @@
+#pragma once
+
+#include "bits/packet_reader.h"
+#include "bits/packet_writer.h"
+#include "common/console.h"
+#include "transcode/snapshot.h"
+
+namespace tarnic {
+
+/// Everything one conversion carries from message to message; each conversion starts from zero.
+struct ConversionState {
+    explicit ConversionState(Console& out) : console(out) {}
+    Console& console;
+    SnapshotState snapshots;
+};
+
+/// How a message ended.
+enum class MessageEnd {
+    Complete,   ///< every operation was read within the payload
+    Truncated,  ///< the payload ended inside an operation; nothing after it was converted
+};
+
+/// Converts one message: every operation of the reader's payload into the writer.
+MessageEnd transcodeMessage(PacketReader& reader, PacketWriter& writer, ConversionState& state);
+
+}  // namespace tarnic
