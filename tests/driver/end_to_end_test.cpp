@@ -36,10 +36,10 @@ public:
             }
         }
         // Old entry that feeds each new entry; -1: always 0.
-        static constexpr std::array<int, 16> kSource = {0, 1, 2, 3, 4, -1, 7, -1, 8, 9, -1, -1, -1, 11, -1, -1};
+        static constexpr std::array<int, 16> SOURCE = {0, 1, 2, 3, 4, -1, 7, -1, 8, 9, -1, -1, -1, 11, -1, -1};
         Change change;
         for (std::size_t j = 0; j < 16; ++j) {
-            const std::uint16_t value = kSource[j] < 0 ? 0 : received_[std::size_t(kSource[j])];
+            const std::uint16_t value = SOURCE[j] < 0 ? 0 : received_[std::size_t(SOURCE[j])];
             if (value == sent_[j]) continue;
             sent_[j] = value;
             change.mask = std::uint16_t(change.mask | 1u << j);
