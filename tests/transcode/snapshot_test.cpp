@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver/convert.h"
+#include "demokit/field_tables.h"
 #include "support/demo_file.h"
 
 namespace tarnic {
@@ -100,28 +101,21 @@ TEST(Snapshot, CountedByteBlockAndArraysOneThreeFourAreCopied) {
     }
 }
 
-// Old widths of player-state fields 1 to 45, with markers for the other two forms.
-constexpr int PACKED = -1;
-constexpr int EVENT = -2;
-constexpr std::array<int, 45> OLD_FIELD_WIDTHS = {
-    32, 8, 8, 16, 16, PACKED, PACKED, PACKED, PACKED, PACKED, PACKED,      // 1 to 11
-    16, 16, 16, 16, 16, 16, 10, 8, 12, 8, 8, 4, 16, 16,                          // 12 to 25
-    EVENT, EVENT, 8, 8, EVENT, 8, 8, 5, 4,                                    // 26 to 34
-    PACKED, PACKED, PACKED, 8, 8, 8, 8, 8, PACKED, PACKED, PACKED,         // 35 to 45
-};
 
 TEST(Snapshot, EachPlayerStateFieldIsConvertedAtItsWidth) {
     Parts allOld, allNew;
     allOld.fields = allNew.fields = {};
     for (int field = 1; field <= 45; ++field) {
-        const int width = OLD_FIELD_WIDTHS[std::size_t(field - 1)];
+        // Widths from the test kit's own table, written apart from the converter's.
+        const FieldRow& row = demokit::PLAYER_FIELDS[std::size_t(field - 1)];
+        const int width = row.oldWidth;
         std::vector<std::pair<Bits, Bits>> forms;  // (old, new) of the present field
-        if (width == PACKED) {
+        if (row.form == FieldForm::Packed) {
             forms.push_back({{{1, 1}, {0, 1}, {0x1FFF, 13}}, {{1, 1}, {0, 1}, {0x1FFF, 13}}});
             forms.push_back({{{1, 1}, {1, 1}, {0xFFFFFFFF, 32}}, {{1, 1}, {1, 1}, {0xFFFFFFFF, 32}}});
-        } else if (width == EVENT) {
+        } else if (row.form == FieldForm::Event) {
             // Event 63 becomes 74; field 30 alone is widened to 10 bits.
-            forms.push_back({{{1, 1}, {63, 8}}, {{1, 1}, {74, field == 30 ? 10 : 8}}});
+            forms.push_back({{{1, 1}, {63, width}}, {{1, 1}, {74, row.newWidth}}});
         } else {
             const std::uint32_t ones = 0xFFFFFFFFu >> (32 - width);
             forms.push_back({{{1, 1}, {ones, width}}, {{1, 1}, {ones, width}}});
