@@ -1,4 +1,5 @@
-// The tarnic program: converts one old demo file into a new one beside it.
+// The tarnic program: converts one old demo file into a new one beside it; options
+// (arguments beginning with "--") lead to the other forms.
 
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,8 @@
 #include <vector>
 
 #include "cli/file_stream.h"
+#include "cli/option_form.h"
+#include "cli/options.h"
 #include "cli/standard_output.h"
 #include "driver/record_loop.h"
 
@@ -45,6 +48,7 @@ bool convertFile(FileHandle input, FileHandle output, tarnic::Console& console) 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (tarnic::cli::isOptionForm(argc, argv)) return tarnic::cli::runOptionForm(argc, argv);
     tarnic::cli::StandardOutput console;
     console.print("Tarnic %s - converts .dm3 demos to .dm_48\n", TARNIC_VERSION);
     if (argc <= 1 || std::strcmp(argv[1], "-?") == 0) {

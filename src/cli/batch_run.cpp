@@ -1,0 +1,198 @@
+#include "cli/batch_run.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "cli/batch_inputs.h"
+#include "cli/batch_report.h"
+#include "cli/convert_file.h"
+#include "cli/diagnostics_buffer.h"
+#include "cli/terminal.h"
+
+namespace tarnic::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+/// Finished inputs that may wait for an earlier one to be printed, beyond those in
+/// flight: the cap on what the batch holds while one slow file is converting.
+constexpr std::size_t MAX_WAITING_RESULTS = 64;
+constexpr auto PROGRESS_INTERVAL = std::chrono::milliseconds(200);
+constexpr const char* DIAGNOSTIC_INDENT = "    ";
+
+struct FinishedFile {
+    FileReport report;
+    std::unique_ptr<DiagnosticsBuffer> diagnostics;
+};
+
+const char* describe(FileOutcome outcome) {
+    switch (outcome) {
+    case FileOutcome::Converted: return "converted";
+    case FileOutcome::CannotOpen: return "unable to open";
+    case FileOutcome::CannotCreate: return "unable to create the output";
+    case FileOutcome::CannotRead: return "read error";
+    case FileOutcome::CannotWrite: return "unable to write the output";
+    case FileOutcome::OutOfMemory: return "out of memory";
+    case FileOutcome::MessageTooLarge: return "converted message too large";
+    }
+    return "unknown failure";
+}
+
+/// Converts one input; never throws.
+FinishedFile convertOne(const BatchInput& item, const Options& options) {
+    FinishedFile done;
+    done.diagnostics = std::make_unique<DiagnosticsBuffer>(options.verbose);
+    FileReport& report = done.report;
+    try {
+        if (!item.problem.empty()) {
+            report.reason = item.problem;
+            return done;
+        }
+        std::error_code error;
+        if (options.skipExisting && fs::exists(fs::symlink_status(item.output, error))) {
+            report.status = FileReport::Status::Skipped;
+            return done;
+        }
+        if (options.outputDir && item.output.has_parent_path()) {
+            fs::create_directories(item.output.parent_path(), error);
+            if (error) {
+                report.reason = "unable to create folder " + item.output.parent_path().string() + ": " + error.message();
+                return done;
+            }
+        }
+        const FileOutcome outcome = convertDemoFile(item.input.string(), item.output.string(), *done.diagnostics);
+        report.diagnostics = done.diagnostics->count();
+        if (outcome == FileOutcome::Converted) {
+            report.status = FileReport::Status::Converted;
+        } else {
+            report.reason = describe(outcome);
+        }
+    } catch (const std::exception& failure) {
+        report.status = FileReport::Status::Failed;
+        report.reason = failure.what();
+    }
+    return done;
+}
+
+/// Runs the conversions on worker threads and hands their results back in input order.
+class BatchRun {
+public:
+    BatchRun(const std::vector<BatchInput>& inputs, const Options& options)
+        : inputs_(inputs), options_(options), slots_(std::size_t(options.jobs) + MAX_WAITING_RESULTS) {
+        totals_.files = inputs.size();
+        for (const auto& item : inputs) totals_.bytesTotal += item.size;
+    }
+
+    int run() {
+        const bool progress = isTerminal(stdout);
+        const auto start = Clock::now();
+        const std::size_t workerCount = std::min<std::size_t>(options_.jobs, inputs_.size());
+        std::vector<std::thread> workers;
+        for (std::size_t at = 0; at < workerCount; ++at) workers.emplace_back([this] { work(); });
+
+        std::size_t progressWidth = 0;
+        const auto clearProgress = [&] {
+            if (progressWidth == 0) return;
+            std::printf("\r%*s\r", int(progressWidth), "");
+            progressWidth = 0;
+        };
+        std::unique_lock lock(mutex_);
+        while (printed_ < inputs_.size()) {
+            finished_.wait_for(lock, PROGRESS_INTERVAL, [this] { return slot(printed_).has_value(); });
+            while (printed_ < inputs_.size() && slot(printed_)) {
+                FinishedFile file = std::move(*slot(printed_));
+                slot(printed_).reset();
+                const std::string name = inputs_[printed_].input.string();
+                ++printed_;
+                roomFreed_.notify_all();
+                lock.unlock();
+                clearProgress();
+                std::fputs(fileLine(name, file.report).c_str(), stdout);
+                if (options_.verbose) file.diagnostics->printTo(stdout, DIAGNOSTIC_INDENT);
+                lock.lock();
+            }
+            if (progress && printed_ < inputs_.size()) {
+                const std::string line = progressLine(totals_, std::chrono::duration<double>(Clock::now() - start).count());
+                lock.unlock();
+                clearProgress();
+                std::fputs(line.c_str(), stdout);
+                progressWidth = line.size();
+                lock.lock();
+            }
+            std::fflush(stdout);
+        }
+        lock.unlock();
+        for (auto& worker : workers) worker.join();
+        clearProgress();
+        std::fputs(summaryLine(totals_, std::chrono::duration<double>(Clock::now() - start).count()).c_str(), stdout);
+        std::fflush(stdout);
+        return totals_.failed == 0 ? 0 : 1;
+    }
+
+private:
+    std::optional<FinishedFile>& slot(std::size_t index) { return slots_[index % slots_.size()]; }
+
+    void work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            // Wait while the next result would have no slot to wait in.
+            roomFreed_.wait(lock, [this] { return next_ >= inputs_.size() || next_ < printed_ + slots_.size(); });
+            if (next_ >= inputs_.size()) return;
+            const std::size_t index = next_++;
+            lock.unlock();
+            FinishedFile file = convertOne(inputs_[index], options_);
+            lock.lock();
+            count(inputs_[index], file.report);
+            slot(index) = std::move(file);
+            finished_.notify_one();
+        }
+    }
+
+    void count(const BatchInput& item, const FileReport& report) {
+        ++totals_.done;
+        totals_.bytesDone += item.size;
+        switch (report.status) {
+        case FileReport::Status::Converted:
+            ++totals_.converted;
+            if (report.diagnostics > 0) ++totals_.withDiagnostics;
+            totals_.bytesRead += item.size;
+            break;
+        case FileReport::Status::Skipped: ++totals_.skipped; break;
+        case FileReport::Status::Failed:
+            ++totals_.failed;
+            if (item.problem.empty()) totals_.bytesRead += item.size;
+            break;
+        }
+    }
+
+    const std::vector<BatchInput>& inputs_;
+    const Options& options_;
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    std::condition_variable roomFreed_;
+    std::vector<std::optional<FinishedFile>> slots_;
+    std::size_t next_ = 0;
+    std::size_t printed_ = 0;
+    BatchTotals totals_;
+};
+
+}  // namespace
+
+int runBatch(const Options& given) {
+    Options options = given;
+    if (options.jobs == 0) options.jobs = std::max(1u, std::thread::hardware_concurrency());
+    const std::vector<BatchInput> inputs = collectBatchInputs(options.paths, options.outputDir);
+    return BatchRun(inputs, options).run();
+}
+
+}  // namespace tarnic::cli
