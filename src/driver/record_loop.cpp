@@ -49,37 +49,56 @@ bool writeEndMarker(ByteSink& output) {
 
 ConversionResult convertRecords(ByteSource& input, ByteSink& output, Console& console) {
     ConversionState state(console);
+    return convertRecords(input, output, state, nullptr);
+}
+
+ConversionResult convertRecords(ByteSource& input, ByteSink& output, ConversionState& state,
+                                RecordObserver* observer) {
+    Console& console = state.console;
     PacketReader reader;
     PacketWriter writer;
     std::vector<std::uint8_t> payload;
+    std::int32_t sequence = 0;
+    const auto stop = [&](InputEnd end, ConversionResult result) {
+        if (observer) observer->ended(result == ConversionResult::Converted ? end : InputEnd::Stopped, sequence);
+        return result;
+    };
     const auto written = [](bool ok) { return ok ? ConversionResult::Converted : ConversionResult::OutputFailed; };
     for (;;) {
         pktResetReader(reader);
         pktResetWriter(writer);
         std::array<std::uint8_t, 8> header;
-        if (input.read(header.data(), 4) < 4) return ConversionResult::Converted;
+        const std::size_t sequenceBytes = input.read(header.data(), 4);
+        if (sequenceBytes < 4) {
+            return stop(sequenceBytes == 0 ? InputEnd::NoEndMarker : InputEnd::HeaderCut, ConversionResult::Converted);
+        }
         const bool lengthComplete = input.read(header.data() + 4, 4) == 4;
-        const auto sequence = std::int32_t(loadLittle32(header.data()));
+        sequence = std::int32_t(loadLittle32(header.data()));
         reader.size = loadLittle32(header.data() + 4);
-        if (sequence == END_SEQUENCE) return written(writeEndMarker(output));
-        if (!lengthComplete) return ConversionResult::Converted;
+        if (sequence == END_SEQUENCE) return stop(InputEnd::EndMarker, written(writeEndMarker(output)));
+        if (!lengthComplete) return stop(InputEnd::HeaderCut, ConversionResult::Converted);
         if (std::int32_t(reader.size) < 0) {
             console.print("WARNING: record (sequence %i) has a negative length; conversion stopped\n", sequence);
-            return ConversionResult::Converted;
+            return stop(InputEnd::NegativeLength, ConversionResult::Converted);
         }
         reader.data = input.borrow(reader.size);
         if (reader.data == nullptr) {
             if (readPayload(input, payload, reader.size) < reader.size) {
                 console.print("WARNING: last record (sequence %i) is cut short; dropped\n", sequence);
-                return ConversionResult::Converted;
+                return stop(InputEnd::PayloadCut, ConversionResult::Converted);
             }
             reader.data = payload.data();
         }
-        if (transcodeMessage(reader, writer, state) == MessageEnd::Truncated) {
-            console.print("WARNING: message %i is truncated\n", sequence);
+        const MessageEnd end = transcodeMessage(reader, writer, state);
+        if (end == MessageEnd::Truncated) console.print("WARNING: message %i is truncated\n", sequence);
+        if (writer.overflowed) return stop(InputEnd::Stopped, ConversionResult::MessageTooLarge);
+        const std::uint32_t messageHead = state.snapshots.messageHead;
+        if (!writeRecord(output, sequence, writer, messageHead)) return stop(InputEnd::Stopped, ConversionResult::OutputFailed);
+        if (observer) {
+            const ConvertedRecord record{sequence, reader.size, end,
+                                         {writer.data.data(), std::size_t(writer.count)}, messageHead};
+            observer->converted(record, state);
         }
-        if (writer.overflowed) return ConversionResult::MessageTooLarge;
-        if (!writeRecord(output, sequence, writer, state.snapshots.messageHead)) return ConversionResult::OutputFailed;
     }
 }
 

@@ -26,8 +26,11 @@ void dispatch(std::uint32_t code, PacketReader& reader, PacketWriter& writer, Co
 }  // namespace
 
 MessageEnd transcodeMessage(PacketReader& reader, PacketWriter& writer, ConversionState& state) {
-    while (!pktAtEnd(reader)) {
+    for (std::uint32_t index = 0; !pktAtEnd(reader); ++index) {
+        // Every operation starts at a byte boundary.
+        const std::uint64_t startBit = std::uint64_t{reader.bytePos} * 8;
         const std::uint32_t code = pktReadBits(reader, 8);
+        state.operation = {index, std::uint8_t(code), startBit};
         pktWriteBits(writer, std::int32_t(code), 8);
         dispatch(code, reader, writer, state);
         pktAlignReader(reader);

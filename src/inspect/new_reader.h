@@ -1,18 +1,25 @@
 #pragma once
 
 // Walks a new-protocol payload operation by operation and field by field, to tell
-// whether a converter's output is well-formed and to report what it carries.
+// whether it is well-formed and to report what it carries.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "demokit/old_model.h"
+#include "inspect/problem.h"
 
-namespace tarnic::demokit {
+namespace tarnic::inspect {
+
+/// A configuration string of a game state.
+struct ConfigEntry {
+    std::uint16_t index = 0;
+    std::string text;  ///< its bytes, which need not be text of any encoding
+};
 
 /// What one operation of a new-protocol payload holds; only the members of its kind are set.
 struct NewOperation {
@@ -22,7 +29,7 @@ struct NewOperation {
     std::uint32_t leading = 0;  ///< server command and game state
     std::string text;           ///< server command
 
-    std::vector<ConfigString> configStrings;  ///< game state, in order
+    std::vector<ConfigEntry> configStrings;   ///< game state, in order
     std::vector<std::uint16_t> baselines;     ///< game state: baseline entity numbers
     std::vector<std::uint8_t> badEntryCodes;  ///< game state: codes other than 0, 3 and 4
 
@@ -32,14 +39,20 @@ struct NewOperation {
 };
 
 struct NewPayload {
+    /// The operations read, the one a problem stopped the walk in included.
     std::vector<NewOperation> operations;
-    /// Every operation lies whole inside the payload, padding bits are zero and the
-    /// last operation ends in the last byte.
+    /// No problem: every operation is one a message may hold and lies whole inside
+    /// the payload, padding bits are zero and the last operation ends in the last byte.
     bool wellFormed = true;
-    std::string problem;  ///< why it is not well-formed
+    /// Every operation was read whole, with zero padding: the problems, if any, are
+    /// codes only, which the walk steps over as the converter does.
+    bool bodiesIntact = true;
+    /// The first problem; its record members are left for the caller.
+    std::optional<Problem> problem;
 };
 
-/// Reads a whole payload. Safe on any input: it never reads outside the bytes given.
+/// Reads a whole payload. Safe on any input: it never reads outside the bytes given,
+/// and what it keeps is bounded by their number.
 NewPayload readNewPayload(std::span<const std::uint8_t> payload);
 
-}  // namespace tarnic::demokit
+}  // namespace tarnic::inspect
