@@ -16,6 +16,8 @@
 #include "cli/batch_report.h"
 #include "cli/convert_file.h"
 #include "cli/diagnostics_buffer.h"
+#include "cli/inspect_file.h"
+#include "cli/inspect_text.h"
 #include "cli/terminal.h"
 
 namespace tarnic::cli {
@@ -48,6 +50,22 @@ const char* describe(FileOutcome outcome) {
     return "unknown failure";
 }
 
+/// Verifies a new output; empty when it is well-formed. One that is not goes, so
+/// that no later run takes it for a good one.
+std::string verifyOutput(const std::string& output) {
+    const FileInspection inspection = inspectFile(output, inspect::Protocol::New);
+    std::string problem;
+    if (!inspection.report) {
+        problem = "unable to verify the output: " + inspection.error;
+    } else if (inspection.report->problem) {
+        problem = "the output does not verify (removed): " + problemDescription(*inspection.report->problem);
+    } else {
+        return "";
+    }
+    std::remove(output.c_str());
+    return problem;
+}
+
 /// Converts one input; never throws.
 FinishedFile convertOne(const BatchInput& item, const Options& options) {
     FinishedFile done;
@@ -72,10 +90,13 @@ FinishedFile convertOne(const BatchInput& item, const Options& options) {
         }
         const FileOutcome outcome = convertDemoFile(item.input.string(), item.output.string(), *done.diagnostics);
         report.diagnostics = done.diagnostics->count();
-        if (outcome == FileOutcome::Converted) {
-            report.status = FileReport::Status::Converted;
-        } else {
+        if (outcome != FileOutcome::Converted) {
             report.reason = describe(outcome);
+        } else if (options.verifyOutputs) {
+            report.reason = verifyOutput(item.output.string());
+            if (report.reason.empty()) report.status = FileReport::Status::Converted;
+        } else {
+            report.status = FileReport::Status::Converted;
         }
     } catch (const std::exception& failure) {
         report.status = FileReport::Status::Failed;
