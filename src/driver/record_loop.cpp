@@ -58,22 +58,24 @@ ConversionResult convertRecords(ByteSource& input, ByteSink& output, ConversionS
     PacketReader reader;
     PacketWriter writer;
     std::vector<std::uint8_t> payload;
-    std::int32_t sequence = 0;
+    std::optional<std::int32_t> sequenceRead;  // of the record the loop ends at, once read
     const auto stop = [&](InputEnd end, ConversionResult result) {
-        if (observer) observer->ended(result == ConversionResult::Converted ? end : InputEnd::Stopped, sequence);
+        if (observer) observer->ended(result == ConversionResult::Converted ? end : InputEnd::Stopped, sequenceRead);
         return result;
     };
     const auto written = [](bool ok) { return ok ? ConversionResult::Converted : ConversionResult::OutputFailed; };
     for (;;) {
         pktResetReader(reader);
         pktResetWriter(writer);
+        sequenceRead.reset();
         std::array<std::uint8_t, 8> header;
         const std::size_t sequenceBytes = input.read(header.data(), 4);
         if (sequenceBytes < 4) {
             return stop(sequenceBytes == 0 ? InputEnd::NoEndMarker : InputEnd::HeaderCut, ConversionResult::Converted);
         }
         const bool lengthComplete = input.read(header.data() + 4, 4) == 4;
-        sequence = std::int32_t(loadLittle32(header.data()));
+        const auto sequence = std::int32_t(loadLittle32(header.data()));
+        sequenceRead = sequence;
         reader.size = loadLittle32(header.data() + 4);
         if (sequence == END_SEQUENCE) return stop(InputEnd::EndMarker, written(writeEndMarker(output)));
         if (!lengthComplete) return stop(InputEnd::HeaderCut, ConversionResult::Converted);

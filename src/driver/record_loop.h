@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "common/console.h"
@@ -46,8 +47,8 @@ public:
     virtual ~RecordObserver() = default;
     /// A record was converted; the state's `operation` is the one a truncation cut.
     virtual void converted(const ConvertedRecord& record, const ConversionState& state) = 0;
-    /// The loop ended; `sequence` is that of the record it ended at, where it had read one.
-    virtual void ended(InputEnd end, std::int32_t sequence) = 0;
+    /// The loop ended, with the sequence of the record it ended at where it had read one.
+    virtual void ended(InputEnd end, std::optional<std::int32_t> sequence) = 0;
 };
 
 /// The same, carrying `state` (whose console takes the diagnostics) and telling

@@ -38,9 +38,8 @@ public:
 
 bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
     if (text.size() < suffix.size()) return false;
-    return std::equal(suffix.begin(), suffix.end(), text.end() - std::ptrdiff_t(suffix.size()), [](char a, char b) {
-        return (a >= 'A' && a <= 'Z' ? char(a - 'A' + 'a') : a) == b;
-    });
+    return std::equal(suffix.begin(), suffix.end(), text.end() - std::ptrdiff_t(suffix.size()),
+                      [](char lower, char c) { return (c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c) == lower; });
 }
 
 void inspectNewDemo(ByteSource& input, DemoReport& report) {
@@ -94,19 +93,18 @@ public:
         pending_.reset();
     }
 
-    void ended(InputEnd end, std::int32_t sequence) override {
+    void ended(InputEnd end, std::optional<std::int32_t> sequence) override {
         end_ = end;
         // What the record loop printed on its way out belongs to no operation.
         pending_.reset();
         Problem problem;
         problem.record = report_.facts.records;
-        problem.sequence = sequence;
-        problem.hasSequence = true;
+        problem.sequence = sequence.value_or(0);
+        problem.hasSequence = sequence.has_value();
         switch (end) {
             case InputEnd::EndMarker: return;
             case InputEnd::NoEndMarker:
                 problem.kind = ProblemKind::MissingEndMarker;
-                problem.hasSequence = false;
                 break;
             case InputEnd::HeaderCut:
             case InputEnd::PayloadCut: problem.kind = ProblemKind::RecordCutShort; break;
