@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "support/demo_file.h"
+#include "support/run_program.h"
 
 namespace tarnic {
 namespace {
@@ -19,25 +19,8 @@ namespace fs = std::filesystem;
 
 const std::string kBanner = "Tarnic 1.0 - converts .dm3 demos to .dm_48\n";
 
-struct RunResult {
-    int status = -1;
-    std::string output;
-};
-
-/// Runs the real program in `folder` with the given arguments and collects its standard output.
-RunResult runTarnic(const fs::path& folder, const std::vector<std::string>& arguments) {
-    std::string command = "cd '" + folder.string() + "' && '" TARNIC_EXECUTABLE "'";
-    for (const auto& argument : arguments) command += " '" + argument + "'";
-    RunResult result;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return result;
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) result.output.append(chunk, got);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
+using test::RunResult;
+using test::runTarnic;
 
 class CommandLine : public ::testing::Test {
 protected:
