@@ -66,11 +66,11 @@ FinishedFile convertOne(const BatchInput& item, const Options& options) {
         if (options.outputDir && item.output.has_parent_path()) {
             fs::create_directories(item.output.parent_path(), error);
             if (error) {
-                report.reason = "unable to create folder " + item.output.parent_path().string() + ": " + error.message();
+                report.reason = "unable to create folder " + utf8Of(item.output.parent_path()) + ": " + error.message();
                 return done;
             }
         }
-        const FileOutcome outcome = convertDemoFile(item.input.string(), item.output.string(), *done.diagnostics);
+        const FileOutcome outcome = convertDemoFile(utf8Of(item.input), utf8Of(item.output), *done.diagnostics);
         report.diagnostics = done.diagnostics->count();
         if (outcome == FileOutcome::Converted) {
             report.status = FileReport::Status::Converted;
@@ -112,7 +112,7 @@ public:
             while (printed_ < inputs_.size() && slot(printed_)) {
                 FinishedFile file = std::move(*slot(printed_));
                 slot(printed_).reset();
-                const std::string name = inputs_[printed_].input.string();
+                const std::string name = utf8Of(inputs_[printed_].input);
                 ++printed_;
                 roomFreed_.notify_all();
                 lock.unlock();
