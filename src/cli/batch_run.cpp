@@ -51,9 +51,9 @@ const char* describe(FileOutcome outcome) {
 /// Converts one input; never throws.
 FinishedFile convertOne(const BatchInput& item, const Options& options) {
     FinishedFile done;
-    done.diagnostics = std::make_unique<DiagnosticsBuffer>(options.verbose);
     FileReport& report = done.report;
     try {
+        done.diagnostics = std::make_unique<DiagnosticsBuffer>(options.verbose);
         if (!item.problem.empty()) {
             report.reason = item.problem;
             return done;
@@ -118,7 +118,7 @@ public:
                 lock.unlock();
                 clearProgress();
                 std::fputs(fileLine(name, file.report).c_str(), stdout);
-                if (options_.verbose) file.diagnostics->printTo(stdout, DIAGNOSTIC_INDENT);
+                if (options_.verbose && file.diagnostics) file.diagnostics->printTo(stdout, DIAGNOSTIC_INDENT);
                 lock.lock();
             }
             if (progress && printed_ < inputs_.size()) {
