@@ -55,7 +55,7 @@ private:
 
     void add(const fs::path& input, const fs::path& relative) {
         BatchInput item{input, fs::path(), 0, {}};
-        item.output = outputDir_ ? fs::path(*outputDir_) / relative : input;
+        item.output = outputDir_ ? pathFromUtf8(*outputDir_) / relative : input;
         item.output += OUTPUT_SUFFIX;
         std::error_code error;
         const fs::file_status status = fs::status(input, error);
@@ -92,19 +92,26 @@ void markClashingOutputs(std::vector<BatchInput>& inputs) {
         BatchInput& item = inputs[byOutput[at]];
         if (!item.problem.empty() || item.output.empty()) continue;
         if (at > 0 && outputs[byOutput[at]] == outputs[byOutput[at - 1]]) {
-            item.problem = "same output as " + inputs[byOutput[at - 1]].input.string();
+            item.problem = "same output as " + utf8Of(inputs[byOutput[at - 1]].input);
         } else if (std::binary_search(inputPaths.begin(), inputPaths.end(), outputs[byOutput[at]])) {
-            item.problem = "its output " + item.output.string() + " is another input";
+            item.problem = "its output " + utf8Of(item.output) + " is another input";
         }
     }
 }
 
 }  // namespace
 
+fs::path pathFromUtf8(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
+
+std::string utf8Of(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 std::vector<BatchInput> collectBatchInputs(const std::vector<std::string>& paths,
                                            const std::optional<std::string>& outputDir) {
     Collector collector(outputDir);
-    for (const auto& path : paths) collector.addArgument(path);
+    for (const auto& path : paths) collector.addArgument(pathFromUtf8(path));
     std::vector<BatchInput> found = collector.take();
     // Sorted and compared by normal form, so that "./a.dm3" and "a.dm3" are one input.
     std::vector<std::pair<fs::path, std::size_t>> order;

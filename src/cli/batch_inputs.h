@@ -16,6 +16,10 @@ struct BatchInput {
     std::string problem;      ///< why it cannot be converted at all; empty when it can
 };
 
+/// A path from UTF-8 text, and back: arguments and messages are UTF-8 on every system.
+std::filesystem::path pathFromUtf8(const std::string& text);
+std::string utf8Of(const std::filesystem::path& path);
+
 /// Every file named and every ".dm3" file under every folder named, sorted by path.
 /// Folders reached through symbolic links are not entered. Outputs go beside their
 /// inputs, or under `outputDir` mirroring each input's path below the folder named.

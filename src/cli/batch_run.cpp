@@ -18,6 +18,7 @@
 #include "cli/diagnostics_buffer.h"
 #include "cli/inspect_file.h"
 #include "cli/inspect_text.h"
+#include "cli/platform.h"
 #include "cli/terminal.h"
 
 namespace tarnic::cli {
@@ -62,16 +63,16 @@ std::string verifyOutput(const std::string& output) {
     } else {
         return "";
     }
-    std::remove(output.c_str());
+    platform::removeFile(output.c_str());
     return problem;
 }
 
 /// Converts one input; never throws.
 FinishedFile convertOne(const BatchInput& item, const Options& options) {
     FinishedFile done;
-    done.diagnostics = std::make_unique<DiagnosticsBuffer>(options.verbose);
     FileReport& report = done.report;
     try {
+        done.diagnostics = std::make_unique<DiagnosticsBuffer>(options.verbose);
         if (!item.problem.empty()) {
             report.reason = item.problem;
             return done;
@@ -84,11 +85,11 @@ FinishedFile convertOne(const BatchInput& item, const Options& options) {
         if (options.outputDir && item.output.has_parent_path()) {
             fs::create_directories(item.output.parent_path(), error);
             if (error) {
-                report.reason = "unable to create folder " + item.output.parent_path().string() + ": " + error.message();
+                report.reason = "unable to create folder " + utf8Of(item.output.parent_path()) + ": " + error.message();
                 return done;
             }
         }
-        const FileOutcome outcome = convertDemoFile(item.input.string(), item.output.string(), *done.diagnostics);
+        const FileOutcome outcome = convertDemoFile(utf8Of(item.input), utf8Of(item.output), *done.diagnostics);
         report.diagnostics = done.diagnostics->count();
         if (outcome != FileOutcome::Converted) {
             report.reason = describe(outcome);
@@ -133,13 +134,13 @@ public:
             while (printed_ < inputs_.size() && slot(printed_)) {
                 FinishedFile file = std::move(*slot(printed_));
                 slot(printed_).reset();
-                const std::string name = inputs_[printed_].input.string();
+                const std::string name = utf8Of(inputs_[printed_].input);
                 ++printed_;
                 roomFreed_.notify_all();
                 lock.unlock();
                 clearProgress();
                 std::fputs(fileLine(name, file.report).c_str(), stdout);
-                if (options_.verbose) file.diagnostics->printTo(stdout, DIAGNOSTIC_INDENT);
+                if (options_.verbose && file.diagnostics) file.diagnostics->printTo(stdout, DIAGNOSTIC_INDENT);
                 lock.lock();
             }
             if (progress && printed_ < inputs_.size()) {

@@ -1,45 +1,67 @@
-// A stand-in until the safe-output conversion lands: a temporary file renamed over
-// the output once written whole.
-
 #include "cli/convert_file.h"
 
-#include <atomic>
-#include <cstdio>
-#include <filesystem>
 #include <new>
 
 #include "cli/file_stream.h"
+#include "cli/platform.h"
+#include "cli/temporary_file.h"
 #include "driver/record_loop.h"
 
 namespace tarnic::cli {
 
+namespace {
+
+// Small enough to stay in the core's cache while the kernel copies into and out of
+// them: with 1 MiB buffers the program spent three times as long in the kernel.
+constexpr std::size_t FILE_BUFFER_BYTES = 64 << 10;
+
+/// Closes a file when its owner goes.
+class InputFile {
+public:
+    explicit InputFile(const std::string& path) : file_(platform::openForReading(path)) {}
+    ~InputFile() {
+        if (file_ != platform::NO_FILE) platform::closeFile(file_);
+    }
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    int file() const { return file_; }
+
+private:
+    int file_;
+};
+
+FileOutcome convert(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
+                    const std::function<void()>& onStarted) {
+    const InputFile input(inputPath);
+    if (input.file() == platform::NO_FILE) return FileOutcome::CannotOpen;
+    FileSource source(input.file(), FILE_BUFFER_BYTES);
+    if (!source.readAhead()) return FileOutcome::CannotOpen;
+    // Renaming would fail only at the end, after the whole conversion.
+    if (platform::isFolder(outputPath)) return FileOutcome::CannotCreate;
+    TemporaryFile output(outputPath);
+    if (output.file() == platform::NO_FILE) return FileOutcome::CannotCreate;
+    FileSink sink(output.file(), FILE_BUFFER_BYTES);
+    if (onStarted) onStarted();
+    switch (convertRecords(source, sink, diagnostics)) {
+        case ConversionResult::Converted: break;
+        case ConversionResult::InputFailed: return FileOutcome::CannotRead;
+        case ConversionResult::OutputFailed: return FileOutcome::CannotWrite;
+        case ConversionResult::MessageTooLarge: return FileOutcome::MessageTooLarge;
+    }
+    if (!sink.flush() || !output.commit()) return FileOutcome::CannotWrite;
+    return FileOutcome::Converted;
+}
+
+}  // namespace
+
 FileOutcome convertDemoFile(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
                             const std::function<void()>& onStarted) {
-    static std::atomic<unsigned> counter{0};
-    FileHandle input(std::fopen(inputPath.c_str(), "rb"));
-    if (!input) return FileOutcome::CannotOpen;
-    const std::string temporary = outputPath + ".tmp-" + std::to_string(counter++);
-    FileHandle output(std::fopen(temporary.c_str(), "wb"));
-    if (!output) return FileOutcome::CannotCreate;
-    if (onStarted) onStarted();
-    FileSource source(input.get());
-    FileSink sink(output.get());
-    ConversionResult result = ConversionResult::OutputFailed;
-    FileOutcome outcome = FileOutcome::CannotWrite;
     try {
-        result = convertRecords(source, sink, diagnostics);
-        if (result == ConversionResult::Converted) outcome = FileOutcome::Converted;
-        if (result == ConversionResult::MessageTooLarge) outcome = FileOutcome::MessageTooLarge;
+        return convert(inputPath, outputPath, diagnostics, onStarted);
     } catch (const std::bad_alloc&) {
-        outcome = FileOutcome::OutOfMemory;
+        // The temporary file is gone with the stack.
+        return FileOutcome::OutOfMemory;
     }
-    if (std::ferror(input.get())) outcome = FileOutcome::CannotRead;
-    if (std::fclose(output.release()) != 0 && outcome == FileOutcome::Converted) outcome = FileOutcome::CannotWrite;
-    std::error_code error;
-    if (outcome == FileOutcome::Converted) std::filesystem::rename(temporary, outputPath, error);
-    if (error) outcome = FileOutcome::CannotWrite;
-    if (outcome != FileOutcome::Converted) std::remove(temporary.c_str());
-    return outcome;
 }
 
 }  // namespace tarnic::cli

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/file_stream.h"
+#include <memory>
 #include "common/console.h"
 
 namespace tarnic::cli {
@@ -33,7 +33,10 @@ private:
     std::size_t lines_ = 0;
     bool openLine_ = false;
     std::string memory_;
-    FileHandle spill_;
+    struct FileCloser {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    std::unique_ptr<std::FILE, FileCloser> spill_;
     bool spillFailed_ = false;
 };
 

@@ -1,10 +1,9 @@
 #include "cli/inspect_file.h"
 
-#include <cstdio>
 #include <new>
-#include <vector>
 
 #include "cli/file_stream.h"
+#include "cli/platform.h"
 
 namespace tarnic::cli {
 
@@ -29,25 +28,27 @@ FileInspection inspectFile(const std::string& path, inspect::Protocol protocol) 
     FileInspection inspection;
     inspection.path = path;
     inspection.protocol = protocol;
-    // The buffer outlives the stream that uses it: the file closes before it goes.
-    std::vector<char> buffer(FILE_BUFFER_BYTES);
-    FileHandle file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
+    const int file = platform::openForReading(path);
+    if (file == platform::NO_FILE) {
         inspection.error = "unable to open";
         return inspection;
     }
-    std::setvbuf(file.get(), buffer.data(), _IOFBF, buffer.size());
-    FileSource source(file.get());
     try {
-        inspect::DemoReport report = inspect::inspectDemo(source, protocol);
-        if (std::ferror(file.get())) {
-            inspection.error = "read error";
+        FileSource source(file, FILE_BUFFER_BYTES);
+        if (!source.readAhead()) {
+            inspection.error = "unable to read";
         } else {
-            inspection.report = std::move(report);
+            inspect::DemoReport report = inspect::inspectDemo(source, protocol);
+            if (source.failed()) {
+                inspection.error = "read error";
+            } else {
+                inspection.report = std::move(report);
+            }
         }
     } catch (const std::bad_alloc&) {
         inspection.error = "out of memory";
     }
+    platform::closeFile(file);
     return inspection;
 }
 

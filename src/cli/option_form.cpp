@@ -9,8 +9,8 @@
 
 namespace tarnic::cli {
 
-int runOptionForm(int argc, const char* const* argv) {
-    const auto parsed = parseOptions(argc, argv);
+int runOptionForm(const std::vector<std::string>& arguments) {
+    const auto parsed = parseOptions(arguments);
     if (const auto* error = std::get_if<UsageError>(&parsed)) {
         std::fprintf(stderr, "tarnic: %s\nTry 'tarnic --help' for more information.\n", error->message.c_str());
         return USAGE_ERROR_STATUS;

@@ -1,7 +1,6 @@
 #include "cli/options.h"
 
 #include <charconv>
-#include <cstring>
 #include <string_view>
 
 namespace tarnic::cli {
@@ -47,17 +46,18 @@ std::pair<std::string_view, std::optional<std::string_view>> splitValue(std::str
 
 }  // namespace
 
-bool isOptionForm(int argc, const char* const* argv) {
-    return argc > 1 && (std::strncmp(argv[1], "--", 2) == 0 || std::strcmp(argv[1], "-h") == 0);
+bool isOptionForm(const std::vector<std::string>& arguments) {
+    return arguments.size() > 1 && (arguments[1].starts_with("--") || arguments[1] == "-h");
 }
 
-std::variant<Options, UsageError> parseOptions(int argc, const char* const* argv) {
+std::variant<Options, UsageError> parseOptions(const std::vector<std::string>& arguments) {
+    const std::size_t count = arguments.size();
     Options options;
     std::string_view modeName;  // the mode option given, if any
     bool pathsOnly = false;
     bool verify = false;  // a mode of its own, or a flag of --batch
-    for (int at = 1; at < argc; ++at) {
-        const std::string_view argument = argv[at];
+    for (std::size_t at = 1; at < count; ++at) {
+        const std::string_view argument = arguments[at];
         if (pathsOnly || !argument.starts_with("-") || argument == "-") {
             options.paths.emplace_back(argument);
             continue;
@@ -68,9 +68,9 @@ std::variant<Options, UsageError> parseOptions(int argc, const char* const* argv
         }
         const auto [name, attached] = splitValue(argument);
         // Value options take "--name=value" or "--name value".
-        const auto takeValue = [&, name = name, attached = attached]() -> std::optional<std::string_view> {
+        const auto takeValue = [&, attached = attached]() -> std::optional<std::string_view> {
             if (attached) return attached;
-            if (at + 1 < argc) return std::string_view(argv[++at]);
+            if (at + 1 < count) return std::string_view(arguments[++at]);
             return std::nullopt;
         };
         if (name == "--jobs") {

@@ -38,10 +38,11 @@ struct UsageError {
 inline constexpr int USAGE_ERROR_STATUS = 2;
 inline constexpr unsigned MAX_JOBS = 1024;
 
-/// True when the arguments are in the option form rather than the single-file form.
-bool isOptionForm(int argc, const char* const* argv);
+/// True when the arguments (the program's name first) are in the option form rather
+/// than the single-file form.
+bool isOptionForm(const std::vector<std::string>& arguments);
 
 /// Parses the option form (see isOptionForm).
-std::variant<Options, UsageError> parseOptions(int argc, const char* const* argv);
+std::variant<Options, UsageError> parseOptions(const std::vector<std::string>& arguments);
 
 }  // namespace tarnic::cli

@@ -60,20 +60,24 @@ ConversionResult convertRecords(ByteSource& input, ByteSink& output, ConversionS
     std::vector<std::uint8_t> payload;
     std::optional<std::int32_t> sequenceRead;  // of the record the loop ends at, once read
     const auto stop = [&](InputEnd end, ConversionResult result) {
-        if (observer) observer->ended(result == ConversionResult::Converted ? end : InputEnd::Stopped, sequenceRead);
+        if (!observer) return result;
+        if (result == ConversionResult::InputFailed) end = InputEnd::ReadFailed;
+        if (result != ConversionResult::Converted && result != ConversionResult::InputFailed) end = InputEnd::Stopped;
+        observer->ended(end, sequenceRead);
         return result;
     };
     const auto written = [](bool ok) { return ok ? ConversionResult::Converted : ConversionResult::OutputFailed; };
+    // A short read is the end of the input only when no read failed.
+    const auto ended = [&input] { return input.failed() ? ConversionResult::InputFailed : ConversionResult::Converted; };
     for (;;) {
         pktResetReader(reader);
         pktResetWriter(writer);
         sequenceRead.reset();
         std::array<std::uint8_t, 8> header;
         const std::size_t sequenceBytes = input.read(header.data(), 4);
-        if (sequenceBytes < 4) {
-            return stop(sequenceBytes == 0 ? InputEnd::NoEndMarker : InputEnd::HeaderCut, ConversionResult::Converted);
-        }
+        if (sequenceBytes < 4) return stop(sequenceBytes == 0 ? InputEnd::NoEndMarker : InputEnd::HeaderCut, ended());
         const bool lengthComplete = input.read(header.data() + 4, 4) == 4;
+        if (!lengthComplete && input.failed()) return stop(InputEnd::HeaderCut, ConversionResult::InputFailed);
         const auto sequence = std::int32_t(loadLittle32(header.data()));
         sequenceRead = sequence;
         reader.size = loadLittle32(header.data() + 4);
@@ -86,6 +90,7 @@ ConversionResult convertRecords(ByteSource& input, ByteSink& output, ConversionS
         reader.data = input.borrow(reader.size);
         if (reader.data == nullptr) {
             if (readPayload(input, payload, reader.size) < reader.size) {
+                if (input.failed()) return stop(InputEnd::PayloadCut, ConversionResult::InputFailed);
                 console.print("WARNING: last record (sequence %i) is cut short; dropped\n", sequence);
                 return stop(InputEnd::PayloadCut, ConversionResult::Converted);
             }

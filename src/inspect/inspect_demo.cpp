@@ -20,6 +20,7 @@ public:
         bytes += got;
         return got;
     }
+    bool failed() const override { return inner_.failed(); }
     const std::uint8_t* borrow(std::size_t count) override {
         const std::uint8_t* borrowed = inner_.borrow(count);
         if (borrowed) bytes += count;
@@ -109,6 +110,7 @@ public:
             case InputEnd::HeaderCut:
             case InputEnd::PayloadCut: problem.kind = ProblemKind::RecordCutShort; break;
             case InputEnd::NegativeLength: problem.kind = ProblemKind::BadRecordLength; break;
+            case InputEnd::ReadFailed: problem.kind = ProblemKind::ReadFailed; break;
             case InputEnd::Stopped: problem.kind = ProblemKind::MessageTooLarge; break;
         }
         if (!report_.problem) report_.problem = problem;

@@ -35,6 +35,8 @@ bool readGrowing(ByteSource& input, std::vector<std::uint8_t>& into, std::uint32
 
 const NewRecord* NewRecordReader::stop(ProblemKind kind, bool hasSequence) {
     done_ = true;
+    // A short read is the end of the input only when no read failed.
+    if (input_.failed()) kind = ProblemKind::ReadFailed;
     Problem& problem = problem_.emplace();
     problem.kind = kind;
     problem.record = records_;

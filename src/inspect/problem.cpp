@@ -23,6 +23,7 @@ ProblemWords wordsOf(ProblemKind kind) {
         case ProblemKind::BadRecordLength: return {"bad-record-length", "a record length no record can have"};
         case ProblemKind::DataAfterEnd: return {"data-after-end", "bytes follow the end marker"};
         case ProblemKind::MessageTooLarge: return {"message-too-large", "a converted message is too large for a record"};
+        case ProblemKind::ReadFailed: return {"read-failed", "reading the file failed"};
     }
     return {"unknown", "an unknown problem"};
 }

@@ -19,6 +19,7 @@ enum class ProblemKind : std::uint8_t {
     BadRecordLength,   ///< a record length no record can have
     DataAfterEnd,      ///< bytes follow the end marker
     MessageTooLarge,   ///< a converted message outgrows what a record can frame
+    ReadFailed,        ///< reading the input failed before its end
 };
 
 /// A stable lower-case name for the kind, for machine-readable output.

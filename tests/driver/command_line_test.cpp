@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,23 +22,67 @@ namespace fs = std::filesystem;
 const std::string BANNER = "Tarnic 1.0 - converts .dm3 demos to .dm_48\n";
 
 struct RunResult {
-    int status = -1;
+    int status = -1;  ///< the exit status; -1 when a signal ended the program
+    int signal = 0;   ///< the signal that ended the program, if one did
     std::string output;
 };
 
-/// Runs the real program in `folder` with the given arguments and collects its standard output.
-RunResult runTarnic(const fs::path& folder, const std::vector<std::string>& arguments) {
-    std::string command = "cd '" + folder.string() + "' && '" TARNIC_EXECUTABLE "'";
-    for (const auto& argument : arguments) command += " '" + argument + "'";
-    RunResult result;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return result;
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) result.output.append(chunk, got);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+/// What the program's process gets besides its arguments.
+struct ProcessSetup {
+    rlim_t fileSizeLimit = RLIM_INFINITY;  ///< beyond it writes fail (the signal it would raise is ignored)
+    mode_t umask = 022;
+};
+
+/// The real program, started in a folder, its standard output read through a pipe.
+class RunningTarnic {
+public:
+    RunningTarnic(const fs::path& folder, const std::vector<std::string>& arguments, const ProcessSetup& setup = {}) {
+        // Everything the child needs is made before the fork: after it, only plain system calls.
+        const std::string directory = folder.string();
+        std::vector<std::string> words{TARNIC_EXECUTABLE};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (auto& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        int ends[2];
+        if (pipe(ends) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(ends[1], STDOUT_FILENO);
+            close(ends[0]);
+            close(ends[1]);
+            const rlimit limit{setup.fileSizeLimit, setup.fileSizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            signal(SIGXFSZ, SIG_IGN);
+            umask(setup.umask);
+            if (chdir(directory.c_str()) == 0) execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(ends[1]);
+        output_ = ends[0];
+    }
+    pid_t pid() const { return pid_; }
+    /// Reads the output to its end and waits for the program.
+    RunResult finish() {
+        RunResult result;
+        char chunk[4096];
+        ssize_t got;
+        while ((got = read(output_, chunk, sizeof chunk)) > 0) result.output.append(chunk, std::size_t(got));
+        close(output_);
+        int status = 0;
+        if (waitpid(pid_, &status, 0) != pid_) return result;
+        if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+        if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+        return result;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int output_ = -1;
+};
+
+RunResult runTarnic(const fs::path& folder, const std::vector<std::string>& arguments, const ProcessSetup& setup = {}) {
+    return RunningTarnic(folder, arguments, setup).finish();
 }
 
 class CommandLine : public ::testing::Test {
@@ -56,6 +102,12 @@ protected:
     void writeFile(const std::string& name, const test::Bytes& bytes) {
         std::ofstream(folder_ / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                                std::streamsize(bytes.size()));
+    }
+    /// Every name in the folder: no temporary file may be left among them.
+    std::set<std::string> fileNames() {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder_)) names.insert(entry.path().filename().string());
+        return names;
     }
     test::Bytes readFile(const std::string& name) {
         std::ifstream file(folder_ / name, std::ios::binary);
@@ -120,16 +172,43 @@ TEST_F(CommandLine, OutputThatCannotBeCreatedIsReported) {
     EXPECT_EQ(run.status, 1);
 }
 
-TEST_F(CommandLine, FullDiskIsAnErrorNotASuccess) {
+TEST_F(CommandLine, WriteErrorKeepsTheEarlierOutputAndLeavesNoTemporaryFile) {
     test::Bytes demo;
     for (int i = 0; i < 2000; ++i) test::appendRecord(demo, i, test::Bytes(1000, 0x01));
     writeFile("demo.dm3", demo);
-    fs::create_symlink("/dev/full", folder_ / "demo.dm3.dm_48");
-    const RunResult run = runTarnic(folder_, {"demo.dm3"});
+    writeFile("demo.dm3.dm_48", {'o', 'l', 'd'});
+    ProcessSetup setup;
+    setup.fileSizeLimit = 256 << 10;
+    const RunResult run = runTarnic(folder_, {"demo.dm3"}, setup);
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find("ERROR: unable to write demo.dm3.dm_48\n"), std::string::npos);
+    EXPECT_NE(run.output.find("Converting...\n"), std::string::npos) << run.output;
+    EXPECT_TRUE(run.output.ends_with("ERROR: unable to write demo.dm3.dm_48\n")) << run.output.substr(0, 200);
     EXPECT_EQ(run.output.find("created successfully"), std::string::npos);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(folder_ / "demo.dm3.dm_48")));
+    EXPECT_EQ(readFile("demo.dm3.dm_48"), (test::Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(fileNames(), (std::set<std::string>{"demo.dm3", "demo.dm3.dm_48"}));
+}
+
+TEST_F(CommandLine, OutputNameThatIsALinkIsReplacedNeverWrittenThrough) {
+    const struct {
+        const char* name;
+        void (*link)(const fs::path& input, const fs::path& output);
+    } links[] = {
+        {"symbolic link to the input", [](const fs::path& input, const fs::path& output) { fs::create_symlink(input, output); }},
+        {"hard link to the input", [](const fs::path& input, const fs::path& output) { fs::create_hard_link(input, output); }},
+        {"symbolic link to a device", [](const fs::path&, const fs::path& output) { fs::create_symlink("/dev/full", output); }},
+    };
+    for (const auto& link : links) {
+        SCOPED_TRACE(link.name);
+        fs::remove(folder_ / "demo.dm3.dm_48");
+        writeFile("demo.dm3", smallDemo());
+        link.link(folder_ / "demo.dm3", folder_ / "demo.dm3.dm_48");
+        const RunResult run = runTarnic(folder_, {"demo.dm3"});
+        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(readFile("demo.dm3"), smallDemo());
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(folder_ / "demo.dm3.dm_48")));
+        EXPECT_EQ(fs::hard_link_count(folder_ / "demo.dm3"), 1u);
+        EXPECT_EQ(readFile("demo.dm3.dm_48").size(), 21u);
+    }
 }
 
 TEST_F(CommandLine, FolderWithoutWritePermissionIsReported) {

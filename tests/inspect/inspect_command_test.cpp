@@ -35,7 +35,7 @@ protected:
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     }
     /// Runs tarnic in the folder; `pipeTo` takes its output when given.
-    test::ProgramRun tarnic(const std::string& arguments, const std::string& pipeTo = "") {
+    test::RunResult tarnic(const std::string& arguments, const std::string& pipeTo = "") {
         std::string command = "cd '" + folder_.string() + "' && '" TARNIC_EXECUTABLE "' " + arguments;
         if (!pipeTo.empty()) command += " | " + pipeTo;
         return test::runShell(command);
