@@ -94,6 +94,9 @@ void onTermination(void (*cleanup)()) {
         if (sigaction(signalNumber, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
         sigaction(signalNumber, &action, nullptr);
     }
+    // A file grown past the size limit is a write error to report, not a reason to end
+    // the program with its temporary file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace tarnic::cli::platform

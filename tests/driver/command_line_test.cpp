@@ -33,7 +33,7 @@ struct RunResult {
 
 /// What the program's process gets besides its arguments.
 struct ProcessSetup {
-    rlim_t fileSizeLimit = RLIM_INFINITY;  ///< beyond it writes fail (the signal it would raise is ignored)
+    rlim_t fileSizeLimit = RLIM_INFINITY;  ///< beyond it writes fail
     mode_t umask = 022;
     long readBytes = -1;  ///< when not negative, reads of the input fail after this many bytes
 };
@@ -83,7 +83,6 @@ public:
             close(ends[1]);
             const rlimit limit{setup.fileSizeLimit, setup.fileSizeLimit};
             setrlimit(RLIMIT_FSIZE, &limit);
-            signal(SIGXFSZ, SIG_IGN);
             for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(signalNumber, SIG_DFL);
             umask(setup.umask);
             if (chdir(directory.c_str()) == 0) execve(argv[0], argv.data(), envp.data());
