@@ -153,16 +153,17 @@ TEST(RecordLoop, BorrowedAndCopiedPayloadsConvertAlike) {
 /// Hands out its first `good` bytes, then fails as a failing disk does.
 class FailingSource final : public ByteSource {
 public:
-    FailingSource(const Bytes& bytes, std::size_t good) : bytes_(Bytes(bytes.begin(), bytes.begin() + std::ptrdiff_t(good))) {}
+    FailingSource(const Bytes& bytes, std::size_t good) : good_(bytes.begin(), bytes.begin() + std::ptrdiff_t(good)) {}
     std::size_t read(std::uint8_t* into, std::size_t count) override {
-        const std::size_t got = bytes_.read(into, count);
+        const std::size_t got = source_.read(into, count);
         failed_ = failed_ || got < count;
         return got;
     }
     bool failed() const override { return failed_; }
 
 private:
-    MemorySource bytes_;
+    Bytes good_;
+    MemorySource source_{good_};
     bool failed_ = false;
 };
 
