@@ -27,17 +27,27 @@ void dispatch(std::uint32_t code, PacketReader& reader, PacketWriter& writer, Co
 
 MessageEnd transcodeMessage(PacketReader& reader, PacketWriter& writer, ConversionState& state) {
     for (std::uint32_t index = 0; !pktAtEnd(reader); ++index) {
+        const std::uint64_t operationStart = pktWrittenBits(writer);
         // Every operation starts at a byte boundary.
         const std::uint64_t startBit = std::uint64_t{reader.bytePos} * 8;
         const std::uint32_t code = pktReadBits(reader, 8);
         state.operation = {index, std::uint8_t(code), startBit};
+        // Only a snapshot changes the state; a cut one must leave it as the last whole one did.
+        const bool snapshot = code == OP_SNAPSHOT;
+        SnapshotState snapshotsBefore;
+        if (snapshot) snapshotsBefore = state.snapshots;
         pktWriteBits(writer, std::int32_t(code), 8);
         dispatch(code, reader, writer, state);
         pktAlignReader(reader);
         pktAlignWriter(writer);
-        // Bits read past the payload are zeros, not data: reading codes from them
-        // would only invent operations.
-        if (reader.pastEnd) return MessageEnd::Truncated;
+        // Bits read past the payload are zeros, not data: the operation they complete is
+        // taken back whole, and reading codes from them would only invent operations.
+        if (reader.pastEnd) {
+            // An overflowed writer has dropped its message already; the driver stops.
+            if (!writer.overflowed) pktRewindWriter(writer, operationStart);
+            if (snapshot) state.snapshots = snapshotsBefore;
+            return MessageEnd::Truncated;
+        }
     }
     return MessageEnd::Complete;
 }
