@@ -69,6 +69,7 @@ public:
 
     void write(std::string_view text) override {
         addDiagnostic(report_.facts, text);
+        if (!state_) return;
         // The converter prints one diagnostic for each operation it may not hold.
         const OperationPlace& place = state_->operation;
         const bool badCode = place.code != OP_NOP && place.code != OP_GAMESTATE && place.code != OP_SERVERCOMMAND &&
@@ -148,9 +149,10 @@ void inspectOldDemo(ByteSource& input, DemoReport& report) {
     }
 }
 
-/// Reads what is left of the input, so that it counts towards the size.
+/// Reads what is left of the input, so that it counts towards the size. A small
+/// buffer: some targets give the stack no more than 64 KiB.
 void drain(ByteSource& input) {
-    std::array<std::uint8_t, 64 * 1024> rest;
+    std::array<std::uint8_t, 4096> rest;
     while (input.read(rest.data(), rest.size()) > 0) {
     }
 }
