@@ -117,7 +117,7 @@ EntityDelta chooseDelta(FuzzInput& input) {
 
 ServerCommand chooseCommand(FuzzInput& input) {
     // Starts that the conversion rewrites, or not.
-    static constexpr std::string_view kStarts[] = {"", "cs ", "scores ", "print \""};
+    static constexpr std::string_view kStarts[] = {"", "cs ", "scores ", "plink \""};
     ServerCommand command;
     command.leading = input.bits(32);
     command.text = kStarts[input.below(std::size(kStarts))];

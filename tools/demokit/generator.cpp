@@ -23,8 +23,8 @@ constexpr std::uint16_t kPlayerInfoIndex = 544;
 constexpr std::array<std::string_view, 8> kNames = {"Ash", "Brick", "Cinder", "Dune", "Ember", "Flint", "Gale", "Haze"};
 constexpr std::array<std::string_view, 6> kModels = {"scout", "brute", "drifter", "nomad", "pilot", "warden"};
 constexpr std::array<std::string_view, 3> kSkins = {"default", "red", "blue"};
-constexpr std::array<std::string_view, 4> kMessages = {"Fight!", "Sudden death!", "Red team scores.", "5 frags left."};
-constexpr std::array<std::string_view, 4> kChats = {"gg", "nice shot", "rail's up", "on my way"};
+constexpr std::array<std::string_view, 4> kMessages = {"Begin!", "Final ripple!", "Red flock gains.", "5 glims left."};
+constexpr std::array<std::string_view, 4> kChats = {"hm", "nice move", "tea's hot", "en route!"};
 /// Preset selectors whose fields are the position and its neighbours: what a move sends.
 constexpr std::array<std::uint8_t, 5> kMoveSelectors = {12, 5, 6, 1, 18};
 
@@ -102,19 +102,19 @@ struct DemoGenerator::State {
         auto add = [&](std::uint16_t index, std::string text) {
             gameState.entries.emplace_back(ConfigString{index, std::move(text)});
         };
-        std::string serverInfo = "\\sv_hostname\\Tarnic test arena\\mapname\\arena" + std::to_string(dice.between(1, 20));
-        serverInfo += "\\g_gametype\\";
-        serverInfo += std::to_string(dice.below(4)) + "\\fraglimit\\20\\timelimit\\15";
+        std::string serverInfo = "\\wobbletitle\\Tarnic test plaza\\yardkey\\plaza" + std::to_string(dice.between(1, 20));
+        serverInfo += "\\plimbstyle\\";
+        serverInfo += std::to_string(dice.below(4)) + "\\tumblecap\\20\\clockspan\\15";
         add(0, serverInfo);
-        add(1, "\\sv_serverid\\" + std::to_string(dice.bits(24)) + "\\sv_pure\\0");
-        add(2, "arena engine 1.32");
+        add(1, "\\zennerstamp\\" + std::to_string(dice.bits(24)) + "\\glimmer\\0");
+        add(2, "quill runner 4.07");
         add(5, std::to_string(dice.bits(16)));
         for (std::uint16_t index = 12; index <= 15; ++index) add(index, "slot " + std::to_string(index));
         add(20, "dropped " + std::to_string(dice.bits(8)));
         add(21, "");
         add(22, std::to_string(dice.below(100)));
-        for (std::uint16_t k = 1; k <= 6; ++k) add(std::uint16_t(32 + k), "models/props/crate" + std::to_string(k));
-        for (std::uint16_t k = 1; k <= 6; ++k) add(std::uint16_t(288 + k), "sound/world/hum" + std::to_string(k));
+        for (std::uint16_t k = 1; k <= 6; ++k) add(std::uint16_t(32 + k), "forms/oddments/urn" + std::to_string(k));
+        for (std::uint16_t k = 1; k <= 6; ++k) add(std::uint16_t(288 + k), "tones/ambit/wub" + std::to_string(k));
         if (options.playerInfo) {
             for (int player = 0; player < options.players; ++player) {
                 add(std::uint16_t(kPlayerInfoIndex + player), playerInfo(player));
@@ -131,15 +131,15 @@ struct DemoGenerator::State {
         std::string model(dice.pick(kModels));
         model += "/";
         model += std::string(dice.pick(kSkins));
-        std::string info = "\\n\\" + playerName(player) + "\\t\\" + std::to_string(dice.below(3));
+        std::string info = "\\u\\" + playerName(player) + "\\j\\" + std::to_string(dice.below(3));
         info += "\\model\\";
         info += model;
         if (dice.chance(0.5)) info += "\\hmodel\\" + (dice.chance(0.5) ? model : std::string(dice.pick(kModels)));
-        info += "\\c1\\";
+        info += "\\q7\\";
         info += std::to_string(dice.below(8));
-        info += "\\hc\\100\\w\\";
+        info += "\\zb\\321\\v\\";
         info += std::to_string(dice.below(30));
-        info += "\\l\\";
+        info += "\\y\\";
         info += std::to_string(dice.below(30));
         return info;
     }
@@ -151,13 +151,13 @@ struct DemoGenerator::State {
         command.leading = ++commandSequence;
         const std::uint32_t kind = dice.below(10);
         if (kind < 4) {
-            command.text = "print \"" + std::string(dice.pick(kMessages)) + "\n\"";
+            command.text = "plink \"" + std::string(dice.pick(kMessages)) + "\n\"";
         } else if (kind < 6) {
             command.text = scores();
         } else if (kind < 9) {
             command.text = configStringCommand();
         } else {
-            command.text = "chat \"" + playerName(int(dice.below(8)));
+            command.text = "tolk \"" + playerName(int(dice.below(8)));
             command.text += ": ";
             command.text += std::string(dice.pick(kChats)) + "\"";
         }
