@@ -2,7 +2,7 @@
 
 #include <array>
 #include <atomic>
-#include <cstring>
+#include <cstdint>
 #include <mutex>
 
 #include "cli/platform.h"
