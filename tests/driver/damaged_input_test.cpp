@@ -312,7 +312,7 @@ TEST(DamagedInput, LengthBeyondATinyFileAllocatesNothingLikeIt) {
 
 /// The first operation of each kind in a generated match.
 struct MatchOperations {
-    demokit::Operation gameState, snapshot, print, configString, scores;
+    demokit::Operation gameState, snapshot, plink, configString, scores;
 };
 
 MatchOperations matchOperations() {
@@ -332,7 +332,7 @@ MatchOperations matchOperations() {
                 keep("snapshot", found.snapshot, operation);
             }
             if (const auto* command = std::get_if<demokit::ServerCommand>(&operation)) {
-                if (command->text.starts_with("print")) keep("print", found.print, operation);
+                if (command->text.starts_with("plink")) keep("plink", found.plink, operation);
                 if (command->text.starts_with("cs")) keep("cs", found.configString, operation);
                 if (command->text.starts_with("scores")) keep("scores", found.scores, operation);
             }
@@ -367,11 +367,11 @@ TEST(DamagedInput, OperationCutMidwayLeavesNoTraceInTheOutputOrTheNextRecord) {
         demokit::Operation operation;
     } rows[] = {
         {"game state", operations.gameState},   {"snapshot", snapshot},
-        {"print command", operations.print},    {"cs command", operations.configString},
+        {"plink command", operations.plink},    {"cs command", operations.configString},
         {"scores command", operations.scores},
     };
-    const demokit::Operation before = demokit::ServerCommand{98, "print \"before\""};
-    const Bytes next = demokit::encodeMessage({{nextSnapshot, demokit::ServerCommand{99, "print \"still here\""}}});
+    const demokit::Operation before = demokit::ServerCommand{98, "plink \"before\""};
+    const Bytes next = demokit::encodeMessage({{nextSnapshot, demokit::ServerCommand{99, "plink \"still here\""}}});
     const ConvertedDemo withoutTheCutOperation = convertDemo(twoRecords(demokit::encodeMessage({{before}}), next));
     ASSERT_EQ(test::splitNewDemo(withoutTheCutOperation.demo).records.size(), 2u);
 

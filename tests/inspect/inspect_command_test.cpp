@@ -70,7 +70,7 @@ TEST_F(InspectCommand, InfoSummarisesTheSample) {
     EXPECT_EQ(run.status, 0);
     for (const char* line : {"sample.dm3\n", "  protocol      old (.dm3)\n", "  size          64505 bytes\n",
                              "  records       300, sequences 1 to 312\n", "  verdict       well-formed\n",
-                             "    sv_hostname = Tarnic test arena\n", "  players       8\n", "  diagnostics   none\n"}) {
+                             "    wobbletitle = Tarnic test plaza\n", "  players       8\n", "  diagnostics   none\n"}) {
         EXPECT_NE(run.output.find(line), std::string::npos) << line << "in\n" << run.output;
     }
 }
@@ -79,7 +79,7 @@ TEST_F(InspectCommand, InfoSummarisesTheSample) {
 TEST_F(InspectCommand, JsonParsesWhateverBytesTheDemoHolds) {
     if (test::runShell("python3 -c 'pass'").status != 0) GTEST_SKIP() << "no python3";
     demokit::GameState gameState;
-    const std::string name = "\\n\\Ren\xC3\xA9\\x\\\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80\xFF\x01\"q";
+    const std::string name = "\\u\\Ren\xC3\xA9\\x\\\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80\xFF\x01\"q";
     gameState.entries.emplace_back(demokit::ConfigString{544, name});
     Bytes demo;
     test::appendRecord(demo, 1, demokit::encodeMessage({{gameState}}));
@@ -90,7 +90,7 @@ TEST_F(InspectCommand, JsonParsesWhateverBytesTheDemoHolds) {
         "python3 -c 'import json, sys\n"
         "info, verdict = [json.load(open(name, \"rb\")) for name in sys.argv[1:]]\n"
         "odd = info[0][\"players\"][0][\"values\"]\n"
-        "print(odd[\"n\"] == \"Ren\\u00e9\", odd[\"x\"] == \"\\ufffd\" * 10 + \"\\x01\\\"q\", info[1][\"error\"] is not None,\n"
+        "print(odd[\"u\"] == \"Ren\\u00e9\", odd[\"x\"] == \"\\ufffd\" * 10 + \"\\x01\\\"q\", info[1][\"error\"] is not None,\n"
         "      info[0][\"diagnostics\"], verdict[0][\"problem\"][\"kind\"], verdict[0][\"problem\"][\"record\"])'";
     ASSERT_EQ(tarnic("--info --json odd.dm3 none.dm_48 > info.json").status, 1);
     ASSERT_EQ(tarnic("--json --verify odd.dm3 > verify.json").status, 1);

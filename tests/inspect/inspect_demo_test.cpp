@@ -12,6 +12,7 @@
 #include "demokit/generator.h"
 #include "demokit/old_encoder.h"
 #include "driver/convert.h"
+#include "info/info_string.h"
 #include "inspect/inspect_demo.h"
 #include "support/demo_file.h"
 #include "transcode/server_op.h"
@@ -45,6 +46,7 @@ struct ModelCounts {
     std::uint32_t lowestHead = ~0u, highestHead = 0;
     std::size_t mostEntities = 0;
     std::int32_t lowestSequence = INT32_MAX, highestSequence = INT32_MIN;
+    std::string serverInfo;  ///< configuration string 0 of the game state
 };
 
 ModelCounts countModels(const Demo& demo) {
@@ -53,7 +55,13 @@ ModelCounts countModels(const Demo& demo) {
         counts.lowestSequence = std::min(counts.lowestSequence, record.sequence);
         counts.highestSequence = std::max(counts.highestSequence, record.sequence);
         for (const Operation& operation : record.message.operations) {
-            if (std::holds_alternative<GameState>(operation)) ++counts.gameStates;
+            if (const auto* gameState = std::get_if<GameState>(&operation)) {
+                ++counts.gameStates;
+                for (const GameStateEntry& entry : gameState->entries) {
+                    const auto* config = std::get_if<ConfigString>(&entry);
+                    if (config && config->index == 0) counts.serverInfo = config->text;
+                }
+            }
             if (std::holds_alternative<ServerCommand>(operation)) ++counts.commands;
             if (const auto* snapshot = std::get_if<Snapshot>(&operation)) {
                 ++counts.snapshots;
@@ -90,13 +98,13 @@ TEST(InspectDemo, SampleAndItsConversionHoldWhatTheGeneratorPutIn) {
         EXPECT_EQ(facts.highestMessageHead, expected.highestHead);
         EXPECT_EQ(facts.mostEntities, expected.mostEntities);
         EXPECT_TRUE(facts.diagnostics.empty());
-        // Server info and system info; one player info per player, each with its name and model.
+        // Configuration strings 0 and 1 are info strings; players have one each, from 544 on.
         ASSERT_EQ(facts.infoStrings.size(), 2u);
-        EXPECT_EQ(facts.infoStrings[0].pairs.front(), (std::pair<std::string, std::string>{"sv_hostname", "Tarnic test arena"}));
+        EXPECT_EQ(facts.infoStrings[0].pairs.size(), infoPairs(expected.serverInfo).size());
+        EXPECT_EQ(facts.infoStrings[0].pairs.front().second, std::string(infoPairs(expected.serverInfo).front().second));
         ASSERT_EQ(facts.players.size(), std::size_t(sampleOptions().players));
         for (std::size_t player = 0; player < facts.players.size(); ++player) {
             EXPECT_EQ(facts.players[player].index, 544 + player);
-            EXPECT_EQ(facts.players[player].pairs.front().first, "n");
         }
     }
 }
@@ -141,7 +149,7 @@ Bytes command(std::string_view text, bool terminated = true) {
 /// Two good records, then one that holds `payload`, then the end marker.
 Bytes newDemoWith(const Bytes& payload) {
     Bytes demo;
-    appendNewRecord(demo, 10, command("print \"hi\""));
+    appendNewRecord(demo, 10, command("plink \"hi\""));
     appendNewRecord(demo, 11, {OP_NOP});
     appendNewRecord(demo, 12, payload);
     appendNewEndMarker(demo);
@@ -150,7 +158,7 @@ Bytes newDemoWith(const Bytes& payload) {
 
 Bytes oldDemoWith(const Bytes& payload) {
     Bytes demo;
-    test::appendRecord(demo, 10, command("print \"hi\""));
+    test::appendRecord(demo, 10, command("plink \"hi\""));
     test::appendRecord(demo, 11, {OP_NOP});
     test::appendRecord(demo, 12, payload);
     test::appendEndMarker(demo);
