@@ -65,7 +65,7 @@ std::variant<Options, UsageError> parseOptions(const std::vector<std::string>& a
         }
         const auto [name, attached] = splitValue(argument);
         // Value options take "--name=value" or "--name value".
-        const auto takeValue = [&, name = name, attached = attached]() -> std::optional<std::string_view> {
+        const auto takeValue = [&, attached = attached]() -> std::optional<std::string_view> {
             if (attached) return attached;
             if (at + 1 < count) return std::string_view(arguments[++at]);
             return std::nullopt;
