@@ -37,7 +37,7 @@ FileOutcome convert(const std::string& inputPath, const std::string& outputPath,
     FileSource source(input.file(), FILE_BUFFER_BYTES);
     if (!source.readAhead()) return FileOutcome::CannotOpen;
     // Renaming would fail only at the end, after the whole conversion.
-    if (platform::isFolder(outputPath)) return FileOutcome::CannotCreate;
+    if (platform::isFolder(outputPath) || platform::nameTooLong(outputPath)) return FileOutcome::CannotCreate;
     TemporaryFile output(outputPath);
     if (output.file() == platform::NO_FILE) return FileOutcome::CannotCreate;
     FileSink sink(output.file(), FILE_BUFFER_BYTES);

@@ -33,6 +33,9 @@ bool closeFile(int file);
 /// True when `path` names a folder.
 bool isFolder(const std::string& path);
 
+/// True when the last part of `path` is longer than its folder's file system allows.
+bool nameTooLong(const std::string& path);
+
 /// Gives `from` the name `to` in one step, replacing whatever file had it.
 bool replaceFile(const std::string& from, const std::string& to);
 

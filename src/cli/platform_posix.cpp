@@ -68,6 +68,13 @@ bool isFolder(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+bool nameTooLong(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 && path.size() - (slash == std::string::npos ? 0 : slash + 1) > std::size_t(limit);
+}
+
 bool replaceFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
 
 void removeFile(const char* path) { ::unlink(path); }
@@ -87,6 +94,9 @@ void onTermination(void (*cleanup)()) {
         if (sigaction(signalNumber, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
         sigaction(signalNumber, &action, nullptr);
     }
+    // A file grown past the size limit is a write error to report, not a reason to end
+    // the program with its temporary file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace tarnic::cli::platform

@@ -98,6 +98,12 @@ bool isFolder(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool nameTooLong(const std::string& path) {
+    // Names longer than this many UTF-16 units fit no Windows file system.
+    const std::size_t slash = path.find_last_of("/\\");
+    return wide(path.substr(slash == std::string::npos ? 0 : slash + 1)).size() > 255;
+}
+
 bool replaceFile(const std::string& from, const std::string& to) {
     return MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }

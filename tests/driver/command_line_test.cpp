@@ -1,17 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "demokit/old_encoder.h"
+#include "driver/convert.h"
 #include "support/demo_file.h"
 
 namespace tarnic {
@@ -29,9 +33,35 @@ struct RunResult {
 
 /// What the program's process gets besides its arguments.
 struct ProcessSetup {
-    rlim_t fileSizeLimit = RLIM_INFINITY;  ///< beyond it writes fail (the signal it would raise is ignored)
+    rlim_t fileSizeLimit = RLIM_INFINITY;  ///< beyond it writes fail
     mode_t umask = 022;
+    long readBytes = -1;  ///< when not negative, reads of the input fail after this many bytes
 };
+
+/// The environment the program runs in: the tests' own, with the failing reads loaded if asked.
+std::vector<std::string> environmentFor(const ProcessSetup& setup) {
+    std::vector<std::string> variables;
+    std::string sanitizerOptions = "verify_asan_link_order=0";
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string text = *variable;
+        if (text.starts_with("ASAN_OPTIONS=")) sanitizerOptions += ":" + text.substr(13);
+        else variables.push_back(text);
+    }
+    if (setup.readBytes >= 0) {
+        // Loaded ahead of the sanitizer runtime, which must be told that this is meant.
+        variables.push_back("LD_PRELOAD=" TARNIC_FAILING_READ);
+        variables.push_back("TARNIC_TEST_READ_BYTES=" + std::to_string(setup.readBytes));
+        variables.push_back("ASAN_OPTIONS=" + sanitizerOptions);
+    }
+    return variables;
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& words) {
+    std::vector<char*> pointers;
+    for (auto& word : words) pointers.push_back(word.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
 
 /// The real program, started in a folder, its standard output read through a pipe.
 class RunningTarnic {
@@ -41,9 +71,9 @@ public:
         const std::string directory = folder.string();
         std::vector<std::string> words{TARNIC_EXECUTABLE};
         words.insert(words.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (auto& word : words) argv.push_back(word.data());
-        argv.push_back(nullptr);
+        const std::vector<char*> argv = pointersTo(words);
+        std::vector<std::string> variables = environmentFor(setup);
+        const std::vector<char*> envp = pointersTo(variables);
         int ends[2];
         if (pipe(ends) != 0) return;
         pid_ = fork();
@@ -53,9 +83,9 @@ public:
             close(ends[1]);
             const rlimit limit{setup.fileSizeLimit, setup.fileSizeLimit};
             setrlimit(RLIMIT_FSIZE, &limit);
-            signal(SIGXFSZ, SIG_IGN);
+            for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(signalNumber, SIG_DFL);
             umask(setup.umask);
-            if (chdir(directory.c_str()) == 0) execv(argv[0], argv.data());
+            if (chdir(directory.c_str()) == 0) execve(argv[0], argv.data(), envp.data());
             _exit(127);
         }
         close(ends[1]);
@@ -123,6 +153,27 @@ test::Bytes smallDemo() {
     return demo;
 }
 
+test::Bytes sampleDemo() {
+    std::ifstream file(TARNIC_SOURCE_DIR "/examples/sample.dm3", std::ios::binary);
+    return test::Bytes(std::istreambuf_iterator<char>(file), {});
+}
+
+/// The sample's records four times over, so the file buffers end inside records, then a
+/// record longer than those buffers, and the end marker.
+test::Bytes largeDemo() {
+    const test::Bytes sample = sampleDemo();
+    const test::Bytes records(sample.begin(), sample.end() - 8);  // without its end marker
+    test::Bytes demo;
+    for (int copy = 0; copy < 4; ++copy) demo.insert(demo.end(), records.begin(), records.end());
+    demokit::Message message;
+    for (std::uint32_t i = 0; i < 500; ++i) {
+        message.operations.push_back(demokit::ServerCommand{i, "print \"" + std::string(150, 'x') + "\""});
+    }
+    test::appendRecord(demo, 1000, demokit::encodeMessage(message));
+    test::appendEndMarker(demo);
+    return demo;
+}
+
 TEST_F(CommandLine, UsageLineForNoArgumentOrQuestionMark) {
     writeFile("-?", smallDemo());
     for (const auto& arguments : {std::vector<std::string>{}, std::vector<std::string>{"-?"}}) {
@@ -172,20 +223,35 @@ TEST_F(CommandLine, OutputThatCannotBeCreatedIsReported) {
     EXPECT_EQ(run.status, 1);
 }
 
-TEST_F(CommandLine, WriteErrorKeepsTheEarlierOutputAndLeavesNoTemporaryFile) {
-    test::Bytes demo;
-    for (int i = 0; i < 2000; ++i) test::appendRecord(demo, i, test::Bytes(1000, 0x01));
-    writeFile("demo.dm3", demo);
-    writeFile("demo.dm3.dm_48", {'o', 'l', 'd'});
-    ProcessSetup setup;
-    setup.fileSizeLimit = 256 << 10;
-    const RunResult run = runTarnic(folder_, {"demo.dm3"}, setup);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find("Converting...\n"), std::string::npos) << run.output;
-    EXPECT_TRUE(run.output.ends_with("ERROR: unable to write demo.dm3.dm_48\n")) << run.output.substr(0, 200);
-    EXPECT_EQ(run.output.find("created successfully"), std::string::npos);
-    EXPECT_EQ(readFile("demo.dm3.dm_48"), (test::Bytes{'o', 'l', 'd'}));
-    EXPECT_EQ(fileNames(), (std::set<std::string>{"demo.dm3", "demo.dm3.dm_48"}));
+TEST_F(CommandLine, FailuresAreReportedAndKeepTheEarlierOutput) {
+    const test::Bytes demo = largeDemo();
+    const struct {
+        const char* name;
+        bool inputIsAFolder;
+        ProcessSetup setup;
+        const char* reported;  ///< the output's last line
+        bool started;          ///< "Converting..." printed before it
+    } failures[] = {
+        {"a folder as the input", true, {}, "ERROR: unable to open demo.dm3\n", false},
+        {"the first read fails", false, {.readBytes = 0}, "ERROR: unable to open demo.dm3\n", false},
+        {"a read fails part-way", false, {.readBytes = 150000}, "ERROR: unable to read demo.dm3\n", true},
+        {"a write fails part-way", false, {.fileSizeLimit = 100000}, "ERROR: unable to write demo.dm3.dm_48\n", true},
+    };
+    for (const auto& failure : failures) {
+        SCOPED_TRACE(failure.name);
+        fs::remove_all(folder_ / "demo.dm3");
+        if (failure.inputIsAFolder) fs::create_directory(folder_ / "demo.dm3");
+        else writeFile("demo.dm3", demo);
+        writeFile("demo.dm3.dm_48", {'o', 'l', 'd'});
+        const RunResult run = runTarnic(folder_, {"demo.dm3"}, failure.setup);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(run.output.starts_with(kBanner + (failure.started ? "Converting...\n" : failure.reported)))
+            << run.output.substr(0, 200);
+        EXPECT_TRUE(run.output.ends_with(failure.reported)) << run.output.substr(0, 200);
+        EXPECT_EQ(run.output.find("created successfully"), std::string::npos);
+        EXPECT_EQ(readFile("demo.dm3.dm_48"), (test::Bytes{'o', 'l', 'd'}));
+        EXPECT_EQ(fileNames(), (std::set<std::string>{"demo.dm3", "demo.dm3.dm_48"}));
+    }
 }
 
 TEST_F(CommandLine, OutputNameThatIsALinkIsReplacedNeverWrittenThrough) {
@@ -208,6 +274,75 @@ TEST_F(CommandLine, OutputNameThatIsALinkIsReplacedNeverWrittenThrough) {
         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(folder_ / "demo.dm3.dm_48")));
         EXPECT_EQ(fs::hard_link_count(folder_ / "demo.dm3"), 1u);
         EXPECT_EQ(readFile("demo.dm3.dm_48").size(), 21u);
+    }
+}
+
+TEST_F(CommandLine, DemosConvertAsInMemoryAndLeaveNothingElseBeside) {
+    const test::Bytes sample = sampleDemo();
+    test::Bytes flipped = sample;
+    flipped[2000] ^= 0x10;
+    test::Bytes negativeLength = smallDemo();
+    test::appendLittle32(negativeLength, 6);
+    test::appendLittle32(negativeLength, 0x80000000u);
+    const struct {
+        const char* name;
+        test::Bytes demo;
+    } demos[] = {
+        {"an empty file", {}},
+        {"one empty record", {5, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}},
+        {"cut inside a payload", test::Bytes(sample.begin(), sample.begin() + 30000)},
+        {"cut inside a header", test::Bytes(sample.begin(), sample.begin() + 4)},
+        {"a flipped bit", flipped},
+        {"a negative length", negativeLength},
+        {"larger than the file buffers", largeDemo()},
+    };
+    for (const auto& demo : demos) {
+        SCOPED_TRACE(demo.name);
+        writeFile("demo.dm3", demo.demo);
+        const ConvertedDemo expected = convertDemo(demo.demo);
+        const RunResult run = runTarnic(folder_, {"demo.dm3"});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.output, kBanner + "Converting...\n" + expected.console + "\ndemo.dm3.dm_48 created successfully!\n");
+        EXPECT_TRUE(readFile("demo.dm3.dm_48") == expected.demo);
+        EXPECT_EQ(fileNames(), (std::set<std::string>{"demo.dm3", "demo.dm3.dm_48"}));
+    }
+}
+
+TEST_F(CommandLine, TerminationSignalRemovesThePartialOutputAndEndsTheProgramByThatSignal) {
+    const test::Bytes sample = sampleDemo();
+    for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signalNumber));
+        fs::remove(folder_ / "demo.dm3");
+        ASSERT_EQ(mkfifo((folder_ / "demo.dm3").c_str(), 0600), 0);
+        RunningTarnic running(folder_, {"demo.dm3"});
+        // Half a demo, and the input stays open: the program waits for the rest.
+        const int input = open((folder_ / "demo.dm3").c_str(), O_WRONLY);
+        ASSERT_GE(input, 0);
+        ASSERT_EQ(write(input, sample.data(), sample.size() / 2), ssize_t(sample.size() / 2));
+        bool started = false;
+        for (int wait = 0; wait < 1000 && !started; ++wait) {
+            started = fileNames().size() > 1;  // the temporary file
+            if (!started) usleep(10000);
+        }
+        EXPECT_TRUE(started);
+        kill(running.pid(), signalNumber);
+        const RunResult run = running.finish();
+        close(input);
+        EXPECT_EQ(run.signal, signalNumber) << run.output;
+        EXPECT_EQ(fileNames(), std::set<std::string>{"demo.dm3"});
+    }
+}
+
+TEST_F(CommandLine, NewOutputHasThePermissionsOfAnyNewFile) {
+    writeFile("demo.dm3", smallDemo());
+    fs::permissions(folder_ / "demo.dm3", fs::perms::owner_read);
+    for (const mode_t mask : {022, 077, 0}) {
+        ProcessSetup setup;
+        setup.umask = mask;
+        ASSERT_EQ(runTarnic(folder_, {"demo.dm3"}, setup).status, 0);
+        struct stat status{};
+        ASSERT_EQ(stat((folder_ / "demo.dm3.dm_48").c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask) << "umask " << std::oct << mask;
     }
 }
 
