@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -35,13 +36,14 @@ struct FinishedFile {
     std::unique_ptr<DiagnosticsBuffer> diagnostics;
 };
 
-const char* describe(FileOutcome outcome) {
+/// Why a conversion failed, in the single-file form's words.
+std::string describe(FileOutcome outcome, const BatchInput& item) {
     switch (outcome) {
     case FileOutcome::Converted: return "converted";
     case FileOutcome::CannotOpen: return "unable to open";
-    case FileOutcome::CannotCreate: return "unable to create the output";
-    case FileOutcome::CannotRead: return "read error";
-    case FileOutcome::CannotWrite: return "unable to write the output";
+    case FileOutcome::CannotCreate: return "unable to create " + utf8Of(item.output);
+    case FileOutcome::CannotRead: return "unable to read";
+    case FileOutcome::CannotWrite: return "unable to write " + utf8Of(item.output);
     case FileOutcome::OutOfMemory: return "out of memory";
     case FileOutcome::MessageTooLarge: return "converted message too large";
     }
@@ -75,7 +77,7 @@ FinishedFile convertOne(const BatchInput& item, const Options& options) {
         if (outcome == FileOutcome::Converted) {
             report.status = FileReport::Status::Converted;
         } else {
-            report.reason = describe(outcome);
+            report.reason = describe(outcome, item);
         }
     } catch (const std::exception& failure) {
         report.status = FileReport::Status::Failed;
