@@ -72,6 +72,7 @@ FinishedFile convertOne(const BatchInput& item, const Options& options) {
                 return done;
             }
         }
+        report.read = true;
         const FileOutcome outcome = convertDemoFile(utf8Of(item.input), utf8Of(item.output), *done.diagnostics);
         report.diagnostics = done.diagnostics->count();
         if (outcome == FileOutcome::Converted) {
@@ -167,14 +168,11 @@ private:
         case FileReport::Status::Converted:
             ++totals_.converted;
             if (report.diagnostics > 0) ++totals_.withDiagnostics;
-            totals_.bytesRead += item.size;
             break;
         case FileReport::Status::Skipped: ++totals_.skipped; break;
-        case FileReport::Status::Failed:
-            ++totals_.failed;
-            if (item.problem.empty()) totals_.bytesRead += item.size;
-            break;
+        case FileReport::Status::Failed: ++totals_.failed; break;
         }
+        if (report.read) totals_.bytesRead += item.size;
     }
 
     const std::vector<BatchInput>& inputs_;
