@@ -103,7 +103,7 @@ std::variant<Options, UsageError> parseOptions(const std::vector<std::string>& a
         }
         if (!known) return UsageError{"unknown option " + std::string(argument)};
     }
-    // Help and version answer whatever else is on the line.
+    // Help and version need no path, and answer whatever flags come with them.
     if (options.mode == Mode::Help || options.mode == Mode::Version) return options;
     if (modeName.empty()) return UsageError{"options need a mode such as --batch"};
     if (options.paths.empty()) return UsageError{"no path given"};
