@@ -2,7 +2,7 @@
 
 #include <array>
 #include <atomic>
-#include <cstring>
+#include <cstdint>
 #include <mutex>
 
 #include "cli/platform.h"
@@ -16,7 +16,7 @@ constexpr std::size_t MAX_KEPT_NAME_BYTES = 200;
 constexpr int MAX_NAME_ATTEMPTS = 8;
 
 // The live temporary files, for the termination cleanup to remove. A slot goes
-// FREE -> CLAIMED (its owner fills it) -> LIVE -> CLAIMED (its owner empties it) -> FREE;
+// FREE -> CLAIMED (its owner creates the file) -> LIVE -> CLAIMED (its owner empties it) -> FREE;
 // the cleanup takes a LIVE slot to CLEANING and never gives it back, so no name is
 // freed while the cleanup reads it. Lock-free atomics are safe in a signal handler.
 enum SlotState : int { FREE, CLAIMED, LIVE, CLEANING };
@@ -36,18 +36,21 @@ void removeLiveFiles() {
     }
 }
 
-int claimSlot(const char* path) {
+/// A slot held for a file about to be created; -1 when every slot is taken.
+int claimSlot() {
     static std::once_flag installed;
     std::call_once(installed, [] { platform::onTermination(removeLiveFiles); });
     for (std::size_t i = 0; i < SLOT_COUNT; ++i) {
         int expected = FREE;
-        if (slots[i].state.compare_exchange_strong(expected, CLAIMED)) {
-            slots[i].path = path;
-            slots[i].state.store(LIVE);
-            return int(i);
-        }
+        if (slots[i].state.compare_exchange_strong(expected, CLAIMED)) return int(i);
     }
     return -1;
+}
+
+/// Hands the file, once created, to the cleanup.
+void publishSlot(int index, const char* path) {
+    slots[std::size_t(index)].path = path;
+    slots[std::size_t(index)].state.store(LIVE);
 }
 
 void releaseSlot(int index) {
@@ -77,17 +80,20 @@ std::string temporaryPathFor(const std::string& finalPath, unsigned long process
 }
 
 TemporaryFile::TemporaryFile(const std::string& finalPath) : finalPath_(finalPath), file_(platform::NO_FILE) {
-    // A name can only be taken by a file a killed run left behind: another name then.
+    slot_ = claimSlot();
+    if (slot_ < 0) return;
+    // A name can only be taken by a file a killed run left behind, or one of another
+    // machine's run on a shared folder: another name then.
     for (int attempt = 0; attempt < MAX_NAME_ATTEMPTS && file_ == platform::NO_FILE; ++attempt) {
         path_ = temporaryPathFor(finalPath, platform::processId(), namesGiven.fetch_add(1));
-        // Registered before it exists, so no moment passes in which a signal would leave it behind.
-        slot_ = claimSlot(path_.c_str());
-        if (slot_ < 0) return;
         file_ = platform::createNew(path_);
-        if (file_ == platform::NO_FILE) {
-            releaseSlot(slot_);
-            slot_ = -1;
-        }
+    }
+    // Published only once created, so the cleanup never removes a file of someone else's.
+    if (file_ != platform::NO_FILE) {
+        publishSlot(slot_, path_.c_str());
+    } else {
+        slots[std::size_t(slot_)].state.store(FREE);
+        slot_ = -1;
     }
 }
 

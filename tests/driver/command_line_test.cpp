@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -38,24 +39,6 @@ struct ProcessSetup {
     long readBytes = -1;  ///< when not negative, reads of the input fail after this many bytes
 };
 
-/// The environment the program runs in: the tests' own, with the failing reads loaded if asked.
-std::vector<std::string> environmentFor(const ProcessSetup& setup) {
-    std::vector<std::string> variables;
-    std::string sanitizerOptions = "verify_asan_link_order=0";
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-        const std::string text = *variable;
-        if (text.starts_with("ASAN_OPTIONS=")) sanitizerOptions += ":" + text.substr(13);
-        else variables.push_back(text);
-    }
-    if (setup.readBytes >= 0) {
-        // Loaded ahead of the sanitizer runtime, which must be told that this is meant.
-        variables.push_back("LD_PRELOAD=" TARNIC_FAILING_READ);
-        variables.push_back("TARNIC_TEST_READ_BYTES=" + std::to_string(setup.readBytes));
-        variables.push_back("ASAN_OPTIONS=" + sanitizerOptions);
-    }
-    return variables;
-}
-
 std::vector<char*> pointersTo(std::vector<std::string>& words) {
     std::vector<char*> pointers;
     for (auto& word : words) pointers.push_back(word.data());
@@ -67,13 +50,14 @@ std::vector<char*> pointersTo(std::vector<std::string>& words) {
 class RunningTarnic {
 public:
     RunningTarnic(const fs::path& folder, const std::vector<std::string>& arguments, const ProcessSetup& setup = {}) {
-        // Everything the child needs is made before the fork: after it, only plain system calls.
         const std::string directory = folder.string();
         std::vector<std::string> words{TARNIC_EXECUTABLE};
         words.insert(words.end(), arguments.begin(), arguments.end());
         const std::vector<char*> argv = pointersTo(words);
-        std::vector<std::string> variables = environmentFor(setup);
-        const std::vector<char*> envp = pointersTo(variables);
+        const char* sanitizerOptions = std::getenv("ASAN_OPTIONS");
+        const std::string failingReadOptions =
+            std::string("verify_asan_link_order=0:") + (sanitizerOptions ? sanitizerOptions : "");
+        const std::string readBytes = std::to_string(setup.readBytes);
         int ends[2];
         if (pipe(ends) != 0) return;
         pid_ = fork();
@@ -85,7 +69,13 @@ public:
             setrlimit(RLIMIT_FSIZE, &limit);
             for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(signalNumber, SIG_DFL);
             umask(setup.umask);
-            if (chdir(directory.c_str()) == 0) execve(argv[0], argv.data(), envp.data());
+            if (setup.readBytes >= 0) {
+                // Loaded ahead of the sanitizer runtime, which must be told that this is meant.
+                setenv("LD_PRELOAD", TARNIC_FAILING_READ, 1);
+                setenv("TARNIC_TEST_READ_BYTES", readBytes.c_str(), 1);
+                setenv("ASAN_OPTIONS", failingReadOptions.c_str(), 1);
+            }
+            if (chdir(directory.c_str()) == 0) execv(argv[0], argv.data());
             _exit(127);
         }
         close(ends[1]);
@@ -315,8 +305,13 @@ TEST_F(CommandLine, TerminationSignalRemovesThePartialOutputAndEndsTheProgramByT
         fs::remove(folder_ / "demo.dm3");
         ASSERT_EQ(mkfifo((folder_ / "demo.dm3").c_str(), 0600), 0);
         RunningTarnic running(folder_, {"demo.dm3"});
-        // Half a demo, and the input stays open: the program waits for the rest.
-        const int input = open((folder_ / "demo.dm3").c_str(), O_WRONLY);
+        // Half a demo, and the input stays open: the program waits for the rest. Opening
+        // without blocking fails until the program has opened its end.
+        int input = -1;
+        for (int wait = 0; wait < 1000 && input < 0; ++wait) {
+            input = open((folder_ / "demo.dm3").c_str(), O_WRONLY | O_NONBLOCK);
+            if (input < 0) usleep(10000);
+        }
         ASSERT_GE(input, 0);
         ASSERT_EQ(write(input, sample.data(), sample.size() / 2), ssize_t(sample.size() / 2));
         bool started = false;
@@ -335,7 +330,7 @@ TEST_F(CommandLine, TerminationSignalRemovesThePartialOutputAndEndsTheProgramByT
 
 TEST_F(CommandLine, NewOutputHasThePermissionsOfAnyNewFile) {
     writeFile("demo.dm3", smallDemo());
-    fs::permissions(folder_ / "demo.dm3", fs::perms::owner_read);
+    fs::permissions(folder_ / "demo.dm3", fs::perms::owner_read);  // not what the output copies
     for (const mode_t mask : {022, 077, 0}) {
         ProcessSetup setup;
         setup.umask = mask;
