@@ -12,7 +12,7 @@ namespace fs = std::filesystem;
 constexpr const char* OUTPUT_SUFFIX = ".dm_48";
 
 bool hasDemoExtension(const fs::path& path) {
-    std::string extension = path.extension().string();
+    std::string extension = utf8Of(path.extension());
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char letter) { return char(std::tolower(letter)); });
     return extension == ".dm3";

@@ -21,7 +21,7 @@ std::filesystem::path pathFromUtf8(const std::string& text);
 std::string utf8Of(const std::filesystem::path& path);
 
 /// Every file named and every ".dm3" file under every folder named, sorted by path.
-/// Folders reached through symbolic links are not entered. Outputs go beside their
+/// Links to folders met on the way are not entered. Outputs go beside their
 /// inputs, or under `outputDir` mirroring each input's path below the folder named.
 std::vector<BatchInput> collectBatchInputs(const std::vector<std::string>& paths,
                                            const std::optional<std::string>& outputDir);

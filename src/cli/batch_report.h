@@ -12,6 +12,7 @@ struct FileReport {
     Status status = Status::Failed;
     std::size_t diagnostics = 0;
     std::string reason;  ///< why it failed
+    bool read = false;   ///< whether its conversion ran, reading the input
 };
 
 /// The line printed for one input.

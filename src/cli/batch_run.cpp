@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -38,13 +39,14 @@ struct FinishedFile {
     std::unique_ptr<DiagnosticsBuffer> diagnostics;
 };
 
-const char* describe(FileOutcome outcome) {
+/// Why a conversion failed, in the single-file form's words.
+std::string describe(FileOutcome outcome, const BatchInput& item) {
     switch (outcome) {
     case FileOutcome::Converted: return "converted";
     case FileOutcome::CannotOpen: return "unable to open";
-    case FileOutcome::CannotCreate: return "unable to create the output";
-    case FileOutcome::CannotRead: return "read error";
-    case FileOutcome::CannotWrite: return "unable to write the output";
+    case FileOutcome::CannotCreate: return "unable to create " + utf8Of(item.output);
+    case FileOutcome::CannotRead: return "unable to read";
+    case FileOutcome::CannotWrite: return "unable to write " + utf8Of(item.output);
     case FileOutcome::OutOfMemory: return "out of memory";
     case FileOutcome::MessageTooLarge: return "converted message too large";
     }
@@ -89,12 +91,13 @@ FinishedFile convertOne(const BatchInput& item, const Options& options) {
                 return done;
             }
         }
+        report.read = true;
         const FileOutcome outcome = convertDemoFile(utf8Of(item.input), utf8Of(item.output), *done.diagnostics);
         report.diagnostics = done.diagnostics->count();
         if (outcome != FileOutcome::Converted) {
-            report.reason = describe(outcome);
+            report.reason = describe(outcome, item);
         } else if (options.verifyOutputs) {
-            report.reason = verifyOutput(item.output.string());
+            report.reason = verifyOutput(utf8Of(item.output));
             if (report.reason.empty()) report.status = FileReport::Status::Converted;
         } else {
             report.status = FileReport::Status::Converted;
@@ -106,6 +109,32 @@ FinishedFile convertOne(const BatchInput& item, const Options& options) {
     return done;
 }
 
+/// The line redrawn in place below the others while standard output is a terminal.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool enabled) : enabled_(enabled) {}
+    ~ProgressLine() { clear(); }
+
+    /// Replaces the line shown; an empty one shows nothing.
+    void show(const std::string& line) {
+        if (!enabled_ || line.empty()) return;
+        clear();
+        std::fputs(line.c_str(), stdout);
+        width_ = line.size();
+    }
+
+    /// Blanks the line shown and returns to its start, where the next text goes.
+    void clear() {
+        if (width_ == 0) return;
+        std::printf("\r%*s\r", int(width_), "");
+        width_ = 0;
+    }
+
+private:
+    bool enabled_;
+    std::size_t width_ = 0;
+};
+
 /// Runs the conversions on worker threads and hands their results back in input order.
 class BatchRun {
 public:
@@ -116,18 +145,10 @@ public:
     }
 
     int run() {
-        const bool progress = isTerminal(stdout);
-        const auto start = Clock::now();
         const std::size_t workerCount = std::min<std::size_t>(options_.jobs, inputs_.size());
         std::vector<std::thread> workers;
         for (std::size_t at = 0; at < workerCount; ++at) workers.emplace_back([this] { work(); });
-
-        std::size_t progressWidth = 0;
-        const auto clearProgress = [&] {
-            if (progressWidth == 0) return;
-            std::printf("\r%*s\r", int(progressWidth), "");
-            progressWidth = 0;
-        };
+        ProgressLine progress(isTerminal(stdout));
         std::unique_lock lock(mutex_);
         while (printed_ < inputs_.size()) {
             finished_.wait_for(lock, PROGRESS_INTERVAL, [this] { return slot(printed_).has_value(); });
@@ -138,31 +159,27 @@ public:
                 ++printed_;
                 roomFreed_.notify_all();
                 lock.unlock();
-                clearProgress();
+                progress.clear();
                 std::fputs(fileLine(name, file.report).c_str(), stdout);
                 if (options_.verbose && file.diagnostics) file.diagnostics->printTo(stdout, DIAGNOSTIC_INDENT);
                 lock.lock();
             }
-            if (progress && printed_ < inputs_.size()) {
-                const std::string line = progressLine(totals_, std::chrono::duration<double>(Clock::now() - start).count());
-                lock.unlock();
-                clearProgress();
-                std::fputs(line.c_str(), stdout);
-                progressWidth = line.size();
-                lock.lock();
-            }
+            const std::string line = printed_ < inputs_.size() ? progressLine(totals_, secondsSinceStart()) : "";
+            lock.unlock();
+            progress.show(line);
             std::fflush(stdout);
+            lock.lock();
         }
         lock.unlock();
         for (auto& worker : workers) worker.join();
-        clearProgress();
-        std::fputs(summaryLine(totals_, std::chrono::duration<double>(Clock::now() - start).count()).c_str(), stdout);
+        std::fputs(summaryLine(totals_, secondsSinceStart()).c_str(), stdout);
         std::fflush(stdout);
         return totals_.failed == 0 ? 0 : 1;
     }
 
 private:
     std::optional<FinishedFile>& slot(std::size_t index) { return slots_[index % slots_.size()]; }
+    double secondsSinceStart() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
 
     void work() {
         std::unique_lock lock(mutex_);
@@ -187,14 +204,11 @@ private:
         case FileReport::Status::Converted:
             ++totals_.converted;
             if (report.diagnostics > 0) ++totals_.withDiagnostics;
-            totals_.bytesRead += item.size;
             break;
         case FileReport::Status::Skipped: ++totals_.skipped; break;
-        case FileReport::Status::Failed:
-            ++totals_.failed;
-            if (item.problem.empty()) totals_.bytesRead += item.size;
-            break;
+        case FileReport::Status::Failed: ++totals_.failed; break;
         }
+        if (report.read) totals_.bytesRead += item.size;
     }
 
     const std::vector<BatchInput>& inputs_;
@@ -206,6 +220,7 @@ private:
     std::size_t next_ = 0;
     std::size_t printed_ = 0;
     BatchTotals totals_;
+    const Clock::time_point start_ = Clock::now();
 };
 
 }  // namespace

@@ -110,7 +110,7 @@ std::variant<Options, UsageError> parseOptions(const std::vector<std::string>& a
         }
         if (!known) return UsageError{"unknown option " + std::string(argument)};
     }
-    // Help and version answer whatever else is on the line.
+    // Help and version need no path, and answer whatever flags come with them.
     if (options.mode == Mode::Help || options.mode == Mode::Version) return options;
     if (verify && options.mode == Mode::Batch) options.verifyOutputs = true;
     if (verify && options.mode != Mode::Batch) {
