@@ -40,25 +40,34 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-void addRecordFacts(DemoFacts& facts, std::int32_t sequence, std::uint32_t messageHead, const NewPayload& payload) {
-    if (facts.records == 0) facts.lowestSequence = facts.highestSequence = sequence;
-    facts.lowestSequence = std::min(facts.lowestSequence, sequence);
-    facts.highestSequence = std::max(facts.highestSequence, sequence);
-    ++facts.records;
-    bool snapshot = false;
-    for (const NewOperation& operation : payload.operations) {
-        ++facts.operations[operation.code];
-        if (operation.code == OP_SNAPSHOT) {
-            snapshot = true;
-            facts.mostEntities = std::max(facts.mostEntities, operation.entityNumbers.size());
-        }
-        if (operation.code == OP_GAMESTATE) addGameState(facts, operation);
+void RecordFacts::addOperation(const NewOperation& operation) {
+    ++facts_.operations[operation.code];
+    if (operation.code == OP_SNAPSHOT) {
+        snapshot_ = true;
+        facts_.mostEntities = std::max(facts_.mostEntities, operation.entityNumbers.size());
     }
-    if (!snapshot) return;
-    if (facts.snapshotRecords == 0) facts.lowestMessageHead = facts.highestMessageHead = messageHead;
-    facts.lowestMessageHead = std::min(facts.lowestMessageHead, messageHead);
-    facts.highestMessageHead = std::max(facts.highestMessageHead, messageHead);
-    ++facts.snapshotRecords;
+    if (operation.code == OP_GAMESTATE) addGameState(facts_, operation);
+}
+
+void RecordFacts::addRecord(std::int32_t sequence, std::uint32_t messageHead) {
+    if (facts_.records == 0) facts_.lowestSequence = facts_.highestSequence = sequence;
+    facts_.lowestSequence = std::min(facts_.lowestSequence, sequence);
+    facts_.highestSequence = std::max(facts_.highestSequence, sequence);
+    ++facts_.records;
+    if (!snapshot_) return;
+    if (facts_.snapshotRecords == 0) facts_.lowestMessageHead = facts_.highestMessageHead = messageHead;
+    facts_.lowestMessageHead = std::min(facts_.lowestMessageHead, messageHead);
+    facts_.highestMessageHead = std::max(facts_.highestMessageHead, messageHead);
+    ++facts_.snapshotRecords;
+}
+
+PayloadWalk addRecordFacts(DemoFacts& facts, std::int32_t sequence, std::uint32_t messageHead,
+                           std::span<const std::uint8_t> payload) {
+    RecordFacts record(facts);
+    const PayloadWalk walk =
+        walkNewPayload(payload, [&record](const NewOperation& operation) { record.addOperation(operation); });
+    record.addRecord(sequence, messageHead);
+    return walk;
 }
 
 void addDiagnostic(DemoFacts& facts, std::string_view text) {

@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -45,8 +47,21 @@ struct DemoFacts {
     std::vector<DiagnosticCount> diagnostics;
 };
 
-/// Adds one record: its sequence, its messageHead and what its payload held.
-void addRecordFacts(DemoFacts& facts, std::int32_t sequence, std::uint32_t messageHead, const NewPayload& payload);
+/// Adds one record's payload, operation by operation as it is read, then the record.
+class RecordFacts {
+public:
+    explicit RecordFacts(DemoFacts& facts) : facts_(facts) {}
+    void addOperation(const NewOperation& operation);
+    void addRecord(std::int32_t sequence, std::uint32_t messageHead);
+
+private:
+    DemoFacts& facts_;
+    bool snapshot_ = false;  ///< the record holds a snapshot
+};
+
+/// Walks a record's payload into the facts; how the walk went.
+PayloadWalk addRecordFacts(DemoFacts& facts, std::int32_t sequence, std::uint32_t messageHead,
+                           std::span<const std::uint8_t> payload);
 
 /// Counts one diagnostic by its kind.
 void addDiagnostic(DemoFacts& facts, std::string_view text);

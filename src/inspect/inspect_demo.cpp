@@ -46,10 +46,9 @@ bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
 void inspectNewDemo(ByteSource& input, DemoReport& report) {
     NewRecordReader records(input);
     while (const NewRecord* record = records.next()) {
-        const NewPayload payload = readNewPayload(record->payload);
-        addRecordFacts(report.facts, record->sequence, record->messageHead, payload);
-        if (payload.problem && !report.problem) {
-            report.problem = payload.problem;
+        const PayloadWalk walk = addRecordFacts(report.facts, record->sequence, record->messageHead, record->payload);
+        if (walk.problem && !report.problem) {
+            report.problem = walk.problem;
             report.problem->record = records.records() - 1;
             report.problem->hasSequence = true;
             report.problem->sequence = record->sequence;
@@ -82,7 +81,7 @@ public:
     }
 
     void converted(const ConvertedRecord& record, const ConversionState& state) override {
-        addRecordFacts(report_.facts, record.sequence, record.messageHead, readNewPayload(record.newPayload));
+        addRecordFacts(report_.facts, record.sequence, record.messageHead, record.newPayload);
         if (!pending_ && record.end == MessageEnd::Truncated) {
             pending_ = payloadProblem(ProblemKind::FieldPastEnd, state.operation);
         }

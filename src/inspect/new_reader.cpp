@@ -23,30 +23,33 @@ bool isMessageOperation(std::uint32_t code) {
 
 class PayloadWalker {
 public:
-    explicit PayloadWalker(std::span<const std::uint8_t> payload) {
+    PayloadWalker(std::span<const std::uint8_t> payload, const OperationVisitor& visit) : visit_(visit) {
         reader_.data = payload.data();
         reader_.size = std::uint32_t(payload.size());
     }
 
-    NewPayload walk() {
+    PayloadWalk walk() {
         // Each pass reads at least the code's 8 bits, so the walk ends with the payload.
         while (!pktAtEnd(reader_) && result_.bodiesIntact) {
-            NewOperation& operation = result_.operations.emplace_back();
+            operation_ = NewOperation{};
+            ++result_.operations;
             const std::uint64_t start = position();
-            operation.code = std::uint8_t(read(8));
-            if (!isMessageOperation(operation.code)) {
-                fail(operation.code <= OP_SNAPSHOT ? ProblemKind::IllegalOperation : ProblemKind::UnknownOperation,
+            operation_.code = std::uint8_t(read(8));
+            if (!isMessageOperation(operation_.code)) {
+                // No body: the converter steps over it too.
+                fail(operation_.code <= OP_SNAPSHOT ? ProblemKind::IllegalOperation : ProblemKind::UnknownOperation,
                      start);
-                continue;  // no body: the converter steps over it too
+            } else {
+                readBody(operation_);
+                operation_.bodyBits = std::size_t(position() - start - 8);
+                if (result_.bodiesIntact && reader_.bitOffset != 0) {
+                    const std::uint64_t padding = position();
+                    if (read(8 - reader_.bitOffset) != 0) fail(ProblemKind::BitsLeftOver, padding);
+                }
             }
-            readBody(operation);
-            operation.bodyBits = std::size_t(position() - start - 8);
-            if (result_.bodiesIntact && reader_.bitOffset != 0) {
-                const std::uint64_t padding = position();
-                if (read(8 - reader_.bitOffset) != 0) fail(ProblemKind::BitsLeftOver, padding);
-            }
+            visit_(operation_);
         }
-        return std::move(result_);
+        return result_;
     }
 
 private:
@@ -63,8 +66,8 @@ private:
         Problem& problem = result_.problem.emplace();
         problem.kind = kind;
         problem.inPayload = true;
-        problem.operation = std::uint32_t(result_.operations.size() - 1);
-        problem.code = result_.operations.back().code;
+        problem.operation = std::uint32_t(result_.operations - 1);
+        problem.code = operation_.code;
         problem.bit = bit;
     }
 
@@ -194,11 +197,25 @@ private:
     }
 
     PacketReader reader_;
-    NewPayload result_;
+    const OperationVisitor& visit_;
+    NewOperation operation_;
+    PayloadWalk result_;
 };
 
 }  // namespace
 
-NewPayload readNewPayload(std::span<const std::uint8_t> payload) { return PayloadWalker(payload).walk(); }
+PayloadWalk walkNewPayload(std::span<const std::uint8_t> payload, const OperationVisitor& visit) {
+    return PayloadWalker(payload, visit).walk();
+}
+
+NewPayload readNewPayload(std::span<const std::uint8_t> payload) {
+    NewPayload result;
+    const PayloadWalk walk =
+        walkNewPayload(payload, [&result](const NewOperation& operation) { result.operations.push_back(operation); });
+    result.wellFormed = walk.wellFormed;
+    result.bodiesIntact = walk.bodiesIntact;
+    result.problem = walk.problem;
+    return result;
+}
 
 }  // namespace tarnic::inspect

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -38,9 +39,9 @@ struct NewOperation {
     std::vector<std::uint16_t> entityNumbers;      ///< snapshot: entity list, in order
 };
 
-struct NewPayload {
-    /// The operations read, the one a problem stopped the walk in included.
-    std::vector<NewOperation> operations;
+/// How the walk over a payload went.
+struct PayloadWalk {
+    std::uint64_t operations = 0;  ///< read, the one a problem stopped the walk in included
     /// No problem: every operation is one a message may hold and lies whole inside
     /// the payload, padding bits are zero and the last operation ends in the last byte.
     bool wellFormed = true;
@@ -51,8 +52,23 @@ struct NewPayload {
     std::optional<Problem> problem;
 };
 
-/// Reads a whole payload. Safe on any input: it never reads outside the bytes given,
-/// and what it keeps is bounded by their number.
+using OperationVisitor = std::function<void(const NewOperation&)>;
+
+/// Walks a whole payload, handing each operation to `visit` once read, the one a
+/// problem stopped the walk in included. Safe on any input: it never reads outside
+/// the bytes given, and keeps only the operation being read, so that a payload of
+/// many small operations costs no more memory than one of a few.
+PayloadWalk walkNewPayload(std::span<const std::uint8_t> payload, const OperationVisitor& visit);
+
+/// A payload read whole, its operations kept.
+struct NewPayload {
+    std::vector<NewOperation> operations;
+    bool wellFormed = true;    ///< as in PayloadWalk
+    bool bodiesIntact = true;  ///< as in PayloadWalk
+    std::optional<Problem> problem;
+};
+
+/// Reads a whole payload, keeping every operation: for payloads of a known size.
 NewPayload readNewPayload(std::span<const std::uint8_t> payload);
 
 }  // namespace tarnic::inspect
