@@ -1,11 +1,11 @@
 // The tarnic program: converts one old demo file into a new one beside it.
 
 #include <cstdio>
-#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "cli/file_names.h"
 #include "cli/file_stream.h"
 #include "cli/standard_output.h"
 #include "driver/record_loop.h"
@@ -47,18 +47,19 @@ bool convertFile(FileHandle input, FileHandle output, tarnic::Console& console) 
 int main(int argc, char** argv) {
     tarnic::cli::StandardOutput console;
     console.print("Tarnic %s - converts .dm3 demos to .dm_48\n", TARNIC_VERSION);
-    if (argc <= 1 || std::strcmp(argv[1], "-?") == 0) {
+    const std::vector<std::string> arguments = tarnic::cli::programArguments(argc, argv);
+    if (arguments.size() <= 1 || arguments[1] == "-?") {
         console.print("Usage: Tarnic <filename.dm3>\n");
         return 1;
     }
-    const std::string inputName = argv[1];
-    FileHandle input(std::fopen(inputName.c_str(), "rb"));
+    const std::string& inputName = arguments[1];
+    FileHandle input(tarnic::cli::openFile(inputName, "rb"));
     if (!input) {
         console.print("ERROR: unable to open %s\n", inputName.c_str());
         return 1;
     }
     const std::string outputName = inputName + OUTPUT_SUFFIX;
-    FileHandle output(std::fopen(outputName.c_str(), "wb"));
+    FileHandle output(tarnic::cli::openFile(outputName, "wb"));
     if (!output) {
         console.print("ERROR: unable to create %s\n", outputName.c_str());
         return 1;
@@ -66,7 +67,7 @@ int main(int argc, char** argv) {
     console.print("Converting...\n");
     if (!convertFile(std::move(input), std::move(output), console)) {
         // A half-written demo would look like a good one to whoever finds it.
-        std::remove(outputName.c_str());
+        tarnic::cli::removeFile(outputName);
         console.print("ERROR: unable to write %s\n", outputName.c_str());
         return 1;
     }
