@@ -23,12 +23,12 @@ namespace {
 using namespace demokit;
 
 /// Edits after the generated demo; with the small demos below each run stays fast.
-constexpr int kMaxEdits = 64;
+constexpr int MAX_EDITS = 64;
 /// Texts stay well below the 1024 characters a written string may hold, also once
 /// a "cs" index is rewritten or a player info gains its "hmodel".
-constexpr std::size_t kLongestText = 400;
+constexpr std::size_t LONGEST_TEXT = 400;
 /// The highest configuration-string index the new protocol takes without complaint.
-constexpr std::uint32_t kHighestConfigIndex = 1024;
+constexpr std::uint32_t HIGHEST_CONFIG_INDEX = 1024;
 
 /// Hands out the fuzz bytes as numbers; once they run out, every draw is 0.
 class FuzzInput {
@@ -89,12 +89,12 @@ std::int32_t chooseSequence(FuzzInput& input) {
     return sequence == -1 ? 0 : sequence;  // -1 would end the demo
 }
 
-FieldValue chooseField(FuzzInput& input, const FieldForm& form) {
-    if (form.kind == FieldKind::Packed) {
+FieldValue chooseField(FuzzInput& input, const FieldRow& row) {
+    if (row.form == FieldForm::Packed) {
         const bool wide = input.flag();
         return {input.bits(wide ? 32 : 13), wide};
     }
-    return {input.bits(form.oldWidth), false};
+    return {input.bits(row.oldWidth), false};
 }
 
 EntityDelta chooseDelta(FuzzInput& input) {
@@ -117,25 +117,25 @@ EntityDelta chooseDelta(FuzzInput& input) {
 
 ServerCommand chooseCommand(FuzzInput& input) {
     // Starts that the conversion rewrites, or not.
-    static constexpr std::string_view kStarts[] = {"", "cs ", "scores ", "print \""};
+    static constexpr std::string_view STARTS[] = {"", "cs ", "scores ", "print \""};
     ServerCommand command;
     command.leading = input.bits(32);
-    command.text = kStarts[input.below(std::size(kStarts))];
-    command.text += input.text(kLongestText);
+    command.text = STARTS[input.below(std::size(STARTS))];
+    command.text += input.text(LONGEST_TEXT);
     return command;
 }
 
 ConfigString chooseConfigString(FuzzInput& input) {
     ConfigString entry;
-    entry.index = std::uint16_t(input.below(kHighestConfigIndex + 1));
+    entry.index = std::uint16_t(input.below(HIGHEST_CONFIG_INDEX + 1));
     const std::optional<std::int32_t> newIndex = remapConfigIndex(entry.index);
     if (!newIndex || !isPlayerInfoIndex(*newIndex)) {
-        entry.text = input.text(kLongestText);
+        entry.text = input.text(LONGEST_TEXT);
         return entry;
     }
     // A model name holding ';' or '"' cannot be copied to "hmodel" without a complaint.
-    entry.text = input.text(kLongestText / 2, ";\"");
-    if (input.flag()) entry.text += "\\model\\" + input.text(kLongestText / 4, ";\"");
+    entry.text = input.text(LONGEST_TEXT / 2, ";\"");
+    if (input.flag()) entry.text += "\\model\\" + input.text(LONGEST_TEXT / 4, ";\"");
     return entry;
 }
 
@@ -258,7 +258,7 @@ void editDemo(Demo& demo, FuzzInput& input) {
 Demo wellFormedDemo(std::span<const std::uint8_t> bytes) {
     FuzzInput input(bytes);
     Demo demo = generateDemo(chooseOptions(input));
-    for (int edits = 0; edits < kMaxEdits && !input.empty(); ++edits) editDemo(demo, input);
+    for (int edits = 0; edits < MAX_EDITS && !input.empty(); ++edits) editDemo(demo, input);
     return demo;
 }
 

@@ -31,7 +31,7 @@ inline PacketView pktView(const PacketReader& reader) { return {reader.data, rea
 inline std::uint32_t pktPeekAt(PacketView payload, std::uint64_t position, int bits) {
     const std::uint64_t byte = position >> 3;
     const std::uint64_t window =
-        byte + 8 <= payload.size ? loadLittle64(payload.data + byte) : pktLoadNearEnd(payload.data, payload.size, byte);
+        pktWindowFits(byte, payload.size) ? loadLittle64(payload.data + byte) : pktLoadNearEnd(payload.data, payload.size, byte);
     return std::uint32_t((window >> (position & 7)) & lowBits(unsigned(bits)));
 }
 
@@ -70,7 +70,7 @@ inline void pktCopyBits(PacketReader& reader, PacketWriter& writer, std::uint64_
     constexpr unsigned chunkBytes = COPY_CHUNK_BITS / 8;
     // Whole chunks whose window ends inside the payload go the fast way.
     const std::uint64_t windowsInside =
-        std::uint64_t{reader.bytePos} + 8 <= reader.size ? (reader.size - reader.bytePos - 8) / chunkBytes + 1 : 0;
+        pktWindowFits(reader.bytePos, reader.size) ? (reader.size - reader.bytePos - 8) / chunkBytes + 1 : 0;
     const std::uint64_t chunks = std::min(bits / COPY_CHUNK_BITS, windowsInside);
     if (chunks > 0) {
         pktCopyChunks(reader, writer, chunks);
@@ -79,7 +79,7 @@ inline void pktCopyBits(PacketReader& reader, PacketWriter& writer, std::uint64_
     while (bits > 0) {
         const unsigned chunk = bits < COPY_CHUNK_BITS ? unsigned(bits) : COPY_CHUNK_BITS;
         std::uint64_t window;
-        if (std::uint64_t{reader.bytePos} + 8 <= reader.size) {
+        if (pktWindowFits(reader.bytePos, reader.size)) {
             window = loadLittle64(reader.data + reader.bytePos) >> reader.bitOffset;
         } else {
             window = pktLoadTail(reader, chunk) >> reader.bitOffset;

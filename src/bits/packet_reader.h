@@ -52,6 +52,10 @@ inline int pktReadBit(PacketReader& reader) {
     return bit;
 }
 
+/// True when the 8 bytes from `byte` on lie inside a payload of `size` bytes, so that a
+/// whole 64-bit window can be loaded there; near the end the window is assembled instead.
+inline bool pktWindowFits(std::uint64_t byte, std::uint32_t size) { return byte + 8 <= size; }
+
 /// The 8 bytes from `byte` on, where they reach past the payload's `size` bytes:
 /// zeros stand in for the bytes beyond it.
 std::uint64_t pktLoadNearEnd(const std::uint8_t* data, std::uint32_t size, std::uint64_t byte);
@@ -64,7 +68,7 @@ inline std::uint32_t pktReadBits(PacketReader& reader, int bits) {
     assert(bits >= 1 && bits <= 32);
     const unsigned width = unsigned(bits);
     std::uint64_t window;
-    if (std::uint64_t{reader.bytePos} + 8 <= reader.size) {
+    if (pktWindowFits(reader.bytePos, reader.size)) {
         window = loadLittle64(reader.data + reader.bytePos);
     } else {
         window = pktLoadTail(reader, width);

@@ -14,10 +14,10 @@ namespace tarnic {
 namespace {
 
 // Words are separated by runs of this character alone; tabs belong to the words.
-constexpr char kSpace = ' ';
+constexpr char SPACE = ' ';
 
-constexpr std::size_t kOldScoreFields = 6;
-constexpr int kAddedScoreFields = 8;
+constexpr std::size_t OLD_SCORE_FIELDS = 6;
+constexpr int ADDED_SCORE_FIELDS = 8;
 
 /// Hands out the words of a command in order. Past the last word it hands out
 /// empty words, which read as 0, so a short command still yields every field.
@@ -26,13 +26,13 @@ public:
     explicit WordCursor(std::string_view text) : rest_(text) {}
 
     std::string_view next() {
-        const std::size_t start = rest_.find_first_not_of(kSpace);
+        const std::size_t start = rest_.find_first_not_of(SPACE);
         if (start == std::string_view::npos) {
             rest_ = {};
             return {};
         }
         rest_.remove_prefix(start);
-        const std::string_view word = rest_.substr(0, rest_.find(kSpace));
+        const std::string_view word = rest_.substr(0, rest_.find(SPACE));
         rest_.remove_prefix(word.size());
         return word;
     }
@@ -45,9 +45,9 @@ private:
 
 std::string rewriteConfigStringCommand(std::string_view command) {
     // The text part is whatever follows the second space, wherever the words fall.
-    const std::size_t firstSpace = command.find(kSpace);
+    const std::size_t firstSpace = command.find(SPACE);
     if (firstSpace == std::string_view::npos) return std::string(command);
-    const std::size_t secondSpace = command.find(kSpace, firstSpace + 1);
+    const std::size_t secondSpace = command.find(SPACE, firstSpace + 1);
     if (secondSpace == std::string_view::npos) return std::string(command);
     const std::string_view indexWord = WordCursor(command.substr(firstSpace)).next();
     if (indexWord.empty()) return std::string(command);
@@ -62,13 +62,13 @@ std::string rewriteConfigStringCommand(std::string_view command) {
     return rebuilt;
 }
 
-std::string formatScoreEntry(const std::array<std::int32_t, kOldScoreFields>& values) {
+std::string formatScoreEntry(const std::array<std::int32_t, OLD_SCORE_FIELDS>& values) {
     std::string piece;
     for (const std::int32_t value : values) {
         piece += ' ';
         piece += std::to_string(value);
     }
-    for (int i = 0; i < kAddedScoreFields; ++i) piece += " 0";
+    for (int i = 0; i < ADDED_SCORE_FIELDS; ++i) piece += " 0";
     return piece;
 }
 
@@ -90,7 +90,7 @@ std::string rewriteScoresCommand(std::string_view command) {
     std::string list;
     int entriesWritten = 0;
     for (; entriesWritten < entriesToRead; ++entriesWritten) {
-        std::array<std::int32_t, kOldScoreFields> values{};
+        std::array<std::int32_t, OLD_SCORE_FIELDS> values{};
         for (std::int32_t& value : values) value = words.nextInteger();
         const std::string piece = formatScoreEntry(values);
         const std::size_t listLength = list.size() + piece.size();

@@ -12,7 +12,7 @@ struct IndexMove {
 };
 
 // Every index not listed keeps its number.
-constexpr std::array<IndexMove, 6> kIndexMoves{{
+constexpr std::array<IndexMove, 6> INDEX_MOVES{{
     {12, 20},
     {13, 21},
     {14, 22},
@@ -24,7 +24,7 @@ constexpr std::array<IndexMove, 6> kIndexMoves{{
 }  // namespace
 
 std::optional<std::int32_t> remapConfigIndex(std::int32_t oldIndex) {
-    for (const IndexMove& move : kIndexMoves) {
+    for (const IndexMove& move : INDEX_MOVES) {
         if (move.oldIndex == oldIndex) return move.newIndex;
     }
     return oldIndex;

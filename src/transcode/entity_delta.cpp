@@ -7,6 +7,7 @@
 
 #include "bits/packet_copy.h"
 #include "transcode/entity_fields.h"
+#include "transcode/field_scan.h"
 #include "transcode/remap.h"
 
 namespace tarnic {
@@ -37,45 +38,25 @@ std::uint64_t convertExplicitMask(PacketReader& reader, PacketWriter& writer, st
     return mask;
 }
 
-/// How the scan passes a field of the old encoding, drawn from the field table.
-struct FieldScan {
-    std::uint8_t bits;      ///< bits the field always spans: a packed value's flag and 13
-    std::uint8_t flagBits;  ///< more bits when the field's first bit is 1: a wide packed value's
-    bool converts;          ///< the value changes on the way, so it is read and written anew
-};
-
-constexpr std::array<FieldScan, OLD_ENTITY_FIELD_COUNT> FIELD_SCANS = [] {
-    std::array<FieldScan, OLD_ENTITY_FIELD_COUNT> scans{};
-    for (std::size_t n = 0; n < scans.size(); ++n) {
-        const EntityField& field = ENTITY_FIELDS[n];
-        switch (field.form) {
-            case FIELD_PLAIN: scans[n] = {field.oldBits, 0, field.oldBits != field.newBits}; break;
-            case FIELD_PACKED: scans[n] = {1 + 13, 32 - 13, false}; break;
-            case FIELD_ENTITY_TYPE:
-            case FIELD_EVENT: scans[n] = {field.oldBits, 0, true}; break;
-            case FIELD_NEW_ONLY: break;
-        }
-    }
-    return scans;
-}();
+constexpr auto FIELD_SCANS = scanTable<OLD_ENTITY_FIELD_COUNT>(ENTITY_FIELDS);
 
 /// Copies up to the field at `scan`, then reads its old value and writes the new one;
 /// returns where the field ends.
 /// Kept out of line: the scan loop stays small and holds its state in registers.
 [[gnu::noinline]] std::uint64_t convertField(PacketReader& reader, PacketWriter& writer, std::uint64_t scan,
                                              std::size_t fieldNumber) {
-    const EntityField& field = ENTITY_FIELDS[fieldNumber];
+    const FieldRow& field = ENTITY_FIELDS[fieldNumber];
     pktCopyUpTo(reader, writer, scan);
-    auto value = std::int32_t(pktReadBits(reader, field.oldBits));
-    if (field.form == FIELD_ENTITY_TYPE) {
+    auto value = std::int32_t(pktReadBits(reader, field.oldWidth));
+    if (field.form == FieldForm::EntityType) {
         // Old type 255 becomes 256, whose low byte would be type 0: a different
         // kind of entity. The nearest type the field holds is kept instead.
         value = std::min(remapEntityType(value), MAX_ENTITY_TYPE);
-    } else if (field.form == FIELD_EVENT) {
+    } else if (field.form == FieldForm::Event) {
         value = remapEvent(value);
     }
-    pktWriteBits(writer, value, field.newBits);
-    return scan + field.oldBits;
+    pktWriteBits(writer, value, field.newWidth);
+    return scan + field.oldWidth;
 }
 
 /// Scans the fields the mask announces from `scan` on; returns where they end.

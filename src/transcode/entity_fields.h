@@ -5,23 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "transcode/field_form.h"
+
 namespace tarnic {
-
-/// How an entity field travels and what the conversion does to it.
-enum EntityFieldForm : std::uint8_t {
-    FIELD_PLAIN,        ///< read with the old width, written unchanged with the new width
-    FIELD_PACKED,       ///< flag bit, then 32 bits if it is 1, else 13; copied
-    FIELD_ENTITY_TYPE,  ///< 8 bits, renumbered by remapEntityType
-    FIELD_EVENT,        ///< 10 bits, renumbered by remapEvent (bits 8 and 9 kept)
-    FIELD_NEW_ONLY,     ///< absent from the old encoding, so never announced
-};
-
-/// One row of the entity field table.
-struct EntityField {
-    std::uint8_t oldBits;  ///< width in the old encoding; 0 where the form decides
-    std::uint8_t newBits;  ///< width in the new encoding; 0 where the form decides
-    EntityFieldForm form;
-};
 
 /// Fields of the old encoding (0..49); the new one adds field 50.
 inline constexpr std::size_t OLD_ENTITY_FIELD_COUNT = 50;
@@ -31,72 +17,72 @@ inline constexpr std::size_t NEW_ENTITY_FIELD_COUNT = 51;
 inline constexpr std::size_t ENTITY_MASK_BYTES = 7;
 
 /// The entity fields by field number; the field's mask bit is its number.
-inline constexpr std::array<EntityField, NEW_ENTITY_FIELD_COUNT> ENTITY_FIELDS = {{
-    // field  mask byte, bit    old  new  treatment
-    /*  0     0  0x01 */      {  8,   8, FIELD_ENTITY_TYPE },
-    /*  1     0  0x02 */      { 16,  19, FIELD_PLAIN },
-    /*  2     0  0x04 */      {  8,   8, FIELD_PLAIN },
-    /*  3     0  0x08 */      { 32,  32, FIELD_PLAIN },
-    /*  4     0  0x10 */      { 32,  32, FIELD_PLAIN },
-    /*  5     0  0x20 */      {  0,   0, FIELD_PACKED },
-    /*  6     0  0x40 */      {  0,   0, FIELD_PACKED },
-    /*  7     0  0x80 */      {  0,   0, FIELD_PACKED },
-    /*  8     1  0x01 */      {  0,   0, FIELD_PACKED },
-    /*  9     1  0x02 */      {  0,   0, FIELD_PACKED },
-    /* 10     1  0x04 */      {  0,   0, FIELD_PACKED },
-    /* 11     1  0x08 */      {  8,   8, FIELD_PLAIN },
-    /* 12     1  0x10 */      { 32,  32, FIELD_PLAIN },
-    /* 13     1  0x20 */      { 32,  32, FIELD_PLAIN },
-    /* 14     1  0x40 */      {  0,   0, FIELD_PACKED },
-    /* 15     1  0x80 */      {  0,   0, FIELD_PACKED },
-    /* 16     2  0x01 */      {  0,   0, FIELD_PACKED },
-    /* 17     2  0x02 */      {  0,   0, FIELD_PACKED },
-    /* 18     2  0x04 */      {  0,   0, FIELD_PACKED },
-    /* 19     2  0x08 */      {  0,   0, FIELD_PACKED },
-    /* 20     2  0x10 */      { 32,  32, FIELD_PLAIN },
-    /* 21     2  0x20 */      { 32,  32, FIELD_PLAIN },
-    /* 22     2  0x40 */      {  0,   0, FIELD_PACKED },
-    /* 23     2  0x80 */      {  0,   0, FIELD_PACKED },
-    /* 24     3  0x01 */      {  0,   0, FIELD_PACKED },
-    /* 25     3  0x02 */      {  0,   0, FIELD_PACKED },
-    /* 26     3  0x04 */      {  0,   0, FIELD_PACKED },
-    /* 27     3  0x08 */      {  0,   0, FIELD_PACKED },
-    /* 28     3  0x10 */      {  0,   0, FIELD_PACKED },
-    /* 29     3  0x20 */      {  0,   0, FIELD_PACKED },
-    /* 30     3  0x40 */      {  0,   0, FIELD_PACKED },
-    /* 31     3  0x80 */      {  0,   0, FIELD_PACKED },
-    /* 32     4  0x01 */      {  0,   0, FIELD_PACKED },
-    /* 33     4  0x02 */      {  0,   0, FIELD_PACKED },
-    /* 34     4  0x04 */      { 10,  10, FIELD_PLAIN },
-    /* 35     4  0x08 */      { 10,  10, FIELD_PLAIN },
-    /* 36     4  0x10 */      { 10,  10, FIELD_PLAIN },
-    /* 37     4  0x20 */      {  8,   8, FIELD_PLAIN },
-    /* 38     4  0x40 */      { 32,  32, FIELD_PLAIN },
-    /* 39     4  0x80 */      {  8,   8, FIELD_PLAIN },
-    /* 40     5  0x01 */      {  8,   8, FIELD_PLAIN },
-    /* 41     5  0x02 */      { 16,  16, FIELD_PLAIN },
-    /* 42     5  0x04 */      {  8,   8, FIELD_PLAIN },
-    /* 43     5  0x08 */      { 24,  24, FIELD_PLAIN },
-    /* 44     5  0x10 */      { 10,  10, FIELD_EVENT },
-    /* 45     5  0x20 */      {  8,   8, FIELD_PLAIN },
-    /* 46     5  0x40 */      { 16,  16, FIELD_PLAIN },
-    /* 47     5  0x80 */      {  8,   8, FIELD_PLAIN },
-    /* 48     6  0x01 */      {  8,   8, FIELD_PLAIN },
-    /* 49     6  0x02 */      {  8,   8, FIELD_PLAIN },
-    /* 50     6  0x04 */      {  0,   8, FIELD_NEW_ONLY },
+inline constexpr std::array<FieldRow, NEW_ENTITY_FIELD_COUNT> ENTITY_FIELDS = {{
+    // field  mask byte, bit      form                   old  new
+    /*  0     0  0x01 */      { FieldForm::EntityType,  8,  8 },
+    /*  1     0  0x02 */      { FieldForm::Plain,      16, 19 },
+    /*  2     0  0x04 */      { FieldForm::Plain,       8,  8 },
+    /*  3     0  0x08 */      { FieldForm::Plain,      32, 32 },
+    /*  4     0  0x10 */      { FieldForm::Plain,      32, 32 },
+    /*  5     0  0x20 */      { FieldForm::Packed,      0,  0 },
+    /*  6     0  0x40 */      { FieldForm::Packed,      0,  0 },
+    /*  7     0  0x80 */      { FieldForm::Packed,      0,  0 },
+    /*  8     1  0x01 */      { FieldForm::Packed,      0,  0 },
+    /*  9     1  0x02 */      { FieldForm::Packed,      0,  0 },
+    /* 10     1  0x04 */      { FieldForm::Packed,      0,  0 },
+    /* 11     1  0x08 */      { FieldForm::Plain,       8,  8 },
+    /* 12     1  0x10 */      { FieldForm::Plain,      32, 32 },
+    /* 13     1  0x20 */      { FieldForm::Plain,      32, 32 },
+    /* 14     1  0x40 */      { FieldForm::Packed,      0,  0 },
+    /* 15     1  0x80 */      { FieldForm::Packed,      0,  0 },
+    /* 16     2  0x01 */      { FieldForm::Packed,      0,  0 },
+    /* 17     2  0x02 */      { FieldForm::Packed,      0,  0 },
+    /* 18     2  0x04 */      { FieldForm::Packed,      0,  0 },
+    /* 19     2  0x08 */      { FieldForm::Packed,      0,  0 },
+    /* 20     2  0x10 */      { FieldForm::Plain,      32, 32 },
+    /* 21     2  0x20 */      { FieldForm::Plain,      32, 32 },
+    /* 22     2  0x40 */      { FieldForm::Packed,      0,  0 },
+    /* 23     2  0x80 */      { FieldForm::Packed,      0,  0 },
+    /* 24     3  0x01 */      { FieldForm::Packed,      0,  0 },
+    /* 25     3  0x02 */      { FieldForm::Packed,      0,  0 },
+    /* 26     3  0x04 */      { FieldForm::Packed,      0,  0 },
+    /* 27     3  0x08 */      { FieldForm::Packed,      0,  0 },
+    /* 28     3  0x10 */      { FieldForm::Packed,      0,  0 },
+    /* 29     3  0x20 */      { FieldForm::Packed,      0,  0 },
+    /* 30     3  0x40 */      { FieldForm::Packed,      0,  0 },
+    /* 31     3  0x80 */      { FieldForm::Packed,      0,  0 },
+    /* 32     4  0x01 */      { FieldForm::Packed,      0,  0 },
+    /* 33     4  0x02 */      { FieldForm::Packed,      0,  0 },
+    /* 34     4  0x04 */      { FieldForm::Plain,      10, 10 },
+    /* 35     4  0x08 */      { FieldForm::Plain,      10, 10 },
+    /* 36     4  0x10 */      { FieldForm::Plain,      10, 10 },
+    /* 37     4  0x20 */      { FieldForm::Plain,       8,  8 },
+    /* 38     4  0x40 */      { FieldForm::Plain,      32, 32 },
+    /* 39     4  0x80 */      { FieldForm::Plain,       8,  8 },
+    /* 40     5  0x01 */      { FieldForm::Plain,       8,  8 },
+    /* 41     5  0x02 */      { FieldForm::Plain,      16, 16 },
+    /* 42     5  0x04 */      { FieldForm::Plain,       8,  8 },
+    /* 43     5  0x08 */      { FieldForm::Plain,      24, 24 },
+    /* 44     5  0x10 */      { FieldForm::Event,      10, 10 },
+    /* 45     5  0x20 */      { FieldForm::Plain,       8,  8 },
+    /* 46     5  0x40 */      { FieldForm::Plain,      16, 16 },
+    /* 47     5  0x80 */      { FieldForm::Plain,       8,  8 },
+    /* 48     6  0x01 */      { FieldForm::Plain,       8,  8 },
+    /* 49     6  0x02 */      { FieldForm::Plain,       8,  8 },
+    /* 50     6  0x04 */      { FieldForm::NewOnly,     0,  8 },
 }};
 
 // The old encoding's census: 24 packed values, seven 32-bit fields, one of 24 bits,
 // three of 16, four of 10 and eleven of 8.
 static_assert([] {
-    auto count = [](std::uint8_t oldBits, EntityFieldForm form) {
+    auto count = [](std::uint8_t oldWidth, FieldForm form) {
         int n = 0;
-        for (const EntityField& field : ENTITY_FIELDS) n += field.oldBits == oldBits && field.form == form;
+        for (const FieldRow& field : ENTITY_FIELDS) n += field.oldWidth == oldWidth && field.form == form;
         return n;
     };
-    return count(0, FIELD_PACKED) == 24 && count(32, FIELD_PLAIN) == 7 && count(24, FIELD_PLAIN) == 1 &&
-           count(16, FIELD_PLAIN) == 3 && count(10, FIELD_PLAIN) + count(10, FIELD_EVENT) == 4 &&
-           count(8, FIELD_PLAIN) + count(8, FIELD_ENTITY_TYPE) == 11;
+    using enum FieldForm;
+    return count(0, Packed) == 24 && count(32, Plain) == 7 && count(24, Plain) == 1 && count(16, Plain) == 3 &&
+           count(10, Plain) + count(10, Event) == 4 && count(8, Plain) + count(8, EntityType) == 11;
 }());
 
 /// Mask selector that announces an explicit mask instead of a preset row.

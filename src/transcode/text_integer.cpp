@@ -24,12 +24,12 @@ std::int32_t parseTextInteger(std::string_view text) {
     }
     // The magnitude stops one past INT32_MAX: that is INT32_MIN's magnitude, and
     // enough to tell that a positive value is too large.
-    constexpr std::int64_t kMagnitudeCap = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    constexpr std::int64_t MAGNITUDE_CAP = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
     std::int64_t magnitude = 0;
     for (; at < text.size() && isDigit(text[at]); ++at) {
-        magnitude = std::min(magnitude * 10 + (text[at] - '0'), kMagnitudeCap);
+        magnitude = std::min(magnitude * 10 + (text[at] - '0'), MAGNITUDE_CAP);
     }
-    return std::int32_t(negative ? -magnitude : std::min(magnitude, kMagnitudeCap - 1));
+    return std::int32_t(negative ? -magnitude : std::min(magnitude, MAGNITUDE_CAP - 1));
 }
 
 }  // namespace tarnic

@@ -17,7 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kBanner = "Tarnic 1.0 - converts .dm3 demos to .dm_48\n";
+const std::string BANNER = "Tarnic 1.0 - converts .dm3 demos to .dm_48\n";
 
 struct RunResult {
     int status = -1;
@@ -75,7 +75,7 @@ TEST_F(CommandLine, UsageLineForNoArgumentOrQuestionMark) {
     writeFile("-?", smallDemo());
     for (const auto& arguments : {std::vector<std::string>{}, std::vector<std::string>{"-?"}}) {
         const RunResult run = runTarnic(folder_, arguments);
-        EXPECT_EQ(run.output, kBanner + "Usage: Tarnic <filename.dm3>\n");
+        EXPECT_EQ(run.output, BANNER + "Usage: Tarnic <filename.dm3>\n");
         EXPECT_EQ(run.status, 1);
     }
     EXPECT_FALSE(fs::exists(folder_ / "-?.dm_48"));
@@ -83,7 +83,7 @@ TEST_F(CommandLine, UsageLineForNoArgumentOrQuestionMark) {
 
 TEST_F(CommandLine, MissingInputIsReportedAndNoOutputIsCreated) {
     const RunResult run = runTarnic(folder_, {"demo.dm3"});
-    EXPECT_EQ(run.output, kBanner + "ERROR: unable to open demo.dm3\n");
+    EXPECT_EQ(run.output, BANNER + "ERROR: unable to open demo.dm3\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_FALSE(fs::exists(folder_ / "demo.dm3.dm_48"));
 }
@@ -91,7 +91,7 @@ TEST_F(CommandLine, MissingInputIsReportedAndNoOutputIsCreated) {
 TEST_F(CommandLine, ConvertsBesideTheInputKeepingItsExtension) {
     writeFile("a.b", smallDemo());
     const RunResult run = runTarnic(folder_, {"a.b", "ignored-extra-argument"});
-    EXPECT_EQ(run.output, kBanner + "Converting...\nNOP server command.\n\na.b.dm_48 created successfully!\n");
+    EXPECT_EQ(run.output, BANNER + "Converting...\nNOP server command.\n\na.b.dm_48 created successfully!\n");
     EXPECT_EQ(run.status, 0);
     test::Bytes expected;
     test::appendLittle32(expected, 5);
@@ -116,7 +116,7 @@ TEST_F(CommandLine, OutputThatCannotBeCreatedIsReported) {
     writeFile("demo.dm3", smallDemo());
     fs::create_directory(folder_ / "demo.dm3.dm_48");  // a folder where the output should go
     const RunResult run = runTarnic(folder_, {"demo.dm3"});
-    EXPECT_EQ(run.output, kBanner + "ERROR: unable to create demo.dm3.dm_48\n");
+    EXPECT_EQ(run.output, BANNER + "ERROR: unable to create demo.dm3.dm_48\n");
     EXPECT_EQ(run.status, 1);
 }
 
@@ -137,7 +137,7 @@ TEST_F(CommandLine, FolderWithoutWritePermissionIsReported) {
     writeFile("demo.dm3", smallDemo());
     fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
     const RunResult run = runTarnic(folder_, {"demo.dm3"});
-    EXPECT_EQ(run.output, kBanner + "ERROR: unable to create demo.dm3.dm_48\n");
+    EXPECT_EQ(run.output, BANNER + "ERROR: unable to create demo.dm3.dm_48\n");
     EXPECT_EQ(run.status, 1);
 }
 

@@ -30,7 +30,7 @@ namespace {
 using test::Bytes;
 using test::hexText;
 
-constexpr std::size_t kHeaderBytes = 8;
+constexpr std::size_t HEADER_BYTES = 8;
 
 /// One record of an old demo as it lies in the file.
 struct OldRecord {
@@ -47,10 +47,10 @@ struct OldLayout {
 OldLayout layoutOf(const Bytes& demo) {
     OldLayout layout;
     std::size_t at = 0;
-    while (demo.size() - at >= kHeaderBytes) {
+    while (demo.size() - at >= HEADER_BYTES) {
         const auto sequence = std::int32_t(loadLittle32(&demo[at]));
         if (sequence == -1) break;
-        const std::size_t end = at + kHeaderBytes + loadLittle32(&demo[at + 4]);
+        const std::size_t end = at + HEADER_BYTES + loadLittle32(&demo[at + 4]);
         layout.records.push_back({at, end, sequence});
         at = end;
     }
@@ -77,7 +77,7 @@ const Reference& sample() {
         made.split = test::splitNewDemo(made.converted.demo);
         std::size_t at = 0;
         for (std::size_t r = 0; r < made.layout.records.size(); ++r) {
-            at += kHeaderBytes + loadLittle32(&made.converted.demo[at + 4]);
+            at += HEADER_BYTES + loadLittle32(&made.converted.demo[at + 4]);
             made.outputEnds.push_back(at);
         }
         return made;
@@ -128,7 +128,7 @@ CutOutcome outcomeOfCut(std::size_t cut) {
     }
     const OldRecord& cutRecord = layout.records[outcome.wholeRecords];
     // A cut inside the header leaves no record; a cut inside the payload drops it.
-    if (cut >= cutRecord.offset + kHeaderBytes) {
+    if (cut >= cutRecord.offset + HEADER_BYTES) {
         outcome.console = "WARNING: last record (sequence " + std::to_string(cutRecord.sequence) + ") is cut short; dropped\n";
     }
     return outcome;
@@ -144,7 +144,7 @@ std::vector<std::size_t> cutOffsets() {
     for (std::size_t cut = 0; cut <= records[2].end; ++cut) cuts.insert(cut);
     for (std::size_t cut = records.back().offset; cut <= reference.input.size(); ++cut) cuts.insert(cut);
     for (std::size_t r = 3; r < records.size(); r += 10) {
-        for (std::size_t cut = records[r].offset - 1; cut <= records[r].offset + kHeaderBytes + 1; ++cut) cuts.insert(cut);
+        for (std::size_t cut = records[r].offset - 1; cut <= records[r].offset + HEADER_BYTES + 1; ++cut) cuts.insert(cut);
     }
     for (std::size_t cut = 0; cut < reference.input.size(); cut += 251) cuts.insert(cut);
     return {cuts.begin(), cuts.end()};
@@ -153,7 +153,7 @@ std::vector<std::size_t> cutOffsets() {
 TEST(DamagedInput, CutSampleKeepsEveryWholeRecordAndDropsTheCutOne) {
     const Reference& reference = sample();
     ASSERT_EQ(reference.layout.records.size(), 300u);
-    ASSERT_EQ(reference.layout.endMarker + kHeaderBytes, reference.input.size());
+    ASSERT_EQ(reference.layout.endMarker + HEADER_BYTES, reference.input.size());
     ASSERT_EQ(reference.converted.console, "");
     ASSERT_EQ(reference.outputEnds.back() + 8, reference.converted.demo.size());
 
@@ -175,7 +175,7 @@ TEST(DamagedInput, CutSampleKeepsEveryWholeRecordAndDropsTheCutOne) {
 
 /// The largest growth of any operation: a 15-byte "scores 32" command becomes about
 /// 915 bytes. Output beyond this many times the input came from something other than data.
-constexpr std::size_t kMaxGrowth = 64;
+constexpr std::size_t MAX_GROWTH = 64;
 
 /// Draws are reduced by hand: distributions differ between standard libraries, and a
 /// printed seed must give the same damage everywhere.
@@ -199,7 +199,7 @@ test::NewDemo expectContained(const Bytes& damaged, std::size_t firstDamagedReco
     const Bytes kept = referencePrefix(firstDamagedRecord);
     EXPECT_TRUE(converted.demo.size() >= kept.size() && std::equal(kept.begin(), kept.end(), converted.demo.begin()))
         << "records before the damage changed: " << differenceText(converted.demo, kept);
-    EXPECT_LE(converted.demo.size(), kMaxGrowth * damaged.size() + 8);
+    EXPECT_LE(converted.demo.size(), MAX_GROWTH * damaged.size() + 8);
     const test::NewDemo demo = test::splitNewDemo(converted.demo);
     EXPECT_TRUE(demo.wellFramed);
     const std::set<std::int32_t> truncated = truncatedSequences(converted.console);
@@ -222,9 +222,9 @@ TEST(DamagedInput, BitFlipsInPayloadsKeepTheFramingAndEveryUntruncatedRecordWell
         for (std::uint32_t flips = 1 + below(dice, 8); flips > 0; --flips) {
             // Early records carry the game state and the first snapshots: damage them often.
             const std::size_t r = below(dice, 2) ? below(dice, 4) : below(dice, records.size());
-            const std::size_t payloadBits = (records[r].end - records[r].offset - kHeaderBytes) * 8;
+            const std::size_t payloadBits = (records[r].end - records[r].offset - HEADER_BYTES) * 8;
             if (payloadBits == 0) continue;
-            const std::size_t bit = (records[r].offset + kHeaderBytes) * 8 + below(dice, payloadBits);
+            const std::size_t bit = (records[r].offset + HEADER_BYTES) * 8 + below(dice, payloadBits);
             damaged[bit / 8] ^= std::uint8_t(1u << bit % 8);
             firstDamaged = std::min(firstDamaged, r);
         }
@@ -243,7 +243,7 @@ struct HeaderDamage {
     void (*damage)(std::mt19937& dice, std::uint32_t& sequence, std::uint32_t& length);
 };
 
-const HeaderDamage kHeaderDamages[] = {
+const HeaderDamage HEADER_DAMAGES[] = {
     {"random bytes",
      [](std::mt19937& dice, std::uint32_t& sequence, std::uint32_t& length) {
          for (std::uint32_t count = 1 + below(dice, 8); count > 0; --count) {
@@ -265,7 +265,7 @@ const HeaderDamage kHeaderDamages[] = {
 TEST(DamagedInput, BadRecordHeadersLeaveEarlierRecordsAndFramingIntact) {
     const Reference& reference = sample();
     const auto& records = reference.layout.records;
-    for (const HeaderDamage& kind : kHeaderDamages) {
+    for (const HeaderDamage& kind : HEADER_DAMAGES) {
         for (std::uint32_t seed = 1; seed <= 30; ++seed) {
             std::mt19937 dice(seed);
             const std::size_t r = below(dice, 3) == 0 ? below(dice, 3) : below(dice, records.size());
@@ -277,7 +277,7 @@ TEST(DamagedInput, BadRecordHeadersLeaveEarlierRecordsAndFramingIntact) {
             storeLittle32(header, sequence);
             storeLittle32(header + 4, length);
             SCOPED_TRACE(std::string(kind.name) + ", seed " + std::to_string(seed) + ": record " + std::to_string(r) +
-                         " header " + hexText(Bytes(header, header + kHeaderBytes)));
+                         " header " + hexText(Bytes(header, header + HEADER_BYTES)));
             const test::NewDemo demo = expectContained(damaged, r);
             // Only -1 means something: any other sequence is copied and changes nothing else.
             if (length == loadLittle32(&reference.input[records[r].offset + 4]) && sequence != 0xFFFFFFFFu) {

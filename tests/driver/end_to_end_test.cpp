@@ -36,10 +36,10 @@ public:
             }
         }
         // Old entry that feeds each new entry; -1: always 0.
-        static constexpr std::array<int, 16> kSource = {0, 1, 2, 3, 4, -1, 7, -1, 8, 9, -1, -1, -1, 11, -1, -1};
+        static constexpr std::array<int, 16> SOURCE = {0, 1, 2, 3, 4, -1, 7, -1, 8, 9, -1, -1, -1, 11, -1, -1};
         Change change;
         for (std::size_t j = 0; j < 16; ++j) {
-            const std::uint16_t value = kSource[j] < 0 ? 0 : received_[std::size_t(kSource[j])];
+            const std::uint16_t value = SOURCE[j] < 0 ? 0 : received_[std::size_t(SOURCE[j])];
             if (value == sent_[j]) continue;
             sent_[j] = value;
             change.mask = std::uint16_t(change.mask | 1u << j);
@@ -196,42 +196,6 @@ TEST(EndToEnd, HandBuiltDemoConvertsOperationByOperation) {
     const NewPayload fourth = readNewPayload(converted.demo.records[3].payload);
     ASSERT_EQ(fourth.operations.size(), 1u);
     EXPECT_EQ(fourth.operations[0].text, "");
-}
-
-// Header, 45 absent player fields, three new fields present as zero, four absent
-// arrays and an empty entity list: 147 bits in, 152 out.
-TEST(EndToEnd, SmallestSnapshotConvertsBitForBit) {
-    Snapshot snapshot;
-    snapshot.messageHead = 0x12345678;
-    snapshot.header2 = 0xCAFEBABE;
-    snapshot.header3 = 0x11;
-    snapshot.header4 = 0x22;
-    Demo demo;
-    demo.records = {{1, {{snapshot}}}};
-
-    PacketWriter expected;
-    pktWriteBits(expected, 7, 8);
-    pktWriteBits(expected, std::int32_t(0xCAFEBABE), 32);
-    pktWriteBits(expected, 0x11, 8);
-    pktWriteBits(expected, 0x22, 8);
-    pktWriteBits(expected, 0, 8);
-    for (int field = 1; field <= 45; ++field) pktWriteBits(expected, 0, 1);
-    pktWriteBits(expected, 1, 11);
-    pktWriteBits(expected, 1, 17);
-    pktWriteBits(expected, 1, 9);
-    pktWriteBits(expected, 0, 4);
-    pktWriteBits(expected, 1023, 10);
-    ASSERT_EQ(test::bitLengthOf(expected), 8u + 152u);
-
-    const Converted converted = convert(demo);
-    ASSERT_EQ(converted.demo.records.size(), 1u);
-    const test::NewRecord& record = converted.demo.records[0];
-    EXPECT_EQ(record.messageHead, 0x12345678u);
-    EXPECT_EQ(record.payload, test::bytesOf(expected)) << bitText(record.payload, 160) << "\n"
-                                                     << bitText(test::bytesOf(expected), 160);
-    const NewPayload payload = readNewPayload(record.payload);
-    ASSERT_EQ(payload.operations.size(), 1u);
-    EXPECT_EQ(payload.operations[0].bodyBits, 152u);
 }
 
 TEST(EndToEnd, RandomDemosConvertToWellFormedNewDemos) {

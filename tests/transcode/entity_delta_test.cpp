@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "demokit/field_tables.h"
 #include "support/demo_file.h"
 #include "transcode/entity_fields.h"
 
@@ -19,11 +20,8 @@ using test::bytesOf;
 
 enum class Encoding { Old, New };
 
-// Old widths of fields 0..49, one mask byte a line; 0 marks a packed value.
-constexpr std::array<int, 50> OLD_WIDTHS = {
-    8, 16, 8,  32, 32, 0, 0,  0,  /**/ 0,  0,  0,  8,  32, 32, 0,  0,  /**/ 0, 0,  0, 0, 32, 32, 0, 0,
-    0, 0,  0,  0,  0,  0, 0,  0,  /**/ 0,  0,  10, 10, 10, 8,  32, 8,  /**/ 8, 16, 8, 24, 10, 8, 16, 8,
-    8, 8};
+// Field widths come from the test kit's own table, written apart from the converter's.
+using demokit::ENTITY_FIELDS;
 
 /// One field; a packed value is wide (flag 1, 32 bits) or narrow (flag 0, 13 bits).
 struct Field {
@@ -55,9 +53,13 @@ void writeDelta(PacketWriter& writer, const Delta& delta, Encoding encoding) {
     }
     for (const Field& field : delta.fields) {
         const auto value = std::int32_t(old ? field.oldValue : field.newValue);
-        const int width = field.number == 1 && !old ? 19 : OLD_WIDTHS[std::size_t(field.number)];
-        if (width == 0) pktWriteBits(writer, field.wide, 1);
-        pktWriteBits(writer, value, width ? width : field.wide ? 32 : 13);
+        const FieldRow& row = ENTITY_FIELDS[std::size_t(field.number)];
+        if (row.form == FieldForm::Packed) {
+            pktWriteBits(writer, field.wide, 1);
+            pktWriteBits(writer, value, field.wide ? 32 : 13);
+        } else {
+            pktWriteBits(writer, value, old ? row.oldWidth : row.newWidth);
+        }
     }
 }
 
@@ -139,7 +141,7 @@ TEST(EntityDelta, ConvertsEveryFieldAloneAndAllTogether) {
     for (int field = 0; field < 50; ++field) {
         SCOPED_TRACE("field " + std::to_string(field));
         // All ones fills every width and is its own new value in fields 0 and 44.
-        const int width = OLD_WIDTHS[std::size_t(field)];
+        const int width = ENTITY_FIELDS[std::size_t(field)].oldWidth;
         expectDeltaConverted({.mask = bit(field), .fields = {same(field, 0xFFFFFFFFu >> (width ? 32 - width : 0), true)}});
         all.fields.push_back(same(field, (std::uint32_t(field) * 0x9E3779B1u) & 0x1FFF, field % 3 == 0));
     }

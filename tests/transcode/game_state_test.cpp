@@ -27,9 +27,9 @@ struct Delta {
 };
 
 // A removal is one bit in both encodings: a baseline of it ends 3 bits into a byte.
-const Delta kRemoval{"1", "1"};
+const Delta REMOVAL{"1", "1"};
 // An explicit mask that announces nothing; the new mask is one bit longer.
-const Delta kEmptyMask{"0111111" + std::string(50, '0'), "0111111" + std::string(51, '0')};
+const Delta EMPTY_MASK{"0111111" + std::string(50, '0'), "0111111" + std::string(51, '0')};
 
 void writeBitText(PacketWriter& writer, std::string_view bits) {
     for (const char bit : bits) pktWriteBits(writer, bit == '1', 1);
@@ -137,18 +137,18 @@ TEST(GameStateTest, ConvertsEntriesAndReportsInOrder) {
          [](GameStatePair& p) { p.dropped(20, "one").dropped(21, "two").end(); }, ""},
         {"a dropped string after a baseline off a byte boundary leaves no bits",
          [](GameStatePair& p) {
-             p.baseline(5, kRemoval).dropped(21, "gone").baseline(6, kRemoval).dropped(20, "").end();
+             p.baseline(5, REMOVAL).dropped(21, "gone").baseline(6, REMOVAL).dropped(20, "").end();
          },
          ""},
         {"strings after a baseline off a byte boundary are written bit-wise",
          [](GameStatePair& p) {
-             p.baseline(5, kRemoval).configString(7, "hello");
+             p.baseline(5, REMOVAL).configString(7, "hello");
              p.configString(600, "\\model\\m", 600, "\\model\\m\\hmodel\\m").end();
          },
          ""},
-        {"a baseline is converted", [](GameStatePair& p) { p.baseline(1023, kEmptyMask).end(); }, ""},
+        {"a baseline is converted", [](GameStatePair& p) { p.baseline(1023, EMPTY_MASK).end(); }, ""},
         {"baseline number 0 is reported and converted",
-         [](GameStatePair& p) { p.baseline(0, kEmptyMask).baseline(1, kRemoval).end(); },
+         [](GameStatePair& p) { p.baseline(0, EMPTY_MASK).baseline(1, REMOVAL).end(); },
          "Baseline number out of range!\n"},
         {"index 1024 is silent", [](GameStatePair& p) { p.configString(1024, "a").end(); }, ""},
         {"index 1025 is reported", [](GameStatePair& p) { p.configString(1025, "a").end(); },
@@ -157,7 +157,7 @@ TEST(GameStateTest, ConvertsEntriesAndReportsInOrder) {
          [](GameStatePair& p) { p.configString(1025, repeated('x', 1024), 1025, "").end(); },
          "Configstring Index too high!\npktWriteString: MAX_STRING_CHARS\n"},
         {"a bad code is kept and the next code starts at the very next bit",
-         [](GameStatePair& p) { p.code(9).configString(1, "a").baseline(2, kRemoval).code(0xFF).end(); },
+         [](GameStatePair& p) { p.code(9).configString(1, "a").baseline(2, REMOVAL).code(0xFF).end(); },
          "Bad GameState command byte!\nBad GameState command byte!\n"},
     };
     for (const GameStateCase& row : cases) {
@@ -242,7 +242,7 @@ TEST(GameStateTest, GameStateCutShortStopsAtTheEndOfTheData) {
 TEST(GameStateTest, WholeDemoConvertsGameStateAndGoesOnAfterIt) {
     GameStatePair pair;
     pair.configString(12, "title", 20, "title").dropped(20, "gone");
-    pair.configString(544, "\\model\\abc", 544, "\\model\\abc\\hmodel\\abc").baseline(3, kEmptyMask).end();
+    pair.configString(544, "\\model\\abc", 544, "\\model\\abc\\hmodel\\abc").baseline(3, EMPTY_MASK).end();
     // The operation loop wraps the game state in its code and aligns it before the next operation.
     auto payloadOf = [](const PacketWriter& body) {
         Bytes payload{2};

@@ -14,13 +14,13 @@ using test::bitLengthOf;
 using test::bitText;
 using test::bytesOf;
 
-constexpr std::int32_t kLeadingValue = std::int32_t(0x89ABCDEFu);
+constexpr std::int32_t LEADING_VALUE = std::int32_t(0x89ABCDEFu);
 
 // `offset` bits of filler, then the operation body: the leading value and the command text.
 PacketWriter operationBody(int offset, std::string_view command) {
     PacketWriter body;
     pktWriteBits(body, 0x55, offset);
-    pktWriteBits(body, kLeadingValue, 32);
+    pktWriteBits(body, LEADING_VALUE, 32);
     for (const char c : command) pktWriteBits(body, std::uint8_t(c), 8);
     pktWriteBits(body, 0, 8);
     return body;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver/convert.h"
+#include "demokit/field_tables.h"
 #include "support/demo_file.h"
 
 namespace tarnic {
@@ -38,10 +39,10 @@ PacketWriter written(const Bits& bits) {
     return writer;
 }
 
-constexpr std::uint32_t kHead = 0x89ABCDEF;
-const Bits kAbsent = {{0, 1}};
-const Bits kNewOnlyFields = {{1, 1}, {0, 10}, {1, 1}, {0, 16}, {1, 1}, {0, 8}};
-const Bits kListEnd = {{1023, 10}};
+constexpr std::uint32_t HEAD = 0x89ABCDEF;
+const Bits ABSENT = {{0, 1}};
+const Bits NEW_ONLY_FIELDS = {{1, 1}, {0, 10}, {1, 1}, {0, 16}, {1, 1}, {0, 8}};
+const Bits LIST_END = {{1023, 10}};
 
 /// What a test varies in a snapshot, in one protocol's form.
 struct Parts {
@@ -57,12 +58,12 @@ Bits headerRest(const Bytes& block) {
     return bits;
 }
 
-Bits oldSnapshot(const Parts& parts, std::uint32_t head = kHead) {
-    return Bits{{head, 32}} + headerRest(parts.block) + parts.fields + parts.arrays + kListEnd;
+Bits oldSnapshot(const Parts& parts, std::uint32_t head = HEAD) {
+    return Bits{{head, 32}} + headerRest(parts.block) + parts.fields + parts.arrays + LIST_END;
 }
 
 Bits newSnapshot(const Parts& parts) {
-    return headerRest(parts.block) + parts.fields + kNewOnlyFields + parts.arrays + kListEnd;
+    return headerRest(parts.block) + parts.fields + NEW_ONLY_FIELDS + parts.arrays + LIST_END;
 }
 
 /// Converts one old snapshot, which must be read exactly, and compares the output bit for bit.
@@ -82,17 +83,17 @@ TEST(Snapshot, SmallestSnapshotIs147BitsIn152OutAndItsHeadMovesToTheState) {
     SnapshotState state;
     ASSERT_EQ(test::bitLengthOf(written(oldSnapshot({}))), 147u);
     // No head; 45 absent fields, the 37 bits of fields 46 to 48, four absent arrays.
-    const Bits expected = headerRest({}) + zeros(45) + kNewOnlyFields + zeros(4) + kListEnd;
+    const Bits expected = headerRest({}) + zeros(45) + NEW_ONLY_FIELDS + zeros(4) + LIST_END;
     ASSERT_EQ(test::bitLengthOf(written(expected)), 152u);
     expectConverted(state, oldSnapshot({}), expected, "smallest");
-    EXPECT_EQ(state.messageHead, kHead);
+    EXPECT_EQ(state.messageHead, HEAD);
 }
 
 TEST(Snapshot, CountedByteBlockAndArraysOneThreeFourAreCopied) {
     for (const std::size_t count : {0u, 1u, 3u, 4u, 7u, 255u}) {
         Parts parts;
         for (std::size_t i = 0; i < count; ++i) parts.block.push_back(std::uint8_t(0xFF - i));
-        parts.arrays = maskedArray(0x8001, {0xFFFF, 0x1234}) + kAbsent +
+        parts.arrays = maskedArray(0x8001, {0xFFFF, 0x1234}) + ABSENT +
                        maskedArray(0xFFFF, std::vector<std::uint32_t>(16, 0xA5A5)) +
                        maskedArray(0x0102, {0xFFFFFFFF, 0x80000001}, 32);
         SnapshotState state;
@@ -100,28 +101,21 @@ TEST(Snapshot, CountedByteBlockAndArraysOneThreeFourAreCopied) {
     }
 }
 
-// Old widths of player-state fields 1 to 45, with markers for the other two forms.
-constexpr int kPacked = -1;
-constexpr int kEvent = -2;
-constexpr std::array<int, 45> kOldFieldWidths = {
-    32, 8, 8, 16, 16, kPacked, kPacked, kPacked, kPacked, kPacked, kPacked,      // 1 to 11
-    16, 16, 16, 16, 16, 16, 10, 8, 12, 8, 8, 4, 16, 16,                          // 12 to 25
-    kEvent, kEvent, 8, 8, kEvent, 8, 8, 5, 4,                                    // 26 to 34
-    kPacked, kPacked, kPacked, 8, 8, 8, 8, 8, kPacked, kPacked, kPacked,         // 35 to 45
-};
 
 TEST(Snapshot, EachPlayerStateFieldIsConvertedAtItsWidth) {
     Parts allOld, allNew;
     allOld.fields = allNew.fields = {};
     for (int field = 1; field <= 45; ++field) {
-        const int width = kOldFieldWidths[std::size_t(field - 1)];
+        // Widths from the test kit's own table, written apart from the converter's.
+        const FieldRow& row = demokit::PLAYER_FIELDS[std::size_t(field - 1)];
+        const int width = row.oldWidth;
         std::vector<std::pair<Bits, Bits>> forms;  // (old, new) of the present field
-        if (width == kPacked) {
+        if (row.form == FieldForm::Packed) {
             forms.push_back({{{1, 1}, {0, 1}, {0x1FFF, 13}}, {{1, 1}, {0, 1}, {0x1FFF, 13}}});
             forms.push_back({{{1, 1}, {1, 1}, {0xFFFFFFFF, 32}}, {{1, 1}, {1, 1}, {0xFFFFFFFF, 32}}});
-        } else if (width == kEvent) {
+        } else if (row.form == FieldForm::Event) {
             // Event 63 becomes 74; field 30 alone is widened to 10 bits.
-            forms.push_back({{{1, 1}, {63, 8}}, {{1, 1}, {74, field == 30 ? 10 : 8}}});
+            forms.push_back({{{1, 1}, {63, width}}, {{1, 1}, {74, row.newWidth}}});
         } else {
             const std::uint32_t ones = 0xFFFFFFFFu >> (32 - width);
             forms.push_back({{{1, 1}, {ones, width}}, {{1, 1}, {ones, width}}});
@@ -147,18 +141,18 @@ TEST(Snapshot, ArrayTwoIsSentAsTheEntriesChangedSinceTheLastSnapshot) {
         std::vector<std::pair<std::size_t, std::int32_t>> received;  ///< nonzero entries stored at the end
     };
     const std::vector<Case> cases = {
-        {"old 0 received as 0", {{maskedArray(0x0001, {0}), kAbsent}}, {}},
+        {"old 0 received as 0", {{maskedArray(0x0001, {0}), ABSENT}}, {}},
         {"old 7 moves to 6", {{maskedArray(0x0080, {9}), maskedArray(0x0040, {9})}}, {{7, 9}}},
         {"old 11 moves to 13", {{maskedArray(0x0800, {5}), maskedArray(0x2000, {5})}}, {{11, 5}}},
         {"old 0 and 7, in order", {{maskedArray(0x0081, {3, 9}), maskedArray(0x0041, {3, 9})}}, {{0, 3}, {7, 9}}},
         {"unsent entries are stored only",
-         {{maskedArray(0xF400, {1, 2, 3, 4, 5}), kAbsent}, {maskedArray(0x0060, {6, 7}), kAbsent}},
+         {{maskedArray(0xF400, {1, 2, 3, 4, 5}), ABSENT}, {maskedArray(0x0060, {6, 7}), ABSENT}},
          {{5, 6}, {6, 7}, {10, 1}, {12, 2}, {13, 3}, {14, 4}, {15, 5}}},
         {"same value again",
-         {{maskedArray(0x0001, {4}), maskedArray(0x0001, {4})}, {maskedArray(0x0001, {4}), kAbsent}},
+         {{maskedArray(0x0001, {4}), maskedArray(0x0001, {4})}, {maskedArray(0x0001, {4}), ABSENT}},
          {{0, 4}}},
         {"absent after a change",
-         {{maskedArray(0x0200, {0xFFFF}), maskedArray(0x0200, {0xFFFF})}, {kAbsent, kAbsent}},
+         {{maskedArray(0x0200, {0xFFFF}), maskedArray(0x0200, {0xFFFF})}, {ABSENT, ABSENT}},
          {{9, 0xFFFF}}},
         {"back to 0",
          {{maskedArray(0x0010, {8}), maskedArray(0x0010, {8})},
@@ -174,8 +168,8 @@ TEST(Snapshot, ArrayTwoIsSentAsTheEntriesChangedSinceTheLastSnapshot) {
         SnapshotState state;
         for (std::size_t step = 0; step < row.steps.size(); ++step) {
             Parts oldParts, newParts;
-            oldParts.arrays = kAbsent + row.steps[step].first + zeros(2);
-            newParts.arrays = kAbsent + row.steps[step].second + zeros(2);
+            oldParts.arrays = ABSENT + row.steps[step].first + zeros(2);
+            newParts.arrays = ABSENT + row.steps[step].second + zeros(2);
             expectConverted(state, oldSnapshot(oldParts), newSnapshot(newParts),
                             row.name + ", snapshot " + std::to_string(step + 1));
         }
@@ -191,7 +185,7 @@ TEST(Snapshot, ArrayTwoCutByTheEndOfThePayloadLeavesTheStateAlone) {
     state.receivedValues[0] = state.remappedValues[0] = state.sentValues[0] = 4;
     const SnapshotState before = state;
     // The mask announces old entry 0, but the payload ends before its value.
-    const Bits old = Bits{{kHead, 32}} + headerRest({}) + zeros(46) + Bits{{1, 1}, {1, 16}};
+    const Bits old = Bits{{HEAD, 32}} + headerRest({}) + zeros(46) + Bits{{1, 1}, {1, 16}};
     const Bytes input = test::bytesOf(written(old));
     PacketReader reader{input.data(), std::uint32_t(input.size())};
     PacketWriter output;
@@ -214,7 +208,7 @@ Bytes message(const std::vector<Bits>& snapshots) {
 TEST(Snapshot, EachConversionStartsFromZeroAndRecordsCarryTheLatestHead) {
     // Old entry 0 is new entry 0 too, so the array reads the same in both protocols.
     Parts entryZeroIsSeven;
-    entryZeroIsSeven.arrays = kAbsent + maskedArray(0x0001, {7}) + zeros(2);
+    entryZeroIsSeven.arrays = ABSENT + maskedArray(0x0001, {7}) + zeros(2);
     Bytes demo;
     test::appendRecord(demo, 1, message({oldSnapshot({}, 100), oldSnapshot(entryZeroIsSeven, 200)}));
     test::appendRecord(demo, 2, {1});  // no snapshot: keeps the latest head

@@ -4,19 +4,21 @@ namespace tarnic::demokit {
 
 namespace {
 
-constexpr FieldForm plain(std::uint8_t width) { return {FieldKind::Plain, width, width}; }
-constexpr FieldForm packed() { return {FieldKind::Packed, 32, 32}; }
+constexpr FieldRow plain(std::uint8_t width) { return {FieldForm::Plain, width, width}; }
+constexpr FieldRow packed() { return {FieldForm::Packed, 0, 0}; }
+constexpr FieldRow event(std::uint8_t oldWidth, std::uint8_t newWidth) { return {FieldForm::Event, oldWidth, newWidth}; }
+constexpr FieldRow newOnly(std::uint8_t width) { return {FieldForm::NewOnly, 0, width}; }
 
 }  // namespace
 
-const std::array<FieldForm, NEW_ENTITY_FIELDS> ENTITY_FIELDS = {{
-    /*  0 */ plain(8),  {FieldKind::Plain, 16, 19}, plain(8),  plain(32), plain(32), packed(),  packed(),  packed(),
+const std::array<FieldRow, NEW_ENTITY_FIELDS> ENTITY_FIELDS = {{
+    /*  0 */ {FieldForm::EntityType, 8, 8}, {FieldForm::Plain, 16, 19}, plain(8),  plain(32), plain(32), packed(),  packed(),  packed(),
     /*  8 */ packed(),  packed(),  packed(),  plain(8),  plain(32), plain(32), packed(),  packed(),
     /* 16 */ packed(),  packed(),  packed(),  packed(),  plain(32), plain(32), packed(),  packed(),
     /* 24 */ packed(),  packed(),  packed(),  packed(),  packed(),  packed(),  packed(),  packed(),
     /* 32 */ packed(),  packed(),  plain(10), plain(10), plain(10), plain(8),  plain(32), plain(8),
-    /* 40 */ plain(8),  plain(16), plain(8),  plain(24), {FieldKind::Event, 10, 10}, plain(8), plain(16), plain(8),
-    /* 48 */ plain(8),  plain(8),  {FieldKind::Plain, 0, 8},
+    /* 40 */ plain(8),  plain(16), plain(8),  plain(24), event(10, 10), plain(8), plain(16), plain(8),
+    /* 48 */ plain(8),  plain(8),  newOnly(8),
 }};
 
 const std::array<std::array<std::uint8_t, 7>, 31> ENTITY_MASK_PRESETS = {{
@@ -61,17 +63,17 @@ std::uint64_t presetMask(std::uint8_t selector) {
 }
 
 // Rows are fields 1 to 48; 46 to 48 exist only in the new protocol.
-const std::array<FieldForm, NEW_PLAYER_FIELDS> PLAYER_FIELDS = {{
+const std::array<FieldRow, NEW_PLAYER_FIELDS> PLAYER_FIELDS = {{
     /*  1 */ plain(32), plain(8),  plain(8),  plain(16), plain(16),
     /*  6 */ packed(),  packed(),  packed(),  packed(),  packed(),  packed(),
     /* 12 */ plain(16), plain(16), plain(16), plain(16), plain(16), plain(16),
     /* 18 */ plain(10), plain(8),  plain(12), plain(8),  plain(8),  plain(4),  plain(16), plain(16),
-    /* 26 */ {FieldKind::Event, 8, 8}, {FieldKind::Event, 8, 8}, plain(8), plain(8), {FieldKind::Event, 8, 10},
+    /* 26 */ event(8, 8), event(8, 8), plain(8), plain(8), event(8, 10),
     /* 31 */ plain(8),  plain(8),  plain(5),  plain(4),
     /* 35 */ packed(),  packed(),  packed(),
     /* 38 */ plain(8),  plain(8),  plain(8),  plain(8),  plain(8),
     /* 43 */ packed(),  packed(),  packed(),
-    /* 46 */ {FieldKind::Plain, 0, 10}, {FieldKind::Plain, 0, 16}, {FieldKind::Plain, 0, 8},
+    /* 46 */ newOnly(10), newOnly(16), newOnly(8),
 }};
 
 }  // namespace tarnic::demokit

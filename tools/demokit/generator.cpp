@@ -208,19 +208,21 @@ struct DemoGenerator::State {
         return snapshot;
     }
 
-    FieldValue fieldValue(const FieldForm& form) {
-        switch (form.kind) {
-            case FieldKind::Packed: {
+    FieldValue fieldValue(const FieldRow& row) {
+        switch (row.form) {
+            case FieldForm::Packed: {
                 const bool wide = dice.chance(0.3);
                 return {dice.bits(wide ? 32 : 13), wide};
             }
-            case FieldKind::Event: {
+            case FieldForm::Event: {
                 const std::uint32_t event = dice.below(72);
-                return {event | (form.oldWidth > 8 ? dice.bits(2) << 8 : 0), false};
+                return {event | (row.oldWidth > 8 ? dice.bits(2) << 8 : 0), false};
             }
-            case FieldKind::Plain: break;
+            case FieldForm::Plain:
+            case FieldForm::EntityType:
+            case FieldForm::NewOnly: break;
         }
-        return {dice.bits(form.oldWidth), false};
+        return {dice.bits(row.oldWidth), false};
     }
 
     PlayerState playerState() {

@@ -90,11 +90,11 @@ private:
         }
     }
 
-    void readField(const FieldForm& form) {
-        if (form.kind == FieldKind::Packed) {
+    void readField(const FieldRow& row) {
+        if (row.form == FieldForm::Packed) {
             read(read(1) ? 32 : 13);
         } else {
-            read(form.newWidth);
+            read(row.newWidth);
         }
     }
 
@@ -138,8 +138,8 @@ private:
         read(8);
         const std::uint32_t blockLength = read(8);
         for (std::uint32_t i = 0; i < blockLength && intact(); ++i) read(8);
-        for (const FieldForm& form : PLAYER_FIELDS) {
-            if (read(1)) readField(form);
+        for (const FieldRow& row : PLAYER_FIELDS) {
+            if (read(1)) readField(row);
         }
         for (std::size_t a = 0; a < MASKED_ARRAY_WIDTHS.size(); ++a) {
             const bool second = a == 1;

@@ -18,11 +18,11 @@ void encodePacked(PacketWriter& writer, const FieldValue& field) {
     writeBits(writer, field.value, field.wide ? 32 : 13);
 }
 
-void encodeField(PacketWriter& writer, const FieldForm& form, const FieldValue& field) {
-    if (form.kind == FieldKind::Packed) {
+void encodeField(PacketWriter& writer, const FieldRow& row, const FieldValue& field) {
+    if (row.form == FieldForm::Packed) {
         encodePacked(writer, field);
     } else {
-        writeBits(writer, field.value, form.oldWidth);
+        writeBits(writer, field.value, row.oldWidth);
     }
 }
 

@@ -34,11 +34,11 @@ TEST(DemoKit, EntityFieldTableHasTheOldLayoutsFieldCounts) {
     int packed = 0;
     std::array<int, 33> plainOfWidth{};
     for (int n = 0; n < OLD_ENTITY_FIELDS; ++n) {
-        const FieldForm& form = ENTITY_FIELDS[std::size_t(n)];
-        if (form.kind == FieldKind::Packed) {
+        const FieldRow& row = ENTITY_FIELDS[std::size_t(n)];
+        if (row.form == FieldForm::Packed) {
             ++packed;
         } else {
-            ++plainOfWidth[form.oldWidth];
+            ++plainOfWidth[row.oldWidth];
         }
     }
     EXPECT_EQ(packed, 24);
@@ -259,8 +259,8 @@ TEST(DemoKit, ReaderSurvivesRandomBytes) {
     for (int round = 0; round < 3000; ++round) {
         Bytes payload(engine() % 48);
         for (std::uint8_t& byte : payload) byte = std::uint8_t(engine());
-        constexpr std::uint8_t kCodes[] = {OP_GAMESTATE, OP_SERVERCOMMAND, OP_SNAPSHOT};
-        if (!payload.empty()) payload[0] = kCodes[engine() % 3];  // an operation with a body
+        constexpr std::uint8_t CODES[] = {OP_GAMESTATE, OP_SERVERCOMMAND, OP_SNAPSHOT};
+        if (!payload.empty()) payload[0] = CODES[engine() % 3];  // an operation with a body
         const NewPayload result = readNewPayload(payload);
         EXPECT_EQ(result.wellFormed, result.problem.empty());
     }
