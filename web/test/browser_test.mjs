@@ -146,14 +146,13 @@ async function checkConversions(browser, url) {
 }
 
 /// A module that will not load must fail each demo visibly, not leave it waiting.
-async function checkBrokenModule(browser, url) {
+async function checkBrokenModule(browser) {
+  const brokenSite = path.join(work, 'broken site');
+  fs.cpSync(site, brokenSite, { recursive: true });
+  fs.writeFileSync(path.join(brokenSite, 'tarnic.wasm'), 'not a module');
+  const server = await serve(brokenSite);
   const page = await browser.newPage();
-  await page.setRequestInterception(true);
-  page.on('request', (request) => {
-    if (request.url().endsWith('/tarnic.wasm')) request.respond({ status: 200, contentType: 'application/wasm', body: 'broken' });
-    else request.continue();
-  });
-  await page.goto(url);
+  await page.goto(`http://127.0.0.1:${server.address().port}/`);
   const input = await page.$('#demo-files');
   await input.uploadFile(path.join(work, 'inputs', 'sample.dm3'));
   const [card] = await waitForCards(page, 1);
@@ -161,6 +160,7 @@ async function checkBrokenModule(browser, url) {
     card.console.startsWith('Converting...\nERROR: ') && card.console.endsWith('ERROR: unable to write sample.dm3.dm_48\n'),
     JSON.stringify(card));
   await page.close();
+  server.close();
 }
 
 fs.rmSync(work, { recursive: true, force: true });
@@ -180,7 +180,7 @@ const browser = await puppeteer.launch({
 });
 try {
   await checkConversions(browser, url);
-  await checkBrokenModule(browser, url);
+  await checkBrokenModule(browser);
 } finally {
   await browser.close();
   server.close();
