@@ -48,11 +48,11 @@ async function convert(demo) {
   new Uint8Array(api.memory.buffer, input, demo.length).set(demo);
   const tooLarge = api.tarnic_convert(input, demo.length) !== 0;
   api.tarnic_free(input);
-  const console = new TextDecoder().decode(
+  const consoleText = new TextDecoder().decode(
     new Uint8Array(api.memory.buffer, api.tarnic_console_data(), api.tarnic_console_size()));
   const start = api.tarnic_output_data();
   const output = api.memory.buffer.slice(start, start + api.tarnic_output_size());
-  return { console, output, tooLarge };
+  return { console: consoleText, output, tooLarge };
 }
 
 self.onmessage = async ({ data: { id, demo } }) => {
