@@ -17,7 +17,7 @@ struct DemoOptions {
     int entities = 24;          ///< entity slots in play; at most 1000
     double fieldDensity = 0.3;  ///< chance that an optional field or array entry is sent
     bool gameState = true;      ///< the first record holds a game state
-    bool serverCommands = true; ///< "cs", "scores" and print commands now and then
+    bool serverCommands = true; ///< "cs", "scores" and other commands now and then
     bool playerInfo = true;     ///< player info strings with a model in the game state
     int players = 8;            ///< at most 64; the first entity slots are theirs
     std::int32_t firstSequence = 1;
