@@ -135,7 +135,8 @@ TEST_F(Batch, TreeConvertsLikeTheSingleFileFormInPathOrder) {
                 ++withDiagnostics;
                 expected += " with " + std::to_string(count) + (count == 1 ? " diagnostic" : " diagnostics");
             }
-            expected += "\n" + indented(alone.diagnostics);
+            expected += '\n';
+            expected += indented(alone.diagnostics);
         }
         const std::string summary = std::to_string(demos().size()) + " converted (" + std::to_string(withDiagnostics) +
                                     " with diagnostics), 0 skipped, 1 failed;";
