@@ -141,7 +141,7 @@ Bytes baselineGameState(bool dirtyPadding) {
 
 Bytes command(std::string_view text, bool terminated = true) {
     Bytes payload = {OP_SERVERCOMMAND, 1, 0, 0, 0};
-    payload.insert(payload.end(), text.begin(), text.end());
+    for (const char c : text) payload.push_back(std::uint8_t(c));
     if (terminated) payload.push_back(0);
     return payload;
 }
