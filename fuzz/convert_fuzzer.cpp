@@ -8,11 +8,11 @@
 #include <cstdlib>
 
 #include "driver/convert.h"
-#include "inspect/new_records.h"
+#include "examine/new_records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const tarnic::ConvertedDemo converted = tarnic::convertDemo({data, size});
-    if (!tarnic::inspect::splitNewDemo(converted.demo).wellFramed) {
+    if (!tarnic::examine::splitNewDemo(converted.demo).wellFramed) {
         std::fprintf(stderr, "convert_fuzzer: the converted demo is not made of whole records\n");
         std::abort();
     }

@@ -10,12 +10,12 @@
 #include <string>
 
 #include "driver/convert.h"
-#include "inspect/inspect_demo.h"
+#include "examine/examine_demo.h"
 
 namespace {
 
 using namespace tarnic;
-using namespace tarnic::inspect;
+using namespace tarnic::examine;
 
 [[noreturn]] void fail(const std::string& problem) {
     std::fprintf(stderr, "verify_fuzzer: %s\n", problem.c_str());
@@ -30,7 +30,7 @@ std::string describe(const DemoReport& report) {
 
 /// Checks what holds for a report of any bytes; returns it.
 DemoReport checked(std::span<const std::uint8_t> bytes, Protocol protocol) {
-    DemoReport report = inspectDemo(bytes, protocol);
+    DemoReport report = examineDemo(bytes, protocol);
     if (report.facts.bytes != bytes.size()) fail("read " + std::to_string(report.facts.bytes) + " of the bytes");
     if (report.problem && report.problem->record > report.facts.records) fail("a problem beyond the records");
     return report;

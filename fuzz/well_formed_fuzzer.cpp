@@ -13,8 +13,8 @@
 #include "demo_edits.h"
 #include "demokit/old_encoder.h"
 #include "driver/convert.h"
-#include "inspect/new_reader.h"
-#include "inspect/new_records.h"
+#include "examine/new_reader.h"
+#include "examine/new_records.h"
 #include "transcode/config_index.h"
 #include "transcode/server_op.h"
 
@@ -22,7 +22,7 @@ namespace {
 
 using namespace tarnic;
 using namespace tarnic::demokit;
-using namespace tarnic::inspect;
+using namespace tarnic::examine;
 
 [[noreturn]] void fail(const std::string& problem) {
     std::fprintf(stderr, "well_formed_fuzzer: %s\n", problem.c_str());

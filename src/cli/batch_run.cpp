@@ -17,8 +17,8 @@
 #include "cli/batch_report.h"
 #include "cli/convert_file.h"
 #include "cli/diagnostics_buffer.h"
-#include "cli/inspect_file.h"
-#include "cli/inspect_text.h"
+#include "cli/examine_file.h"
+#include "cli/examine_text.h"
 #include "cli/platform.h"
 #include "cli/terminal.h"
 
@@ -56,12 +56,12 @@ std::string describe(FileOutcome outcome, const BatchInput& item) {
 /// Verifies a new output; empty when it is well-formed. One that is not goes, so
 /// that no later run takes it for a good one.
 std::string verifyOutput(const std::string& output) {
-    const FileInspection inspection = inspectFile(output, inspect::Protocol::New);
+    const FileExamination examination = examineFile(output, examine::Protocol::New);
     std::string problem;
-    if (!inspection.report) {
-        problem = "unable to verify the output: " + inspection.error;
-    } else if (inspection.report->problem) {
-        problem = "the output does not verify (removed): " + problemDescription(*inspection.report->problem);
+    if (!examination.report) {
+        problem = "unable to verify the output: " + examination.error;
+    } else if (examination.report->problem) {
+        problem = "the output does not verify (removed): " + problemDescription(*examination.report->problem);
     } else {
         return "";
     }

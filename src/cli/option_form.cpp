@@ -4,7 +4,7 @@
 
 #include "cli/batch_run.h"
 #include "cli/help_text.h"
-#include "cli/inspect_run.h"
+#include "cli/examine_run.h"
 #include "cli/options.h"
 
 namespace tarnic::cli {

@@ -43,7 +43,7 @@ struct ConvertedRecord {
     std::uint32_t messageHead = 0;
 };
 
-/// Watches a conversion record by record, for those who inspect demos rather than convert them.
+/// Watches a conversion record by record, for those who examine demos rather than convert them.
 class RecordObserver {
 public:
     virtual ~RecordObserver() = default;

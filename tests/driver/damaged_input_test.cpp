@@ -18,7 +18,7 @@
 
 #include "bits/byte_order.h"
 #include "demokit/generator.h"
-#include "inspect/new_reader.h"
+#include "examine/new_reader.h"
 #include "demokit/old_encoder.h"
 #include "driver/convert.h"
 #include "support/demo_file.h"
@@ -193,7 +193,7 @@ test::NewDemo expectContained(const Bytes& damaged, std::size_t firstDamagedReco
     const test::NewDemo demo = test::splitNewDemo(converted.demo);
     EXPECT_TRUE(demo.wellFramed);
     for (const test::NewRecord& record : demo.records) {
-        const inspect::NewPayload payload = inspect::readNewPayload(record.payload);
+        const examine::NewPayload payload = examine::readNewPayload(record.payload);
         // Damaged codes pass through as the converter reports them; bodies must stay whole.
         EXPECT_TRUE(payload.bodiesIntact) << "record (sequence " << record.sequence << "): "
                                           << test::problemText(payload) << "\n" << hexText(record.payload);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "demokit/generator.h"
-#include "inspect/new_reader.h"
+#include "examine/new_reader.h"
 #include "demokit/old_encoder.h"
 #include "driver/convert.h"
 #include "support/demo_file.h"
@@ -15,9 +15,9 @@ namespace tarnic {
 namespace {
 
 using namespace demokit;
-using inspect::NewOperation;
-using inspect::NewPayload;
-using inspect::readNewPayload;
+using examine::NewOperation;
+using examine::NewPayload;
+using examine::readNewPayload;
 using test::bitText;
 using test::hexText;
 using test::NewDemo;

@@ -33,11 +33,11 @@ std::string hexText(const Bytes& bytes) {
     return text;
 }
 
-std::string problemText(const inspect::NewPayload& payload) {
+std::string problemText(const examine::NewPayload& payload) {
     if (!payload.problem) return "";
-    const inspect::Problem& problem = *payload.problem;
+    const examine::Problem& problem = *payload.problem;
     return "operation " + std::to_string(problem.operation) + " (code " + std::to_string(problem.code) + ") at bit " +
-           std::to_string(problem.bit) + ": " + std::string(inspect::problemText(problem.kind));
+           std::to_string(problem.bit) + ": " + std::string(examine::problemText(problem.kind));
 }
 
 }  // namespace tarnic::test

@@ -7,8 +7,8 @@
 
 #include "bits/packet_writer.h"
 #include "demokit/old_encoder.h"
-#include "inspect/new_reader.h"
-#include "inspect/new_records.h"
+#include "examine/new_reader.h"
+#include "examine/new_records.h"
 
 namespace tarnic::test {
 
@@ -26,12 +26,12 @@ Bytes bytesOf(const PacketWriter& writer);
 std::size_t bitLengthOf(const PacketWriter& writer);
 
 // New-protocol framing comes from the library's reader.
-using inspect::NewDemo;
-using inspect::NewRecord;
-using inspect::splitNewDemo;
+using examine::NewDemo;
+using examine::NewRecord;
+using examine::splitNewDemo;
 
 /// A payload's first problem as text, for failure messages; empty when there is none.
-std::string problemText(const inspect::NewPayload& payload);
+std::string problemText(const examine::NewPayload& payload);
 
 /// Bits as text, stream order (least significant bit of byte 0 first), for failure messages.
 std::string bitText(const Bytes& bytes, std::size_t bitCount);

@@ -1,13 +1,13 @@
-#include "inspect/inspect_demo.h"
+#include "examine/examine_demo.h"
 
 #include <algorithm>
 #include <array>
 
 #include "driver/record_loop.h"
-#include "inspect/new_records.h"
+#include "examine/new_records.h"
 #include "transcode/server_op.h"
 
-namespace tarnic::inspect {
+namespace tarnic::examine {
 
 namespace {
 
@@ -43,7 +43,7 @@ bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
                       [](char lower, char c) { return (c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c) == lower; });
 }
 
-void inspectNewDemo(ByteSource& input, DemoReport& report) {
+void examineNewDemo(ByteSource& input, DemoReport& report) {
     NewRecordReader records(input);
     while (const NewRecord* record = records.next()) {
         const PayloadWalk walk = addRecordFacts(report.facts, record->sequence, record->messageHead, record->payload);
@@ -133,7 +133,7 @@ private:
     InputEnd end_ = InputEnd::NoEndMarker;
 };
 
-void inspectOldDemo(ByteSource& input, DemoReport& report) {
+void examineOldDemo(ByteSource& input, DemoReport& report) {
     OldDemoWatcher watcher(report);
     ConversionState state(watcher);
     watcher.watch(state);
@@ -164,23 +164,23 @@ std::optional<Protocol> protocolOfName(std::string_view fileName) {
     return std::nullopt;
 }
 
-DemoReport inspectDemo(ByteSource& input, Protocol protocol) {
+DemoReport examineDemo(ByteSource& input, Protocol protocol) {
     DemoReport report;
     report.protocol = protocol;
     CountingSource counted(input);
     if (protocol == Protocol::New) {
-        inspectNewDemo(counted, report);
+        examineNewDemo(counted, report);
     } else {
-        inspectOldDemo(counted, report);
+        examineOldDemo(counted, report);
     }
     drain(counted);
     report.facts.bytes = counted.bytes;
     return report;
 }
 
-DemoReport inspectDemo(std::span<const std::uint8_t> demo, Protocol protocol) {
+DemoReport examineDemo(std::span<const std::uint8_t> demo, Protocol protocol) {
     MemorySource input(demo);
-    return inspectDemo(input, protocol);
+    return examineDemo(input, protocol);
 }
 
-}  // namespace tarnic::inspect
+}  // namespace tarnic::examine

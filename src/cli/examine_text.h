@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/inspect_file.h"
+#include "cli/examine_file.h"
 
 namespace tarnic::cli {
 
@@ -12,13 +12,13 @@ namespace tarnic::cli {
 std::string_view operationName(std::uint8_t code);
 
 /// Where the problem lies and what it is, as one phrase.
-std::string problemDescription(const inspect::Problem& problem);
+std::string problemDescription(const examine::Problem& problem);
 
 /// The --verify line of one file: "PATH: ok, N records" or "PATH: <problem>".
-std::string verifyLine(const FileInspection& file);
+std::string verifyLine(const FileExamination& file);
 
 /// The --info block of one file.
-std::string infoText(const FileInspection& file);
+std::string infoText(const FileExamination& file);
 
 /// Demo bytes as terminal text: well-formed UTF-8 passes, every other byte and every
 /// control character shows as \xNN.

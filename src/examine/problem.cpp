@@ -1,6 +1,6 @@
-#include "inspect/problem.h"
+#include "examine/problem.h"
 
-namespace tarnic::inspect {
+namespace tarnic::examine {
 
 namespace {
 
@@ -34,4 +34,4 @@ std::string_view problemName(ProblemKind kind) { return wordsOf(kind).name; }
 
 std::string_view problemText(ProblemKind kind) { return wordsOf(kind).text; }
 
-}  // namespace tarnic::inspect
+}  // namespace tarnic::examine

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "inspect/new_reader.h"
+#include "examine/new_reader.h"
 
-namespace tarnic::inspect {
+namespace tarnic::examine {
 
 /// A configuration string that is an info string, as its pairs.
 struct InfoTable {
@@ -66,4 +66,4 @@ PayloadWalk addRecordFacts(DemoFacts& facts, std::int32_t sequence, std::uint32_
 /// Counts one diagnostic by its kind.
 void addDiagnostic(DemoFacts& facts, std::string_view text);
 
-}  // namespace tarnic::inspect
+}  // namespace tarnic::examine

@@ -8,10 +8,10 @@
 #include <string_view>
 
 #include "driver/byte_stream.h"
-#include "inspect/demo_facts.h"
-#include "inspect/problem.h"
+#include "examine/demo_facts.h"
+#include "examine/problem.h"
 
-namespace tarnic::inspect {
+namespace tarnic::examine {
 
 enum class Protocol { Old, New };
 
@@ -31,9 +31,9 @@ struct DemoReport {
 /// transcoding into a sink that keeps nothing, its converted payloads read back in
 /// memory for the facts. Safe on any bytes; memory grows with the largest record.
 /// Throws std::bad_alloc when memory runs out.
-DemoReport inspectDemo(ByteSource& input, Protocol protocol);
+DemoReport examineDemo(ByteSource& input, Protocol protocol);
 
 /// The same over bytes in memory: the one call that verifies a demo.
-DemoReport inspectDemo(std::span<const std::uint8_t> demo, Protocol protocol);
+DemoReport examineDemo(std::span<const std::uint8_t> demo, Protocol protocol);
 
-}  // namespace tarnic::inspect
+}  // namespace tarnic::examine

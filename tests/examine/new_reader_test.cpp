@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "demokit/old_encoder.h"
-#include "inspect/new_reader.h"
+#include "examine/new_reader.h"
 #include "support/demo_file.h"
 #include "transcode/server_op.h"
 
@@ -13,9 +13,9 @@ namespace tarnic {
 namespace {
 
 using namespace demokit;
-using inspect::NewOperation;
-using inspect::NewPayload;
-using inspect::readNewPayload;
+using examine::NewOperation;
+using examine::NewPayload;
+using examine::readNewPayload;
 using test::bitLengthOf;
 using test::bitText;
 using test::bytesOf;

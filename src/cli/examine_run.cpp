@@ -1,12 +1,12 @@
-#include "cli/inspect_run.h"
+#include "cli/examine_run.h"
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "cli/inspect_file.h"
-#include "cli/inspect_json.h"
-#include "cli/inspect_text.h"
+#include "cli/examine_file.h"
+#include "cli/examine_json.h"
+#include "cli/examine_text.h"
 
 namespace tarnic::cli {
 
@@ -14,12 +14,12 @@ namespace {
 
 enum class Run { Verify, Info };
 
-int inspectAll(const Options& options, Run run) {
-    std::vector<FileInspection> files;
+int examineAll(const Options& options, Run run) {
+    std::vector<FileExamination> files;
     bool badName = false;
     bool failed = false;
     for (const std::string& path : options.paths) {
-        FileInspection file = inspectFile(path);
+        FileExamination file = examineFile(path);
         badName = badName || !file.protocol;
         failed = failed || !file.report || (run == Run::Verify && !file.report->wellFormed());
         if (options.json) {
@@ -32,15 +32,15 @@ int inspectAll(const Options& options, Run run) {
         std::fputs(text.c_str(), stdout);
         std::fflush(stdout);
     }
-    if (options.json) std::fputs(inspectionJson(files, run == Run::Info).c_str(), stdout);
+    if (options.json) std::fputs(examinationJson(files, run == Run::Info).c_str(), stdout);
     if (badName) return USAGE_ERROR_STATUS;
     return failed ? 1 : 0;
 }
 
 }  // namespace
 
-int runVerify(const Options& options) { return inspectAll(options, Run::Verify); }
+int runVerify(const Options& options) { return examineAll(options, Run::Verify); }
 
-int runInfo(const Options& options) { return inspectAll(options, Run::Info); }
+int runInfo(const Options& options) { return examineAll(options, Run::Info); }
 
 }  // namespace tarnic::cli

@@ -1,11 +1,11 @@
-#include "inspect/new_records.h"
+#include "examine/new_records.h"
 
 #include <algorithm>
 #include <array>
 
 #include "bits/byte_order.h"
 
-namespace tarnic::inspect {
+namespace tarnic::examine {
 
 namespace {
 
@@ -82,4 +82,4 @@ NewDemo splitNewDemo(std::span<const std::uint8_t> demo) {
     return result;
 }
 
-}  // namespace tarnic::inspect
+}  // namespace tarnic::examine

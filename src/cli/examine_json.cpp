@@ -1,4 +1,4 @@
-#include "cli/inspect_json.h"
+#include "cli/examine_json.h"
 
 #include "cli/json_writer.h"
 
@@ -6,15 +6,15 @@ namespace tarnic::cli {
 
 namespace {
 
-using inspect::DemoFacts;
-using inspect::InfoTable;
+using examine::DemoFacts;
+using examine::InfoTable;
 
 constexpr std::uint8_t FIRST_UNKNOWN_CODE = 8;
 
-void writeProblem(JsonWriter& json, const inspect::Problem& problem) {
+void writeProblem(JsonWriter& json, const examine::Problem& problem) {
     json.beginObject();
-    json.key("kind").string(inspect::problemName(problem.kind));
-    json.key("text").string(inspect::problemText(problem.kind));
+    json.key("kind").string(examine::problemName(problem.kind));
+    json.key("text").string(examine::problemText(problem.kind));
     json.key("record").number(std::uint64_t{problem.record});
     json.key("sequence");
     problem.hasSequence ? json.number(std::int64_t{problem.sequence}) : json.null();
@@ -67,7 +67,7 @@ void writeRange(JsonWriter& json, bool any, Value lowest, Value highest) {
     json.endObject();
 }
 
-void writeFacts(JsonWriter& json, const inspect::DemoReport& report) {
+void writeFacts(JsonWriter& json, const examine::DemoReport& report) {
     const DemoFacts& facts = report.facts;
     json.key("size").number(facts.bytes);
     json.key("sequences");
@@ -93,18 +93,18 @@ void writeFacts(JsonWriter& json, const inspect::DemoReport& report) {
     json.endArray();
 }
 
-void writeFile(JsonWriter& json, const FileInspection& file, bool withFacts) {
+void writeFile(JsonWriter& json, const FileExamination& file, bool withFacts) {
     json.beginObject();
     json.key("file").string(file.path);
     json.key("protocol");
     if (file.protocol) {
-        json.string(*file.protocol == inspect::Protocol::Old ? "old" : "new");
+        json.string(*file.protocol == examine::Protocol::Old ? "old" : "new");
     } else {
         json.null();
     }
     json.key("error");
     file.report ? json.null() : json.string(file.error);
-    const inspect::DemoReport* report = file.report ? &*file.report : nullptr;
+    const examine::DemoReport* report = file.report ? &*file.report : nullptr;
     json.key("wellFormed").boolean(report && report->wellFormed());
     json.key("records");
     report ? json.number(report->facts.records) : json.null();
@@ -120,10 +120,10 @@ void writeFile(JsonWriter& json, const FileInspection& file, bool withFacts) {
 
 }  // namespace
 
-std::string inspectionJson(const std::vector<FileInspection>& files, bool withFacts) {
+std::string examinationJson(const std::vector<FileExamination>& files, bool withFacts) {
     JsonWriter json;
     json.beginArray();
-    for (const FileInspection& file : files) writeFile(json, file, withFacts);
+    for (const FileExamination& file : files) writeFile(json, file, withFacts);
     json.endArray();
     return json.finish();
 }

@@ -1,4 +1,4 @@
-#include "cli/inspect_text.h"
+#include "cli/examine_text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -10,8 +10,8 @@ namespace tarnic::cli {
 
 namespace {
 
-using inspect::DemoFacts;
-using inspect::InfoTable;
+using examine::DemoFacts;
+using examine::InfoTable;
 
 constexpr std::size_t LABEL_WIDTH = 14;
 constexpr std::uint8_t FIRST_UNKNOWN_CODE = 8;
@@ -98,19 +98,19 @@ std::string_view operationName(std::uint8_t code) {
     return code < FIRST_UNKNOWN_CODE ? NAMES[code] : "unknown";
 }
 
-std::string problemDescription(const inspect::Problem& problem) {
+std::string problemDescription(const examine::Problem& problem) {
     std::string text = "record " + std::to_string(problem.record);
     if (problem.hasSequence) text += " (sequence " + std::to_string(problem.sequence) + ")";
     if (problem.inPayload) {
         text += ", operation " + std::to_string(problem.operation) + " (code " + std::to_string(problem.code) + ", " +
                 std::string(operationName(problem.code)) + ") at bit " + std::to_string(problem.bit);
     }
-    return text + ": " + std::string(inspect::problemText(problem.kind));
+    return text + ": " + std::string(examine::problemText(problem.kind));
 }
 
-std::string verifyLine(const FileInspection& file) {
+std::string verifyLine(const FileExamination& file) {
     if (!file.report) return file.path + ": error: " + file.error + "\n";
-    const inspect::DemoReport& report = *file.report;
+    const examine::DemoReport& report = *file.report;
     if (report.problem) return file.path + ": " + problemDescription(*report.problem) + "\n";
     std::string line = file.path + ": ok, " + plural(report.facts.records, "record");
     std::uint64_t diagnostics = 0;
@@ -119,12 +119,12 @@ std::string verifyLine(const FileInspection& file) {
     return line + "\n";
 }
 
-std::string infoText(const FileInspection& file) {
+std::string infoText(const FileExamination& file) {
     if (!file.report) return file.path + ": error: " + file.error + "\n";
-    const inspect::DemoReport& report = *file.report;
+    const examine::DemoReport& report = *file.report;
     const DemoFacts& facts = report.facts;
     std::string text = file.path + "\n";
-    const bool old = report.protocol == inspect::Protocol::Old;
+    const bool old = report.protocol == examine::Protocol::Old;
     text += labelled("protocol", old ? "old (.dm3)" : "new (.dm_48)");
     text += labelled("size", plural(facts.bytes, "byte"));
     std::string records = std::to_string(facts.records);

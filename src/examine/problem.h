@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace tarnic::inspect {
+namespace tarnic::examine {
 
 /// What can be wrong with a demo, in either protocol.
 enum class ProblemKind : std::uint8_t {
@@ -41,4 +41,4 @@ struct Problem {
     std::uint64_t bit = 0;
 };
 
-}  // namespace tarnic::inspect
+}  // namespace tarnic::examine

@@ -1,4 +1,4 @@
-#include "inspect/new_reader.h"
+#include "examine/new_reader.h"
 
 #include "bits/packet_reader.h"
 #include "bits/packet_writer.h"
@@ -7,7 +7,7 @@
 #include "transcode/player_state.h"
 #include "transcode/server_op.h"
 
-namespace tarnic::inspect {
+namespace tarnic::examine {
 
 namespace {
 
@@ -218,4 +218,4 @@ NewPayload readNewPayload(std::span<const std::uint8_t> payload) {
     return result;
 }
 
-}  // namespace tarnic::inspect
+}  // namespace tarnic::examine

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "inspect/problem.h"
+#include "examine/problem.h"
 
-namespace tarnic::inspect {
+namespace tarnic::examine {
 
 /// A configuration string of a game state.
 struct ConfigEntry {
@@ -71,4 +71,4 @@ struct NewPayload {
 /// Reads a whole payload, keeping every operation: for payloads of a known size.
 NewPayload readNewPayload(std::span<const std::uint8_t> payload);
 
-}  // namespace tarnic::inspect
+}  // namespace tarnic::examine

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "driver/byte_stream.h"
-#include "inspect/problem.h"
+#include "examine/problem.h"
 
-namespace tarnic::inspect {
+namespace tarnic::examine {
 
 /// One record of a new-protocol demo.
 struct NewRecord {
@@ -58,4 +58,4 @@ struct NewDemo {
 
 NewDemo splitNewDemo(std::span<const std::uint8_t> demo);
 
-}  // namespace tarnic::inspect
+}  // namespace tarnic::examine

@@ -13,7 +13,7 @@
 #include "demokit/old_encoder.h"
 #include "driver/convert.h"
 #include "info/info_string.h"
-#include "inspect/inspect_demo.h"
+#include "examine/examine_demo.h"
 #include "support/demo_file.h"
 #include "transcode/server_op.h"
 
@@ -21,10 +21,10 @@ namespace tarnic {
 namespace {
 
 using namespace demokit;
-using inspect::DemoReport;
-using inspect::inspectDemo;
-using inspect::ProblemKind;
-using inspect::Protocol;
+using examine::DemoReport;
+using examine::examineDemo;
+using examine::ProblemKind;
+using examine::Protocol;
 using test::Bytes;
 
 /// The sample's options: tools/make_sample.cpp with --records 300 and seed 7.
@@ -75,7 +75,7 @@ ModelCounts countModels(const Demo& demo) {
 }
 
 // The sample holds what the generator put in, read the same from the old demo and from its conversion.
-TEST(InspectDemo, SampleAndItsConversionHoldWhatTheGeneratorPutIn) {
+TEST(ExamineDemo, SampleAndItsConversionHoldWhatTheGeneratorPutIn) {
     const Demo model = generateDemo(sampleOptions());
     const Bytes sample = sampleBytes();
     ASSERT_EQ(encodeDemo(model), sample) << "the sample is no longer what its options make";
@@ -83,9 +83,9 @@ TEST(InspectDemo, SampleAndItsConversionHoldWhatTheGeneratorPutIn) {
     const Bytes converted = convertDemo(sample).demo;
     for (const auto& [protocol, bytes] : {std::pair{Protocol::Old, sample}, std::pair{Protocol::New, converted}}) {
         SCOPED_TRACE(protocol == Protocol::Old ? "old" : "new");
-        const DemoReport report = inspectDemo(bytes, protocol);
-        EXPECT_TRUE(report.wellFormed()) << inspect::problemName(report.problem->kind);
-        const inspect::DemoFacts& facts = report.facts;
+        const DemoReport report = examineDemo(bytes, protocol);
+        EXPECT_TRUE(report.wellFormed()) << examine::problemName(report.problem->kind);
+        const examine::DemoFacts& facts = report.facts;
         EXPECT_EQ(facts.bytes, bytes.size());
         EXPECT_EQ(facts.records, model.records.size());
         EXPECT_EQ(facts.lowestSequence, expected.lowestSequence);
@@ -221,15 +221,15 @@ std::vector<Damage> damages() {
     };
 }
 
-TEST(InspectDemo, EachDamageIsReportedWithItsPlace) {
-    EXPECT_TRUE(inspectDemo(newDemoWith(baselineGameState(false)), Protocol::New).wellFormed());
-    EXPECT_TRUE(inspectDemo(oldDemoWith({OP_NOP}), Protocol::Old).wellFormed());
+TEST(ExamineDemo, EachDamageIsReportedWithItsPlace) {
+    EXPECT_TRUE(examineDemo(newDemoWith(baselineGameState(false)), Protocol::New).wellFormed());
+    EXPECT_TRUE(examineDemo(oldDemoWith({OP_NOP}), Protocol::Old).wellFormed());
     for (const Damage& damage : damages()) {
         SCOPED_TRACE(damage.name);
-        const DemoReport report = inspectDemo(damage.demo, damage.protocol);
+        const DemoReport report = examineDemo(damage.demo, damage.protocol);
         ASSERT_TRUE(report.problem);
-        const inspect::Problem& problem = *report.problem;
-        EXPECT_EQ(inspect::problemName(problem.kind), inspect::problemName(damage.kind));
+        const examine::Problem& problem = *report.problem;
+        EXPECT_EQ(examine::problemName(problem.kind), examine::problemName(damage.kind));
         EXPECT_EQ(problem.record, damage.record);
         EXPECT_EQ(problem.hasSequence ? problem.sequence : -1, damage.sequence);
         EXPECT_EQ(problem.inPayload ? int(problem.operation) : -1, damage.operation);
@@ -240,13 +240,13 @@ TEST(InspectDemo, EachDamageIsReportedWithItsPlace) {
 }
 
 // Whatever the bytes, a verdict comes back, and the size read is the size given.
-TEST(InspectDemo, GarbageGetsAVerdict) {
+TEST(ExamineDemo, GarbageGetsAVerdict) {
     std::mt19937 engine(77);
     for (int round = 0; round < 400; ++round) {
         Bytes demo(engine() % 200);
         for (std::uint8_t& byte : demo) byte = std::uint8_t(engine() % 4 == 0 ? engine() : engine() % 8);
         for (const Protocol protocol : {Protocol::Old, Protocol::New}) {
-            const DemoReport report = inspectDemo(demo, protocol);
+            const DemoReport report = examineDemo(demo, protocol);
             EXPECT_EQ(report.facts.bytes, demo.size());
         }
     }

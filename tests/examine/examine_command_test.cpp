@@ -19,10 +19,10 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 
-class InspectCommand : public ::testing::Test {
+class ExamineCommand : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("tarnic-inspect-" + std::to_string(getpid()) + "-" +
+        folder_ = fs::temp_directory_path() / ("tarnic-examine-" + std::to_string(getpid()) + "-" +
                                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(folder_);
         fs::create_directories(folder_);
@@ -43,7 +43,7 @@ protected:
     fs::path folder_;
 };
 
-TEST_F(InspectCommand, VerifyGivesAVerdictPerFileAndTheStatusOfTheWorst) {
+TEST_F(ExamineCommand, VerifyGivesAVerdictPerFileAndTheStatusOfTheWorst) {
     ASSERT_EQ(tarnic("sample.dm3").status, 0);
     auto run = tarnic("--verify sample.dm3 sample.dm3.dm_48");
     EXPECT_EQ(run.output, "sample.dm3: ok, 300 records\nsample.dm3.dm_48: ok, 300 records\n");
@@ -65,7 +65,7 @@ TEST_F(InspectCommand, VerifyGivesAVerdictPerFileAndTheStatusOfTheWorst) {
     EXPECT_EQ(run.status, 2);
 }
 
-TEST_F(InspectCommand, InfoSummarisesTheSample) {
+TEST_F(ExamineCommand, InfoSummarisesTheSample) {
     const auto run = tarnic("--info sample.dm3");
     EXPECT_EQ(run.status, 0);
     for (const char* line : {"sample.dm3\n", "  protocol      old (.dm3)\n", "  size          64505 bytes\n",
@@ -76,7 +76,7 @@ TEST_F(InspectCommand, InfoSummarisesTheSample) {
 }
 
 // Demo strings are bytes: whatever they hold, a real JSON parser takes the output.
-TEST_F(InspectCommand, JsonParsesWhateverBytesTheDemoHolds) {
+TEST_F(ExamineCommand, JsonParsesWhateverBytesTheDemoHolds) {
     if (test::runShell("python3 -c 'pass'").status != 0) GTEST_SKIP() << "no python3";
     demokit::GameState gameState;
     const std::string name = "\\u\\Ren\xC3\xA9\\x\\\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80\xFF\x01\"q";
@@ -98,7 +98,7 @@ TEST_F(InspectCommand, JsonParsesWhateverBytesTheDemoHolds) {
     EXPECT_EQ(run.output, "True True True [{'kind': 'Bad server command.', 'count': 1}] illegal-operation 1\n");
 }
 
-TEST_F(InspectCommand, BatchVerifyFailsAConversionWhoseOutputDoesNotVerify) {
+TEST_F(ExamineCommand, BatchVerifyFailsAConversionWhoseOutputDoesNotVerify) {
     Bytes demo;
     test::appendRecord(demo, 5, {OP_NOP, OP_BAD});  // the converter passes the bad code on
     test::appendEndMarker(demo);

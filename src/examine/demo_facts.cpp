@@ -1,4 +1,4 @@
-#include "inspect/demo_facts.h"
+#include "examine/demo_facts.h"
 
 #include <algorithm>
 #include <optional>
@@ -7,7 +7,7 @@
 #include "transcode/player_info.h"
 #include "transcode/server_op.h"
 
-namespace tarnic::inspect {
+namespace tarnic::examine {
 
 namespace {
 
@@ -90,4 +90,4 @@ void addDiagnostic(DemoFacts& facts, std::string_view text) {
     }
 }
 
-}  // namespace tarnic::inspect
+}  // namespace tarnic::examine
