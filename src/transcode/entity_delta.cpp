@@ -82,13 +82,16 @@ std::uint64_t scanFields(PacketReader& reader, PacketWriter& writer, PacketView 
 /// returns where they end. Only for fields that lie, with a window, inside the payload.
 std::uint64_t walkFields(PacketReader& reader, PacketWriter& writer, const std::uint8_t* data, std::uint64_t scan,
                          const MaskScan& fields) {
-    if (fields.converting & 1) scan = convertField(reader, writer, scan, 0);
-    if (fields.converting & 2) scan = convertField(reader, writer, scan, 1);
-    for (std::size_t run = 0; run < PACKED_RUNS.size(); ++run) {
-        scan = walkPackedValues(data, scan + fields.plainBefore[run], fields.packedCount[run]);
+    const bool converts = fields.converting != 0;
+    if (converts) {
+        if (fields.converting & 1) scan = convertField(reader, writer, scan, 0);
+        if (fields.converting & 2) scan = convertField(reader, writer, scan, 1);
+    }
+    for (unsigned run = 0; run < fields.runCount; ++run) {
+        scan = walkPackedValues(data, scan + fields.runs[run].plainBefore, fields.runs[run].packedCount);
     }
     scan += fields.plainAfter;
-    if (fields.converting >> EVENT_FIELD & 1) scan = convertField(reader, writer, scan, EVENT_FIELD);
+    if (converts && (fields.converting >> EVENT_FIELD & 1)) scan = convertField(reader, writer, scan, EVENT_FIELD);
     return scan + fields.tailBits;
 }
 

@@ -68,25 +68,40 @@ constexpr unsigned plainBits(std::uint64_t mask) {
     return bits;
 }
 
-/// A field mask as the fast walk sees it.
+/// Packed values next to each other, behind the plain bits before them.
+struct PackedRun {
+    std::uint16_t plainBefore;
+    std::uint8_t packedCount;
+};
+
+/// A field mask as the fast walk sees it. Runs with no plain field named between them
+/// count as one, so that most preset rows walk a single run.
 struct MaskScan {
-    std::uint64_t converting;                  ///< the converting fields it names, as mask bits
-    std::array<std::uint16_t, 3> plainBefore;  ///< plain bits before each run, behind the one before
-    std::array<std::uint8_t, 3> packedCount;   ///< packed values in each run
-    std::uint16_t plainAfter;                  ///< plain bits behind the last run, before the event
-    std::uint16_t tailBits;                    ///< plain bits behind the event
+    std::uint64_t converting;  ///< the converting fields it names, as mask bits
+    std::uint8_t runCount;
+    std::array<PackedRun, PACKED_RUNS.size()> runs;
+    std::uint16_t plainAfter;  ///< plain bits behind the last run, before the event
+    std::uint16_t tailBits;    ///< plain bits behind the event
 };
 
 constexpr MaskScan maskScanOf(std::uint64_t mask) {
     MaskScan scan{};
     scan.converting = mask & CONVERTING_FIELDS;
     unsigned from = 0;
-    for (std::size_t r = 0; r < PACKED_RUNS.size(); ++r) {
-        scan.plainBefore[r] = std::uint16_t(plainBits(mask & fieldSpan(from, PACKED_RUNS[r].first)));
-        scan.packedCount[r] = std::uint8_t(std::popcount(mask & fieldSpan(PACKED_RUNS[r].first, PACKED_RUNS[r].end)));
-        from = PACKED_RUNS[r].end;
+    unsigned plain = 0;
+    for (const FieldRun& run : PACKED_RUNS) {
+        plain += plainBits(mask & fieldSpan(from, run.first));
+        from = run.end;
+        const auto count = std::uint8_t(std::popcount(mask & fieldSpan(run.first, run.end)));
+        if (count == 0) continue;
+        if (plain == 0 && scan.runCount > 0) {
+            scan.runs[scan.runCount - 1].packedCount = std::uint8_t(scan.runs[scan.runCount - 1].packedCount + count);
+        } else {
+            scan.runs[scan.runCount++] = {std::uint16_t(plain), count};
+        }
+        plain = 0;
     }
-    scan.plainAfter = std::uint16_t(plainBits(mask & fieldSpan(from, EVENT_FIELD)));
+    scan.plainAfter = std::uint16_t(plain + plainBits(mask & fieldSpan(from, EVENT_FIELD)));
     scan.tailBits = std::uint16_t(plainBits(mask & fieldSpan(EVENT_FIELD + 1, OLD_ENTITY_FIELD_COUNT)));
     return scan;
 }
@@ -111,20 +126,22 @@ inline constexpr unsigned MAX_ENTRY_BITS = [] {
 
 /// Steps over `count` packed values from bit `position`; returns where they end. The
 /// flags are a chain, each position depending on the flag before: two values per window
-/// halve its length, the second flag chosen from both places it can be.
+/// halve its length, the second flag chosen from both places it can be. An odd count
+/// takes the same step with its second half left out, so that the step count is the
+/// only branch.
 inline std::uint64_t walkPackedValues(const std::uint8_t* data, std::uint64_t position, unsigned count) {
     constexpr unsigned NARROW = PACKED_FLAG_BITS + PACKED_NARROW_BITS;
     constexpr unsigned WIDE = PACKED_FLAG_BITS + PACKED_WIDE_BITS;
     static_assert(WIDE + 1 <= 57, "both places of the second flag lie in one window");
-    for (; count >= 2; count -= 2) {
+    for (int left = int(count); left > 0; left -= 2) {
         const std::uint64_t window = loadLittle64(data + (position >> 3)) >> (position & 7);
         const std::uint64_t first = window & 1;
-        const std::uint64_t second = (window >> (first ? WIDE : NARROW)) & 1;
-        position += 2 * NARROW + (WIDE - NARROW) * (first + second);
-    }
-    if (count != 0) {
-        const std::uint64_t flag = (loadLittle64(data + (position >> 3)) >> (position & 7)) & 1;
-        position += NARROW + (WIDE - NARROW) * flag;
+        // The flag is random data: select by masks, as a branch would mostly guess wrong.
+        const std::uint64_t afterNarrow = (window >> NARROW) & 1;
+        const std::uint64_t afterWide = (window >> WIDE) & 1;
+        const std::uint64_t second = afterNarrow ^ ((afterNarrow ^ afterWide) & (0 - first));
+        const std::uint64_t both = left > 1;
+        position += NARROW + (WIDE - NARROW) * first + both * (NARROW + (WIDE - NARROW) * second);
     }
     return position;
 }
