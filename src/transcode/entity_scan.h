@@ -68,6 +68,16 @@ constexpr unsigned plainBits(std::uint64_t mask) {
     return bits;
 }
 
+/// The set bits of a mask, by adding neighbouring counts: std::popcount is a library call
+/// where the target may lack the instruction, and explicit masks are counted often.
+constexpr unsigned countFields(std::uint64_t mask) {
+    mask -= (mask >> 1) & 0x5555555555555555u;
+    mask = (mask & 0x3333333333333333u) + ((mask >> 2) & 0x3333333333333333u);
+    mask = (mask + (mask >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return unsigned((mask * 0x0101010101010101u) >> 56);
+}
+static_assert(countFields(0) == 0 && countFields(~std::uint64_t{0}) == 64 && countFields(0x8000000000000101u) == 3);
+
 /// Packed values next to each other, behind the plain bits before them.
 struct PackedRun {
     std::uint16_t plainBefore;
@@ -92,7 +102,7 @@ constexpr MaskScan maskScanOf(std::uint64_t mask) {
     for (const FieldRun& run : PACKED_RUNS) {
         plain += plainBits(mask & fieldSpan(from, run.first));
         from = run.end;
-        const auto count = std::uint8_t(std::popcount(mask & fieldSpan(run.first, run.end)));
+        const auto count = std::uint8_t(countFields(mask & fieldSpan(run.first, run.end)));
         if (count == 0) continue;
         if (plain == 0 && scan.runCount > 0) {
             scan.runs[scan.runCount - 1].packedCount = std::uint8_t(scan.runs[scan.runCount - 1].packedCount + count);
