@@ -117,7 +117,7 @@ EntityDelta chooseDelta(FuzzInput& input) {
 
 ServerCommand chooseCommand(FuzzInput& input) {
     // Starts that the conversion rewrites, or not.
-    static constexpr std::string_view STARTS[] = {"", "cs ", "scores ", "print \""};
+    static constexpr std::string_view STARTS[] = {"", "cs ", "scores ", "plink \""};
     ServerCommand command;
     command.leading = input.bits(32);
     command.text = STARTS[input.below(std::size(STARTS))];

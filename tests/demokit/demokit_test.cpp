@@ -127,7 +127,7 @@ TEST(DemoKit, EncoderWritesMaskAndFieldsInStreamOrder) {
 TEST(DemoKit, ReaderRecoversOperationsBothProtocolsShare) {
     GameState gameState;
     gameState.leading = 42;
-    gameState.entries.emplace_back(ConfigString{0, "\\sv_hostname\\x"});
+    gameState.entries.emplace_back(ConfigString{0, "\\wobbletitle\\x"});
     EntityDelta moved;
     moved.changed = true;
     moved.selector = 6;  // fields 5, 6, 7, 14, 15
@@ -136,13 +136,13 @@ TEST(DemoKit, ReaderRecoversOperationsBothProtocolsShare) {
     gameState.entries.emplace_back(ConfigString{600, "after a baseline, off a byte boundary"});
     gameState.entries.emplace_back(Baseline{10, EntityDelta{}});
     Message message;
-    message.operations = {ServerCommand{5, "print \"hi\n\""}, gameState, BareOperation{1}, ServerCommand{6, ""}};
+    message.operations = {ServerCommand{5, "plink \"hi\n\""}, gameState, BareOperation{1}, ServerCommand{6, ""}};
 
     const Bytes payload = encodeMessage(message);
     const NewPayload result = readNewPayload(payload);
     ASSERT_TRUE(result.wellFormed) << result.problem << "\n" << hexText(payload);
     ASSERT_EQ(result.operations.size(), 4u);
-    EXPECT_EQ(result.operations[0].text, "print \"hi\n\"");
+    EXPECT_EQ(result.operations[0].text, "plink \"hi\n\"");
     EXPECT_EQ(result.operations[0].leading, 5u);
     const NewOperation& read = result.operations[1];
     EXPECT_EQ(read.leading, 42u);

@@ -323,7 +323,7 @@ TEST(DamagedInput, LengthBeyondATinyFileAllocatesNothingLikeIt) {
 
 /// The first operation of each kind in a generated match.
 struct MatchOperations {
-    demokit::Operation gameState, snapshot, print, configString, scores;
+    demokit::Operation gameState, snapshot, plink, configString, scores;
 };
 
 MatchOperations matchOperations() {
@@ -343,7 +343,7 @@ MatchOperations matchOperations() {
                 keep("snapshot", found.snapshot, operation);
             }
             if (const auto* command = std::get_if<demokit::ServerCommand>(&operation)) {
-                if (command->text.starts_with("print")) keep("print", found.print, operation);
+                if (command->text.starts_with("plink")) keep("plink", found.plink, operation);
                 if (command->text.starts_with("cs")) keep("cs", found.configString, operation);
                 if (command->text.starts_with("scores")) keep("scores", found.scores, operation);
             }
@@ -362,11 +362,11 @@ TEST(DamagedInput, OperationCutMidwayIsReportedKeptAndTheNextRecordConverts) {
     } rows[] = {
         {"game state", operations.gameState, false},
         {"snapshot", operations.snapshot, false},
-        {"print command", operations.print, true},
+        {"plink command", operations.plink, true},
         {"cs command", operations.configString, false},
         {"scores command", operations.scores, false},
     };
-    const demokit::Operation next = demokit::ServerCommand{99, "print \"still here\""};
+    const demokit::Operation next = demokit::ServerCommand{99, "plink \"still here\""};
     const Bytes nextPayload = demokit::encodeMessage({{next}});
     Bytes nextAlone;
     test::appendRecord(nextAlone, 41, nextPayload);

@@ -142,7 +142,7 @@ TEST(EndToEnd, HandBuiltDemoConvertsOperationByOperation) {
 
     GameState gameState;
     gameState.leading = 3;
-    gameState.entries = {ConfigString{0, "\\sv_hostname\\arena"}, ConfigString{12, "twelve"},
+    gameState.entries = {ConfigString{0, "\\wobbletitle\\plaza"}, ConfigString{12, "twelve"},
                          ConfigString{20, "dropped"},         ConfigString{544, "\\name\\Ash\\model\\scout/red"},
                          Baseline{5, moved}};
 
@@ -153,7 +153,7 @@ TEST(EndToEnd, HandBuiltDemoConvertsOperationByOperation) {
     Demo demo;
     demo.records = {
         {10, {{gameState, ServerCommand{4, "cs 13 \"x\""}}}},
-        {11, {{ServerCommand{5, "scores 1 7 9 0 20 50 100 0 0"}, ServerCommand{6, "print \"hello\n\""}}}},
+        {11, {{ServerCommand{5, "scores 1 7 9 0 20 50 100 0 0"}, ServerCommand{6, "plink \"hello\n\""}}}},
         {12, {{snapshotWith(1000, {{7, 9}})}}},
         {13, {{ServerCommand{7, "cs 20 \"x\""}}}},
         {14, {{snapshotWith(2000, {{0, 5}, {7, 9}}), snapshotWith(3000, {{10, 1}, {12, 2}})}}},

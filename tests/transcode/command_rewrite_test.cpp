@@ -28,7 +28,7 @@ TEST(CommandRewrite, RewritesCsAndScoresAndPassesTheRestThrough) {
          "scores 2 10 5" + entry("0 20 50 100 0 0") + entry("3 15 70 200 1 2")},
         {"scores 0 7 9", "scores 0 7 9"},
         {"scores -3 7 9 1 2 3 4 5 6", "scores 0 7 9"},
-        {"print hello", "print hello"},
+        {"plink hello", "plink hello"},
         // The text part follows the second space, wherever the index word is.
         {"cs  12 abc", "cs 20 12 abc"},
         {"csx 13 abc", "csx 21 abc"},

@@ -44,7 +44,7 @@ TEST(ServerCommand, CopiesLeadingValueAndRewritesCommandAtAnyBitOffset) {
     } rows[] = {
         {0, 0, "cs 12 abc", "cs 20 abc"},
         {3, 5, "cs 20 abc", ""},
-        {7, 1, "print hello", "print hello"},
+        {7, 1, "plink hello", "plink hello"},
         {8, 8, "scores -3 7 9", "scores 0 7 9"},
     };
     for (const auto& row : rows) {

@@ -14,21 +14,21 @@ namespace tarnic::demokit {
 
 namespace {
 
-constexpr int kMaxEntities = 1000;
-constexpr int kMaxPlayers = 64;
+constexpr int MAX_ENTITIES = 1000;
+constexpr int MAX_PLAYERS = 64;
 /// A "scores" list of this many entries stays well inside a command's 1023 characters.
-constexpr int kMaxScoreEntries = 16;
-constexpr std::uint16_t kPlayerInfoIndex = 544;
+constexpr int MAX_SCORE_ENTRIES = 16;
+constexpr std::uint16_t PLAYER_INFO_INDEX = 544;
 
-constexpr std::array<std::string_view, 8> kNames = {"Ash", "Brick", "Cinder", "Dune", "Ember", "Flint", "Gale", "Haze"};
-constexpr std::array<std::string_view, 6> kModels = {"scout", "brute", "drifter", "nomad", "pilot", "warden"};
-constexpr std::array<std::string_view, 3> kSkins = {"default", "red", "blue"};
-constexpr std::array<std::string_view, 4> kMessages = {"Fight!", "Sudden death!", "Red team scores.", "5 frags left."};
-constexpr std::array<std::string_view, 4> kChats = {"gg", "nice shot", "rail's up", "on my way"};
+constexpr std::array<std::string_view, 8> NAMES = {"Ash", "Brick", "Cinder", "Dune", "Ember", "Flint", "Gale", "Haze"};
+constexpr std::array<std::string_view, 6> MODELS = {"scout", "brute", "drifter", "nomad", "pilot", "warden"};
+constexpr std::array<std::string_view, 3> SKINS = {"default", "red", "blue"};
+constexpr std::array<std::string_view, 4> MESSAGES = {"Begin!", "Final ripple!", "Red flock gains.", "5 glims left."};
+constexpr std::array<std::string_view, 4> CHATS = {"hm", "nice move", "tea's hot", "en route!"};
 /// Preset selectors whose fields are the position and its neighbours: what a move sends.
-constexpr std::array<std::uint8_t, 5> kMoveSelectors = {12, 5, 6, 1, 18};
-/// Preset selectors of entities that move and turn at once: four or five packed values.
-constexpr std::array<std::uint8_t, 6> kBusySelectors = {5, 6, 16, 21, 24, 28};
+constexpr std::array<std::uint8_t, 5> MOVE_SELECTORS = {12, 5, 6, 1, 18};
+/// Preset selectors of entities that move and turn at once: four to six packed values.
+constexpr std::array<std::uint8_t, 6> BUSY_SELECTORS = {5, 6, 16, 21, 24, 28};
 
 /// Draws from a seeded mt19937 with arithmetic of its own: the standard distributions
 /// differ between standard libraries, and a seed must give the same demo everywhere.
@@ -60,8 +60,8 @@ struct Mover {
 };
 
 std::string playerName(int player) {
-    std::string name(kNames[std::size_t(player) % kNames.size()]);
-    if (player >= int(kNames.size())) name += std::to_string(player / int(kNames.size()));
+    std::string name(NAMES[std::size_t(player) % NAMES.size()]);
+    if (player >= int(NAMES.size())) name += std::to_string(player / int(NAMES.size()));
     return name;
 }
 
@@ -70,8 +70,8 @@ std::string playerName(int player) {
 struct DemoGenerator::State {
     explicit State(const DemoOptions& chosen) : options(chosen), dice(chosen.seed), sequence(chosen.firstSequence) {
         options.records = std::max(options.records, 0);
-        options.entities = std::clamp(options.entities, 0, kMaxEntities);
-        options.players = std::clamp(options.players, 0, std::min(kMaxPlayers, options.entities));
+        options.entities = std::clamp(options.entities, 0, MAX_ENTITIES);
+        options.players = std::clamp(options.players, 0, std::min(MAX_PLAYERS, options.entities));
         options.fieldDensity = std::clamp(options.fieldDensity, 0.0, 1.0);
         placeMovers();
     }
@@ -104,22 +104,22 @@ struct DemoGenerator::State {
         auto add = [&](std::uint16_t index, std::string text) {
             gameState.entries.emplace_back(ConfigString{index, std::move(text)});
         };
-        std::string serverInfo = "\\sv_hostname\\Tarnic test arena\\mapname\\arena" + std::to_string(dice.between(1, 20));
-        serverInfo += "\\g_gametype\\";
-        serverInfo += std::to_string(dice.below(4)) + "\\fraglimit\\20\\timelimit\\15";
+        std::string serverInfo = "\\wobbletitle\\Tarnic test plaza\\yardkey\\plaza" + std::to_string(dice.between(1, 20));
+        serverInfo += "\\plimbstyle\\";
+        serverInfo += std::to_string(dice.below(4)) + "\\tumblecap\\20\\clockspan\\15";
         add(0, serverInfo);
-        add(1, "\\sv_serverid\\" + std::to_string(dice.bits(24)) + "\\sv_pure\\0");
-        add(2, "arena engine 1.32");
+        add(1, "\\zennerstamp\\" + std::to_string(dice.bits(24)) + "\\glimmer\\0");
+        add(2, "quill runner 4.07");
         add(5, std::to_string(dice.bits(16)));
         for (std::uint16_t index = 12; index <= 15; ++index) add(index, "slot " + std::to_string(index));
         add(20, "dropped " + std::to_string(dice.bits(8)));
         add(21, "");
         add(22, std::to_string(dice.below(100)));
-        for (std::uint16_t k = 1; k <= 6; ++k) add(std::uint16_t(32 + k), "models/props/crate" + std::to_string(k));
-        for (std::uint16_t k = 1; k <= 6; ++k) add(std::uint16_t(288 + k), "sound/world/hum" + std::to_string(k));
+        for (std::uint16_t k = 1; k <= 6; ++k) add(std::uint16_t(32 + k), "forms/oddments/urn" + std::to_string(k));
+        for (std::uint16_t k = 1; k <= 6; ++k) add(std::uint16_t(288 + k), "tones/ambit/wub" + std::to_string(k));
         if (options.playerInfo) {
             for (int player = 0; player < options.players; ++player) {
-                add(std::uint16_t(kPlayerInfoIndex + player), playerInfo(player));
+                add(std::uint16_t(PLAYER_INFO_INDEX + player), playerInfo(player));
             }
         }
         // Entity number 0 never has a baseline.
@@ -130,18 +130,18 @@ struct DemoGenerator::State {
     }
 
     std::string playerInfo(int player) {
-        std::string model(dice.pick(kModels));
+        std::string model(dice.pick(MODELS));
         model += "/";
-        model += std::string(dice.pick(kSkins));
-        std::string info = "\\n\\" + playerName(player) + "\\t\\" + std::to_string(dice.below(3));
+        model += std::string(dice.pick(SKINS));
+        std::string info = "\\u\\" + playerName(player) + "\\j\\" + std::to_string(dice.below(3));
         info += "\\model\\";
         info += model;
-        if (dice.chance(0.5)) info += "\\hmodel\\" + (dice.chance(0.5) ? model : std::string(dice.pick(kModels)));
-        info += "\\c1\\";
+        if (dice.chance(0.5)) info += "\\hmodel\\" + (dice.chance(0.5) ? model : std::string(dice.pick(MODELS)));
+        info += "\\q7\\";
         info += std::to_string(dice.below(8));
-        info += "\\hc\\100\\w\\";
+        info += "\\zb\\321\\v\\";
         info += std::to_string(dice.below(30));
-        info += "\\l\\";
+        info += "\\y\\";
         info += std::to_string(dice.below(30));
         return info;
     }
@@ -153,21 +153,21 @@ struct DemoGenerator::State {
         command.leading = ++commandSequence;
         const std::uint32_t kind = dice.below(10);
         if (kind < 4) {
-            command.text = "print \"" + std::string(dice.pick(kMessages)) + "\n\"";
+            command.text = "plink \"" + std::string(dice.pick(MESSAGES)) + "\n\"";
         } else if (kind < 6) {
             command.text = scores();
         } else if (kind < 9) {
             command.text = configStringCommand();
         } else {
-            command.text = "chat \"" + playerName(int(dice.below(8)));
+            command.text = "tolk \"" + playerName(int(dice.below(8)));
             command.text += ": ";
-            command.text += std::string(dice.pick(kChats)) + "\"";
+            command.text += std::string(dice.pick(CHATS)) + "\"";
         }
         return command;
     }
 
     std::string scores() {
-        const int count = std::min(options.players, kMaxScoreEntries);
+        const int count = std::min(options.players, MAX_SCORE_ENTRIES);
         std::string text = "scores " + std::to_string(count);
         text += " ";
         text += std::to_string(dice.below(50));
@@ -187,10 +187,10 @@ struct DemoGenerator::State {
     std::string configStringCommand() {
         if (options.playerInfo && options.players > 0 && dice.chance(0.5)) {
             const int player = int(dice.below(std::uint32_t(options.players)));
-            return "cs " + std::to_string(kPlayerInfoIndex + player) + " \"" + playerInfo(player) + "\"";
+            return "cs " + std::to_string(PLAYER_INFO_INDEX + player) + " \"" + playerInfo(player) + "\"";
         }
-        constexpr std::array<int, 8> kIndices = {12, 13, 14, 15, 20, 22, 5, 40};
-        const int index = dice.pick(kIndices);
+        constexpr std::array<int, 8> INDICES = {12, 13, 14, 15, 20, 22, 5, 40};
+        const int index = dice.pick(INDICES);
         return "cs " + std::to_string(index) + " \"" + std::to_string(dice.bits(16)) + "\"";
     }
 
@@ -337,7 +337,7 @@ struct DemoGenerator::State {
                 // sent without a change
             } else if (roll < 60) {
                 delta.changed = true;
-                delta.selector = dice.pick(kMoveSelectors);
+                delta.selector = dice.pick(MOVE_SELECTORS);
                 fillFields(delta, announcedFields(delta));
                 placeFields(delta, mover);
             } else if (roll < 72) {
@@ -369,7 +369,7 @@ struct DemoGenerator::State {
             delta.explicitMask = dice.bits32();
             delta.explicitMask |= std::uint64_t{dice.bits(OLD_ENTITY_FIELDS - 32)} << 32;
         } else {
-            delta.selector = dice.pick(kBusySelectors);
+            delta.selector = dice.pick(BUSY_SELECTORS);
         }
         fillFields(delta, announcedFields(delta));
         placeFields(delta, mover);

@@ -21,7 +21,7 @@ struct DemoOptions {
     /// entities mostly rest or move and rarely send an explicit mask.
     double explicitMaskShare = -1;
     bool gameState = true;      ///< the first record holds a game state
-    bool serverCommands = true; ///< "cs", "scores" and print commands now and then
+    bool serverCommands = true; ///< "cs", "scores" and other commands now and then
     bool playerInfo = true;     ///< player info strings with a model in the game state
     int players = 8;            ///< at most 64; the first entity slots are theirs
     std::int32_t firstSequence = 1;
