@@ -70,10 +70,14 @@ inline void pktCopyChunks(PacketReader& reader, PacketWriter& writer, std::uint6
 /// both protocols send alike move together, a 64-bit window at a time.
 inline void pktCopyBits(PacketReader& reader, PacketWriter& writer, std::uint64_t bits) {
     constexpr unsigned chunkBytes = COPY_CHUNK_BITS / 8;
-    // Whole chunks whose window ends inside the payload go the fast way.
-    const std::uint64_t windowsInside =
-        pktWindowFits(reader.bytePos, reader.size) ? (reader.size - reader.bytePos - 8) / chunkBytes + 1 : 0;
-    const std::uint64_t chunks = std::min(bits / COPY_CHUNK_BITS, windowsInside);
+    // Whole chunks whose window ends inside the payload go the fast way; the last
+    // chunk's window ends a byte past it. Only near the payload's end are there fewer.
+    std::uint64_t chunks = bits / COPY_CHUNK_BITS;
+    if (std::uint64_t{reader.bytePos} + chunks * chunkBytes + 1 > reader.size) {
+        const std::uint64_t windowsInside =
+            pktWindowFits(reader.bytePos, reader.size) ? (reader.size - reader.bytePos - 8) / chunkBytes + 1 : 0;
+        chunks = std::min(chunks, windowsInside);
+    }
     if (chunks > 0) {
         pktCopyChunks(reader, writer, chunks);
         bits -= chunks * COPY_CHUNK_BITS;
