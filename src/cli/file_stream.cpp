@@ -1,13 +1,75 @@
 #include "cli/file_stream.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "cli/platform.h"
+
 namespace tarnic::cli {
 
-std::size_t FileSource::read(std::uint8_t* into, std::size_t count) {
-    return std::fread(into, 1, count, file_);
+FileSource::FileSource(int file, std::size_t bufferBytes) : file_(file), buffer_(bufferBytes) {}
+
+bool FileSource::refill() {
+    next_ = end_ = 0;
+    if (atEnd_ || failed_) return false;
+    const long long got = platform::readSome(file_, buffer_.data(), buffer_.size());
+    if (got < 0) failed_ = true;
+    if (got == 0) atEnd_ = true;
+    if (got <= 0) return false;
+    end_ = std::size_t(got);
+    return true;
 }
 
+bool FileSource::readAhead() {
+    refill();
+    return !failed_;
+}
+
+std::size_t FileSource::read(std::uint8_t* into, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count) {
+        if (next_ == end_) {
+            // A large read skips the buffer: one copy fewer.
+            if (count - done >= buffer_.size() && !atEnd_ && !failed_) {
+                const long long got = platform::readSome(file_, into + done, count - done);
+                if (got < 0) failed_ = true;
+                if (got == 0) atEnd_ = true;
+                if (got <= 0) break;
+                done += std::size_t(got);
+                continue;
+            }
+            if (!refill()) break;
+        }
+        const std::size_t chunk = std::min(count - done, end_ - next_);
+        std::memcpy(into + done, buffer_.data() + next_, chunk);
+        next_ += chunk;
+        done += chunk;
+    }
+    return done;
+}
+
+FileSink::FileSink(int file, std::size_t bufferBytes) : file_(file), buffer_(bufferBytes) {}
+
 bool FileSink::write(const std::uint8_t* bytes, std::size_t count) {
-    return std::fwrite(bytes, 1, count, file_) == count;
+    if (failed_) return false;
+    if (count == 0) return true;  // an empty message's bytes may be a null pointer
+    if (count > buffer_.size() - used_) {
+        if (!flush()) return false;
+        // A large write skips the buffer: one copy fewer.
+        if (count >= buffer_.size()) {
+            failed_ = !platform::writeAll(file_, bytes, count);
+            return !failed_;
+        }
+    }
+    std::memcpy(buffer_.data() + used_, bytes, count);
+    used_ += count;
+    return true;
+}
+
+bool FileSink::flush() {
+    if (!failed_ && used_ > 0) failed_ = !platform::writeAll(file_, buffer_.data(), used_);
+    used_ = 0;
+    return !failed_;
 }
 
 }  // namespace tarnic::cli

@@ -1,36 +1,48 @@
 #pragma once
 
-#include <cstdio>
-#include <memory>
+#include <cstdint>
+#include <vector>
 
 #include "driver/byte_stream.h"
 
 namespace tarnic::cli {
 
-/// Closes a file when its owner goes.
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-/// Reads a file opened in binary mode; the caller keeps it open meanwhile.
+/// Reads an open file through a buffer of its own, so records of a few bytes cost no
+/// system call each; the caller keeps the file open meanwhile.
 class FileSource final : public ByteSource {
 public:
-    explicit FileSource(std::FILE* file) : file_(file) {}
+    FileSource(int file, std::size_t bufferBytes);
     std::size_t read(std::uint8_t* into, std::size_t count) override;
+    bool failed() const override { return failed_; }
+    /// Reads the first block ahead; false when the file cannot be read at all (a
+    /// folder, a failing device), which then counts as a file that cannot be opened.
+    bool readAhead();
 
 private:
-    std::FILE* file_;
+    bool refill();
+
+    int file_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t next_ = 0;  ///< first unread byte in the buffer
+    std::size_t end_ = 0;   ///< one past the last byte in the buffer
+    bool atEnd_ = false;
+    bool failed_ = false;
 };
 
-/// Writes a file opened in binary mode; the caller keeps it open meanwhile.
+/// Writes an open file through a buffer of its own; the caller keeps the file open
+/// meanwhile and calls `flush` before closing it.
 class FileSink final : public ByteSink {
 public:
-    explicit FileSink(std::FILE* file) : file_(file) {}
+    FileSink(int file, std::size_t bufferBytes);
     bool write(const std::uint8_t* bytes, std::size_t count) override;
+    /// Writes what the buffer holds; false when any write has failed.
+    bool flush();
 
 private:
-    std::FILE* file_;
+    int file_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t used_ = 0;
+    bool failed_ = false;
 };
 
 }  // namespace tarnic::cli

@@ -1,75 +1,42 @@
 // The tarnic program: converts one old demo file into a new one beside it.
 
-#include <cstdio>
-#include <cstring>
-#include <new>
 #include <string>
 #include <vector>
 
-#include "cli/file_stream.h"
+#include "cli/convert_file.h"
+#include "cli/platform.h"
 #include "cli/standard_output.h"
-#include "driver/record_loop.h"
 
 namespace {
 
-using tarnic::ConversionResult;
-using tarnic::cli::FileHandle;
-
 constexpr const char* OUTPUT_SUFFIX = ".dm_48";
-// Small enough to stay in the core's cache while the kernel copies into and out of
-// them: with 1 MiB buffers the program spent three times as long in the kernel.
-constexpr std::size_t FILE_BUFFER_BYTES = 64 << 10;
-
-/// Converts `input` into `output`, taking both and closing both; true when the output
-/// was written whole.
-bool convertFile(FileHandle input, FileHandle output, tarnic::Console& console) {
-    // The buffers outlive the streams that use them: both files close before they go.
-    std::vector<char> inputBuffer(FILE_BUFFER_BYTES);
-    std::vector<char> outputBuffer(FILE_BUFFER_BYTES);
-    std::setvbuf(input.get(), inputBuffer.data(), _IOFBF, inputBuffer.size());
-    std::setvbuf(output.get(), outputBuffer.data(), _IOFBF, outputBuffer.size());
-    tarnic::cli::FileSource source(input.get());
-    tarnic::cli::FileSink sink(output.get());
-    ConversionResult outcome = ConversionResult::OutputFailed;
-    try {
-        outcome = tarnic::convertRecords(source, sink, console);
-    } catch (const std::bad_alloc&) {
-        console.print("ERROR: out of memory\n");
-    }
-    if (outcome == ConversionResult::MessageTooLarge) console.print("ERROR: converted message too large\n");
-    const bool closed = std::fclose(output.release()) == 0;
-    input.reset();
-    return closed && outcome == ConversionResult::Converted;
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    using tarnic::cli::FileOutcome;
+    const std::vector<std::string> arguments = tarnic::cli::platform::startProgram(argc, argv);
     tarnic::cli::StandardOutput console;
     console.print("Tarnic %s - converts .dm3 demos to .dm_48\n", TARNIC_VERSION);
-    if (argc <= 1 || std::strcmp(argv[1], "-?") == 0) {
+    if (arguments.size() <= 1 || arguments[1] == "-?") {
         console.print("Usage: Tarnic <filename.dm3>\n");
         return 1;
     }
-    const std::string inputName = argv[1];
-    FileHandle input(std::fopen(inputName.c_str(), "rb"));
-    if (!input) {
-        console.print("ERROR: unable to open %s\n", inputName.c_str());
-        return 1;
-    }
+    const std::string& inputName = arguments[1];
     const std::string outputName = inputName + OUTPUT_SUFFIX;
-    FileHandle output(std::fopen(outputName.c_str(), "wb"));
-    if (!output) {
-        console.print("ERROR: unable to create %s\n", outputName.c_str());
-        return 1;
+    const FileOutcome outcome =
+        tarnic::cli::convertDemoFile(inputName, outputName, console, [&] { console.print("Converting...\n"); });
+    switch (outcome) {
+        case FileOutcome::Converted:
+            console.print("\n%s created successfully!\n", outputName.c_str());
+            return 0;
+        case FileOutcome::CannotOpen: console.print("ERROR: unable to open %s\n", inputName.c_str()); return 1;
+        case FileOutcome::CannotCreate: console.print("ERROR: unable to create %s\n", outputName.c_str()); return 1;
+        case FileOutcome::CannotRead: console.print("ERROR: unable to read %s\n", inputName.c_str()); return 1;
+        case FileOutcome::OutOfMemory: console.print("ERROR: out of memory\n"); break;
+        case FileOutcome::MessageTooLarge: console.print("ERROR: converted message too large\n"); break;
+        case FileOutcome::CannotWrite: break;
     }
-    console.print("Converting...\n");
-    if (!convertFile(std::move(input), std::move(output), console)) {
-        // A half-written demo would look like a good one to whoever finds it.
-        std::remove(outputName.c_str());
-        console.print("ERROR: unable to write %s\n", outputName.c_str());
-        return 1;
-    }
-    console.print("\n%s created successfully!\n", outputName.c_str());
-    return 0;
+    console.print("ERROR: unable to write %s\n", outputName.c_str());
+    return 1;
 }

@@ -11,8 +11,10 @@ namespace tarnic {
 class ByteSource {
 public:
     virtual ~ByteSource() = default;
-    /// Reads up to `count` bytes; fewer only at the end of the input.
+    /// Reads up to `count` bytes; fewer only at the end of the input or on a read error.
     virtual std::size_t read(std::uint8_t* into, std::size_t count) = 0;
+    /// True once a read has failed: a short read then is no end of the input.
+    virtual bool failed() const { return false; }
     /// The next `count` bytes where they already lie in memory, consumed as if read and
     /// valid as long as the source; nullptr, consuming nothing, where the source would
     /// have to copy them or fewer remain. Saves copying a payload the source holds.

@@ -53,12 +53,15 @@ ConversionResult convertRecords(ByteSource& input, ByteSink& output, Console& co
     PacketWriter writer;
     std::vector<std::uint8_t> payload;
     const auto written = [](bool ok) { return ok ? ConversionResult::Converted : ConversionResult::OutputFailed; };
+    // A short read is the end of the input only when no read failed.
+    const auto ended = [&input] { return input.failed() ? ConversionResult::InputFailed : ConversionResult::Converted; };
     for (;;) {
         pktResetReader(reader);
         pktResetWriter(writer);
         std::array<std::uint8_t, 8> header;
-        if (input.read(header.data(), 4) < 4) return ConversionResult::Converted;
+        if (input.read(header.data(), 4) < 4) return ended();
         const bool lengthComplete = input.read(header.data() + 4, 4) == 4;
+        if (!lengthComplete && input.failed()) return ConversionResult::InputFailed;
         const auto sequence = std::int32_t(loadLittle32(header.data()));
         reader.size = loadLittle32(header.data() + 4);
         if (sequence == END_SEQUENCE) return written(writeEndMarker(output));
@@ -70,6 +73,7 @@ ConversionResult convertRecords(ByteSource& input, ByteSink& output, Console& co
         reader.data = input.borrow(reader.size);
         if (reader.data == nullptr) {
             if (readPayload(input, payload, reader.size) < reader.size) {
+                if (input.failed()) return ConversionResult::InputFailed;
                 console.print("WARNING: last record (sequence %i) is cut short; dropped\n", sequence);
                 return ConversionResult::Converted;
             }

@@ -27,14 +27,24 @@ void dispatch(std::uint32_t code, PacketReader& reader, PacketWriter& writer, Co
 
 MessageEnd transcodeMessage(PacketReader& reader, PacketWriter& writer, ConversionState& state) {
     while (!pktAtEnd(reader)) {
+        const std::uint64_t operationStart = pktWrittenBits(writer);
         const std::uint32_t code = pktReadBits(reader, 8);
+        // Only a snapshot changes the state; a cut one must leave it as the last whole one did.
+        const bool snapshot = code == OP_SNAPSHOT;
+        SnapshotState snapshotsBefore;
+        if (snapshot) snapshotsBefore = state.snapshots;
         pktWriteBits(writer, std::int32_t(code), 8);
         dispatch(code, reader, writer, state);
         pktAlignReader(reader);
         pktAlignWriter(writer);
-        // Bits read past the payload are zeros, not data: reading codes from them
-        // would only invent operations.
-        if (reader.pastEnd) return MessageEnd::Truncated;
+        // Bits read past the payload are zeros, not data: the operation they complete is
+        // taken back whole, and reading codes from them would only invent operations.
+        if (reader.pastEnd) {
+            // An overflowed writer has dropped its message already; the driver stops.
+            if (!writer.overflowed) pktRewindWriter(writer, operationStart);
+            if (snapshot) state.snapshots = snapshotsBefore;
+            return MessageEnd::Truncated;
+        }
     }
     return MessageEnd::Complete;
 }

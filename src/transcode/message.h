@@ -17,10 +17,11 @@ struct ConversionState {
 /// How a message ended.
 enum class MessageEnd {
     Complete,   ///< every operation was read within the payload
-    Truncated,  ///< the payload ended inside an operation; nothing after it was converted
+    Truncated,  ///< the payload ended inside an operation; it and everything after it were left out
 };
 
-/// Converts one message: every operation of the reader's payload into the writer.
+/// Converts one message: every operation of the reader's payload into the writer. An
+/// operation the payload ends inside leaves nothing in the writer or the state.
 MessageEnd transcodeMessage(PacketReader& reader, PacketWriter& writer, ConversionState& state);
 
 }  // namespace tarnic

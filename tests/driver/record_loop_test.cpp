@@ -150,6 +150,35 @@ TEST(RecordLoop, BorrowedAndCopiedPayloadsConvertAlike) {
     }
 }
 
+/// Hands out its first `good` bytes, then fails as a failing disk does.
+class FailingSource final : public ByteSource {
+public:
+    FailingSource(const Bytes& bytes, std::size_t good) : good_(bytes.begin(), bytes.begin() + std::ptrdiff_t(good)) {}
+    std::size_t read(std::uint8_t* into, std::size_t count) override {
+        const std::size_t got = source_.read(into, count);
+        failed_ = failed_ || got < count;
+        return got;
+    }
+    bool failed() const override { return failed_; }
+
+private:
+    Bytes good_;
+    MemorySource source_{good_};
+    bool failed_ = false;
+};
+
+TEST(RecordLoop, AReadErrorAnywhereIsReportedNeverTakenForTheEnd) {
+    const Bytes input = demoOf({{1, {0x09}}, {2, {0x09, 0x09}}}, true);
+    for (std::size_t good = 0; good < input.size(); ++good) {
+        Bytes output;
+        MemorySink sink(output);
+        FailingSource source(input, good);
+        CollectingConsole console;
+        EXPECT_EQ(convertRecords(source, sink, console), ConversionResult::InputFailed) << "after byte " << good;
+        EXPECT_EQ(console.text().find("cut short"), std::string::npos) << "after byte " << good;
+    }
+}
+
 TEST(RecordLoop, EveryByteOfABodylessPayloadIsOneCopiedCode) {
     const Bytes payload(300, 0x01);
     const ConvertedDemo converted = convertDemo(demoOf({{3, payload}}, true));

@@ -1,0 +1,53 @@
+#pragma once
+
+// The few calls that differ between POSIX systems and Windows. File names are UTF-8
+// everywhere; files are numbered descriptors opened in binary mode.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace tarnic::cli::platform {
+
+constexpr int NO_FILE = -1;
+
+/// The program's arguments in UTF-8; also puts standard output in binary mode.
+std::vector<std::string> startProgram(int argc, char** argv);
+
+/// Opens an existing file for reading; NO_FILE when it cannot be opened.
+int openForReading(const std::string& path);
+
+/// Creates a new file for writing, failing when anything (a link included) already
+/// has the name; the permissions of any newly created file. NO_FILE on failure.
+int createNew(const std::string& path);
+
+/// Reads up to `count` bytes: how many were read, 0 at the end of the file, -1 on error.
+long long readSome(int file, void* into, std::size_t count);
+
+/// Writes all `count` bytes; false on error.
+bool writeAll(int file, const void* bytes, std::size_t count);
+
+/// Closes a file; false when the last of its data could not be written.
+bool closeFile(int file);
+
+/// True when `path` names a folder.
+bool isFolder(const std::string& path);
+
+/// True when the last part of `path` is longer than its folder's file system allows.
+bool nameTooLong(const std::string& path);
+
+/// Gives `from` the name `to` in one step, replacing whatever file had it.
+bool replaceFile(const std::string& from, const std::string& to);
+
+/// Removes a file. Safe to call from the cleanup run on a termination signal.
+void removeFile(const char* path);
+
+/// Distinguishes this run from any other running at the same time.
+unsigned long processId();
+
+/// Has `cleanup` run when the user or the system ends the program (an interrupt, a
+/// termination request, a hang-up, a closed pipe), before the program ends as it
+/// would have without it. `cleanup` may only make calls safe in a signal handler.
+void onTermination(void (*cleanup)());
+
+}  // namespace tarnic::cli::platform

@@ -1,0 +1,120 @@
+// The platform calls on Windows: UTF-8 names become UTF-16 for the wide-character calls.
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <climits>
+#include <cstdio>
+
+#include "cli/platform.h"
+
+namespace tarnic::cli::platform {
+
+namespace {
+
+void (*terminationCleanup)() = nullptr;
+
+std::wstring wide(const std::string& text) {
+    if (text.empty()) return {};
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0);
+    if (length <= 0) return {};
+    std::wstring result(std::size_t(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), result.data(), length);
+    return result;
+}
+
+std::string utf8(const wchar_t* text) {
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 1) return {};
+    std::string result(std::size_t(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), length, nullptr, nullptr);
+    result.pop_back();  // the terminator
+    return result;
+}
+
+/// Opens or creates through CreateFileW, for the sharing the C library's calls do not offer.
+int openHandle(const std::string& path, DWORD access, DWORD share, DWORD disposition, int mode) {
+    const std::wstring name = wide(path);
+    if (name.empty()) return NO_FILE;
+    HANDLE handle = CreateFileW(name.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return NO_FILE;
+    const int file = _open_osfhandle(reinterpret_cast<intptr_t>(handle), mode | _O_BINARY);
+    if (file < 0) CloseHandle(handle);
+    return file < 0 ? NO_FILE : file;
+}
+
+BOOL WINAPI onConsoleEvent(DWORD /*event*/) {
+    terminationCleanup();
+    return FALSE;  // and the default handling ends the program
+}
+
+}  // namespace
+
+std::vector<std::string> startProgram(int argc, char** argv) {
+    // "\n" must stay one byte in everything the program prints.
+    _setmode(_fileno(stdout), _O_BINARY);
+    int count = 0;
+    wchar_t** wideArguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wideArguments == nullptr) return {argv, argv + argc};
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) arguments.push_back(utf8(wideArguments[i]));
+    LocalFree(wideArguments);
+    return arguments;
+}
+
+int openForReading(const std::string& path) {
+    return openHandle(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                      _O_RDONLY);
+}
+
+int createNew(const std::string& path) {
+    // CREATE_NEW refuses any existing name. Sharing deletion lets the cleanup remove
+    // the file while it is still open; it goes when the program ends.
+    return openHandle(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW, _O_WRONLY);
+}
+
+long long readSome(int file, void* into, std::size_t count) {
+    return _read(file, into, unsigned(count < (1u << 30) ? count : (1u << 30)));
+}
+
+bool writeAll(int file, const void* bytes, std::size_t count) {
+    const auto* next = static_cast<const char*>(bytes);
+    while (count > 0) {
+        const int put = _write(file, next, unsigned(count < (1u << 30) ? count : (1u << 30)));
+        if (put <= 0) return false;
+        next += put;
+        count -= std::size_t(put);
+    }
+    return true;
+}
+
+bool closeFile(int file) { return _close(file) == 0; }
+
+bool isFolder(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool nameTooLong(const std::string& path) {
+    // Names longer than this many UTF-16 units fit no Windows file system.
+    const std::size_t slash = path.find_last_of("/\\");
+    return wide(path.substr(slash == std::string::npos ? 0 : slash + 1)).size() > 255;
+}
+
+bool replaceFile(const std::string& from, const std::string& to) {
+    return MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void removeFile(const char* path) { DeleteFileW(wide(path).c_str()); }
+
+unsigned long processId() { return GetCurrentProcessId(); }
+
+void onTermination(void (*cleanup)()) {
+    terminationCleanup = cleanup;
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+}  // namespace tarnic::cli::platform

@@ -1,0 +1,124 @@
+#include "cli/temporary_file.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "cli/platform.h"
+
+namespace tarnic::cli {
+
+namespace {
+
+/// Keeps the temporary name within the 255 bytes most file systems allow a name.
+constexpr std::size_t MAX_KEPT_NAME_BYTES = 200;
+constexpr int MAX_NAME_ATTEMPTS = 8;
+
+// The live temporary files, for the termination cleanup to remove. A slot goes
+// FREE -> CLAIMED (its owner creates the file) -> LIVE -> CLAIMED (its owner empties it) -> FREE;
+// the cleanup takes a LIVE slot to CLEANING and never gives it back, so no name is
+// freed while the cleanup reads it. Lock-free atomics are safe in a signal handler.
+enum SlotState : int { FREE, CLAIMED, LIVE, CLEANING };
+constexpr std::size_t SLOT_COUNT = 1024;
+
+struct Slot {
+    std::atomic<int> state{FREE};
+    const char* path = nullptr;
+};
+std::array<Slot, SLOT_COUNT> slots;
+std::atomic<unsigned long> namesGiven{0};
+
+void removeLiveFiles() {
+    for (Slot& slot : slots) {
+        int expected = LIVE;
+        if (slot.state.compare_exchange_strong(expected, CLEANING)) platform::removeFile(slot.path);
+    }
+}
+
+/// A slot held for a file about to be created; -1 when every slot is taken.
+int claimSlot() {
+    static std::once_flag installed;
+    std::call_once(installed, [] { platform::onTermination(removeLiveFiles); });
+    for (std::size_t i = 0; i < SLOT_COUNT; ++i) {
+        int expected = FREE;
+        if (slots[i].state.compare_exchange_strong(expected, CLAIMED)) return int(i);
+    }
+    return -1;
+}
+
+/// Hands the file, once created, to the cleanup.
+void publishSlot(int index, const char* path) {
+    slots[std::size_t(index)].path = path;
+    slots[std::size_t(index)].state.store(LIVE);
+}
+
+void releaseSlot(int index) {
+    Slot& slot = slots[std::size_t(index)];
+    int expected = LIVE;
+    // CLEANING: a termination signal is removing the files and ending the program.
+    while (!slot.state.compare_exchange_weak(expected, CLAIMED)) expected = LIVE;
+    slot.path = nullptr;
+    slot.state.store(FREE);
+}
+
+/// How many bytes of `name` to keep: at most `limit`, never splitting a UTF-8 character.
+std::size_t keptBytes(const std::string& name, std::size_t from, std::size_t limit) {
+    if (name.size() - from <= limit) return name.size() - from;
+    std::size_t kept = limit;
+    while (kept > 0 && (std::uint8_t(name[from + kept]) & 0xC0) == 0x80) --kept;
+    return kept;
+}
+
+}  // namespace
+
+std::string temporaryPathFor(const std::string& finalPath, unsigned long process, unsigned long number) {
+    const std::size_t slash = finalPath.find_last_of("/\\");
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    return finalPath.substr(0, nameStart + keptBytes(finalPath, nameStart, MAX_KEPT_NAME_BYTES)) + ".tarnic-" +
+           std::to_string(process) + "-" + std::to_string(number) + ".tmp";
+}
+
+TemporaryFile::TemporaryFile(const std::string& finalPath) : finalPath_(finalPath), file_(platform::NO_FILE) {
+    slot_ = claimSlot();
+    if (slot_ < 0) return;
+    // A name can only be taken by a file a killed run left behind, or one of another
+    // machine's run on a shared folder: another name then.
+    for (int attempt = 0; attempt < MAX_NAME_ATTEMPTS && file_ == platform::NO_FILE; ++attempt) {
+        path_ = temporaryPathFor(finalPath, platform::processId(), namesGiven.fetch_add(1));
+        file_ = platform::createNew(path_);
+    }
+    // Published only once created, so the cleanup never removes a file of someone else's.
+    if (file_ != platform::NO_FILE) {
+        publishSlot(slot_, path_.c_str());
+    } else {
+        slots[std::size_t(slot_)].state.store(FREE);
+        slot_ = -1;
+    }
+}
+
+TemporaryFile::~TemporaryFile() { discard(); }
+
+bool TemporaryFile::commit() {
+    if (slot_ < 0) return false;
+    const bool closed = platform::closeFile(file_);
+    file_ = platform::NO_FILE;
+    if (!closed || !platform::replaceFile(path_, finalPath_)) {
+        discard();
+        return false;
+    }
+    releaseSlot(slot_);
+    slot_ = -1;
+    return true;
+}
+
+void TemporaryFile::discard() {
+    if (slot_ < 0) return;
+    if (file_ != platform::NO_FILE) platform::closeFile(file_);
+    file_ = platform::NO_FILE;
+    platform::removeFile(path_.c_str());
+    releaseSlot(slot_);
+    slot_ = -1;
+}
+
+}  // namespace tarnic::cli

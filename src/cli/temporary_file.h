@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+
+namespace tarnic::cli {
+
+/// A new file written under a temporary name beside its final one, which it takes
+/// only when `commit` succeeds. Until then the final name keeps whatever it held, and
+/// the temporary file is removed when its owner goes, on a failure, and when a
+/// termination signal ends the program. Owners in several threads at once are safe.
+///
+/// The temporary name is the final one followed by ".tarnic-<process>-<number>.tmp"
+/// (the final name's last part shortened when long), so a file left by a killed run
+/// is recognisable and never taken for a demo.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const std::string& finalPath);
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    /// The open file to write; NO_FILE when it could not be created.
+    int file() const { return file_; }
+
+    /// Closes the file and gives it the final name; false, removing it, when either fails.
+    bool commit();
+
+private:
+    void discard();
+
+    std::string finalPath_;
+    std::string path_;
+    int slot_ = -1;
+    int file_;
+};
+
+/// The temporary name for `finalPath` in the run `process`, `number` telling apart
+/// those of one run.
+std::string temporaryPathFor(const std::string& finalPath, unsigned long process, unsigned long number);
+
+}  // namespace tarnic::cli
