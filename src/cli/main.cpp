@@ -1,9 +1,12 @@
-// The tarnic program: converts one old demo file into a new one beside it.
+// The tarnic program: converts one old demo file into a new one beside it; options
+// (arguments beginning with "--", and "-h") lead to the other forms.
 
 #include <string>
 #include <vector>
 
 #include "cli/convert_file.h"
+#include "cli/option_form.h"
+#include "cli/options.h"
 #include "cli/platform.h"
 #include "cli/standard_output.h"
 
@@ -16,6 +19,7 @@ constexpr const char* OUTPUT_SUFFIX = ".dm_48";
 int main(int argc, char** argv) {
     using tarnic::cli::FileOutcome;
     const std::vector<std::string> arguments = tarnic::cli::platform::startProgram(argc, argv);
+    if (tarnic::cli::isOptionForm(arguments)) return tarnic::cli::runOptionForm(arguments);
     tarnic::cli::StandardOutput console;
     console.print("Tarnic %s - converts .dm3 demos to .dm_48\n", TARNIC_VERSION);
     if (arguments.size() <= 1 || arguments[1] == "-?") {

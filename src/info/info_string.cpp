@@ -48,7 +48,7 @@ char foldAsciiLetter(char c) {
 }
 
 bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
         return foldAsciiLetter(x) == foldAsciiLetter(y);
     });
 }

@@ -1,0 +1,131 @@
+#include "cli/batch_inputs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <numeric>
+
+namespace tarnic::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* OUTPUT_SUFFIX = ".dm_48";
+
+bool hasDemoExtension(const fs::path& path) {
+    std::string extension = utf8Of(path.extension());
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char letter) { return char(std::tolower(letter)); });
+    return extension == ".dm3";
+}
+
+class Collector {
+public:
+    explicit Collector(const std::optional<std::string>& outputDir) : outputDir_(outputDir) {}
+
+    /// A path as named on the command line.
+    void addArgument(const fs::path& path) {
+        std::error_code error;
+        if (fs::is_directory(path, error)) {
+            addFolder(path, fs::path());
+        } else {
+            add(path, path.filename());
+        }
+    }
+
+    std::vector<BatchInput> take() { return std::move(inputs_); }
+
+private:
+    /// Walks a folder; `relative` is its path below the folder named on the command line.
+    void addFolder(const fs::path& folder, const fs::path& relative) {
+        std::error_code error;
+        fs::directory_iterator entries(folder, error);
+        for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
+            const fs::directory_entry& entry = *entries;
+            std::error_code statusError;
+            const bool isLink = entry.is_symlink(statusError);
+            if (!isLink && entry.is_directory(statusError)) {
+                addFolder(entry.path(), relative / entry.path().filename());
+            } else if (hasDemoExtension(entry.path())) {
+                if (isLink && fs::is_directory(entry.path(), statusError)) continue;
+                add(entry.path(), relative / entry.path().filename());
+            }
+        }
+        if (error) inputs_.push_back({folder, fs::path(), 0, "cannot read folder: " + error.message()});
+    }
+
+    void add(const fs::path& input, const fs::path& relative) {
+        BatchInput item{input, fs::path(), 0, {}};
+        item.output = outputDir_ ? pathFromUtf8(*outputDir_) / relative : input;
+        item.output += OUTPUT_SUFFIX;
+        std::error_code error;
+        const fs::file_status status = fs::status(input, error);
+        // A missing file or a dangling link is left to the conversion to report; a pipe
+        // or a device would wait or never end.
+        if (fs::is_regular_file(status)) {
+            item.size = fs::file_size(input, error);
+            if (error) item.size = 0;
+        } else if (fs::exists(status)) {
+            item.problem = "not a regular file";
+        }
+        inputs_.push_back(std::move(item));
+    }
+
+    const std::optional<std::string>& outputDir_;
+    std::vector<BatchInput> inputs_;
+};
+
+/// Marks inputs whose output would replace another input's output, or another input.
+void markClashingOutputs(std::vector<BatchInput>& inputs) {
+    std::vector<fs::path> inputPaths;
+    inputPaths.reserve(inputs.size());
+    for (const auto& item : inputs) inputPaths.push_back(item.input.lexically_normal());
+    std::sort(inputPaths.begin(), inputPaths.end());
+
+    std::vector<std::size_t> byOutput(inputs.size());
+    std::iota(byOutput.begin(), byOutput.end(), std::size_t(0));
+    std::vector<fs::path> outputs;
+    outputs.reserve(inputs.size());
+    for (const auto& item : inputs) outputs.push_back(item.output.lexically_normal());
+    std::stable_sort(byOutput.begin(), byOutput.end(),
+                     [&](std::size_t a, std::size_t b) { return outputs[a] < outputs[b]; });
+    for (std::size_t at = 0; at < byOutput.size(); ++at) {
+        BatchInput& item = inputs[byOutput[at]];
+        if (!item.problem.empty() || item.output.empty()) continue;
+        if (at > 0 && outputs[byOutput[at]] == outputs[byOutput[at - 1]]) {
+            item.problem = "same output as " + utf8Of(inputs[byOutput[at - 1]].input);
+        } else if (std::binary_search(inputPaths.begin(), inputPaths.end(), outputs[byOutput[at]])) {
+            item.problem = "its output " + utf8Of(item.output) + " is another input";
+        }
+    }
+}
+
+}  // namespace
+
+fs::path pathFromUtf8(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
+
+std::string utf8Of(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::vector<BatchInput> collectBatchInputs(const std::vector<std::string>& paths,
+                                           const std::optional<std::string>& outputDir) {
+    Collector collector(outputDir);
+    for (const auto& path : paths) collector.addArgument(pathFromUtf8(path));
+    std::vector<BatchInput> found = collector.take();
+    // Sorted and compared by normal form, so that "./a.dm3" and "a.dm3" are one input.
+    std::vector<std::pair<fs::path, std::size_t>> order;
+    order.reserve(found.size());
+    for (std::size_t at = 0; at < found.size(); ++at) order.emplace_back(found[at].input.lexically_normal(), at);
+    std::sort(order.begin(), order.end());
+    std::vector<BatchInput> inputs;
+    inputs.reserve(found.size());
+    for (std::size_t at = 0; at < order.size(); ++at) {
+        if (at > 0 && order[at].first == order[at - 1].first) continue;
+        inputs.push_back(std::move(found[order[at].second]));
+    }
+    markClashingOutputs(inputs);
+    return inputs;
+}
+
+}  // namespace tarnic::cli

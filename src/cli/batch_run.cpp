@@ -1,0 +1,213 @@
+#include "cli/batch_run.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/batch_inputs.h"
+#include "cli/batch_report.h"
+#include "cli/convert_file.h"
+#include "cli/diagnostics_buffer.h"
+#include "cli/terminal.h"
+
+namespace tarnic::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+/// Finished inputs that may wait for an earlier one to be printed, beyond those in
+/// flight: the cap on what the batch holds while one slow file is converting.
+constexpr std::size_t MAX_WAITING_RESULTS = 64;
+constexpr auto PROGRESS_INTERVAL = std::chrono::milliseconds(200);
+constexpr const char* DIAGNOSTIC_INDENT = "    ";
+
+struct FinishedFile {
+    FileReport report;
+    std::unique_ptr<DiagnosticsBuffer> diagnostics;
+};
+
+/// Why a conversion failed, in the single-file form's words.
+std::string describe(FileOutcome outcome, const BatchInput& item) {
+    switch (outcome) {
+    case FileOutcome::Converted: return "converted";
+    case FileOutcome::CannotOpen: return "unable to open";
+    case FileOutcome::CannotCreate: return "unable to create " + utf8Of(item.output);
+    case FileOutcome::CannotRead: return "unable to read";
+    case FileOutcome::CannotWrite: return "unable to write " + utf8Of(item.output);
+    case FileOutcome::OutOfMemory: return "out of memory";
+    case FileOutcome::MessageTooLarge: return "converted message too large";
+    }
+    return "unknown failure";
+}
+
+/// Converts one input; never throws.
+FinishedFile convertOne(const BatchInput& item, const Options& options) {
+    FinishedFile done;
+    FileReport& report = done.report;
+    try {
+        done.diagnostics = std::make_unique<DiagnosticsBuffer>(options.verbose);
+        if (!item.problem.empty()) {
+            report.reason = item.problem;
+            return done;
+        }
+        std::error_code error;
+        if (options.skipExisting && fs::exists(fs::symlink_status(item.output, error))) {
+            report.status = FileReport::Status::Skipped;
+            return done;
+        }
+        if (options.outputDir && item.output.has_parent_path()) {
+            fs::create_directories(item.output.parent_path(), error);
+            if (error) {
+                report.reason = "unable to create folder " + utf8Of(item.output.parent_path()) + ": " + error.message();
+                return done;
+            }
+        }
+        report.read = true;
+        const FileOutcome outcome = convertDemoFile(utf8Of(item.input), utf8Of(item.output), *done.diagnostics);
+        report.diagnostics = done.diagnostics->count();
+        if (outcome == FileOutcome::Converted) {
+            report.status = FileReport::Status::Converted;
+        } else {
+            report.reason = describe(outcome, item);
+        }
+    } catch (const std::exception& failure) {
+        report.status = FileReport::Status::Failed;
+        report.reason = failure.what();
+    }
+    return done;
+}
+
+/// The line redrawn in place below the others while standard output is a terminal.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool enabled) : enabled_(enabled) {}
+    ~ProgressLine() { clear(); }
+
+    /// Replaces the line shown; an empty one shows nothing.
+    void show(const std::string& line) {
+        if (!enabled_ || line.empty()) return;
+        clear();
+        std::fputs(line.c_str(), stdout);
+        width_ = line.size();
+    }
+
+    /// Blanks the line shown and returns to its start, where the next text goes.
+    void clear() {
+        if (width_ == 0) return;
+        std::printf("\r%*s\r", int(width_), "");
+        width_ = 0;
+    }
+
+private:
+    bool enabled_;
+    std::size_t width_ = 0;
+};
+
+/// Runs the conversions on worker threads and hands their results back in input order.
+class BatchRun {
+public:
+    BatchRun(const std::vector<BatchInput>& inputs, const Options& options)
+        : inputs_(inputs), options_(options), slots_(std::size_t(options.jobs) + MAX_WAITING_RESULTS) {
+        totals_.files = inputs.size();
+        for (const auto& item : inputs) totals_.bytesTotal += item.size;
+    }
+
+    int run() {
+        const std::size_t workerCount = std::min<std::size_t>(options_.jobs, inputs_.size());
+        std::vector<std::thread> workers;
+        for (std::size_t at = 0; at < workerCount; ++at) workers.emplace_back([this] { work(); });
+        ProgressLine progress(isTerminal(stdout));
+        std::unique_lock lock(mutex_);
+        while (printed_ < inputs_.size()) {
+            finished_.wait_for(lock, PROGRESS_INTERVAL, [this] { return slot(printed_).has_value(); });
+            while (printed_ < inputs_.size() && slot(printed_)) {
+                FinishedFile file = std::move(*slot(printed_));
+                slot(printed_).reset();
+                const std::string name = utf8Of(inputs_[printed_].input);
+                ++printed_;
+                roomFreed_.notify_all();
+                lock.unlock();
+                progress.clear();
+                std::fputs(fileLine(name, file.report).c_str(), stdout);
+                if (options_.verbose && file.diagnostics) file.diagnostics->printTo(stdout, DIAGNOSTIC_INDENT);
+                lock.lock();
+            }
+            const std::string line = printed_ < inputs_.size() ? progressLine(totals_, secondsSinceStart()) : "";
+            lock.unlock();
+            progress.show(line);
+            std::fflush(stdout);
+            lock.lock();
+        }
+        lock.unlock();
+        for (auto& worker : workers) worker.join();
+        std::fputs(summaryLine(totals_, secondsSinceStart()).c_str(), stdout);
+        std::fflush(stdout);
+        return totals_.failed == 0 ? 0 : 1;
+    }
+
+private:
+    std::optional<FinishedFile>& slot(std::size_t index) { return slots_[index % slots_.size()]; }
+    double secondsSinceStart() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
+
+    void work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            // Wait while the next result would have no slot to wait in.
+            roomFreed_.wait(lock, [this] { return next_ >= inputs_.size() || next_ < printed_ + slots_.size(); });
+            if (next_ >= inputs_.size()) return;
+            const std::size_t index = next_++;
+            lock.unlock();
+            FinishedFile file = convertOne(inputs_[index], options_);
+            lock.lock();
+            count(inputs_[index], file.report);
+            slot(index) = std::move(file);
+            finished_.notify_one();
+        }
+    }
+
+    void count(const BatchInput& item, const FileReport& report) {
+        ++totals_.done;
+        totals_.bytesDone += item.size;
+        switch (report.status) {
+        case FileReport::Status::Converted:
+            ++totals_.converted;
+            if (report.diagnostics > 0) ++totals_.withDiagnostics;
+            break;
+        case FileReport::Status::Skipped: ++totals_.skipped; break;
+        case FileReport::Status::Failed: ++totals_.failed; break;
+        }
+        if (report.read) totals_.bytesRead += item.size;
+    }
+
+    const std::vector<BatchInput>& inputs_;
+    const Options& options_;
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    std::condition_variable roomFreed_;
+    std::vector<std::optional<FinishedFile>> slots_;
+    std::size_t next_ = 0;
+    std::size_t printed_ = 0;
+    BatchTotals totals_;
+    const Clock::time_point start_ = Clock::now();
+};
+
+}  // namespace
+
+int runBatch(const Options& given) {
+    Options options = given;
+    if (options.jobs == 0) options.jobs = std::max(1u, std::thread::hardware_concurrency());
+    const std::vector<BatchInput> inputs = collectBatchInputs(options.paths, options.outputDir);
+    return BatchRun(inputs, options).run();
+}
+
+}  // namespace tarnic::cli

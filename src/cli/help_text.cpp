@@ -1,0 +1,29 @@
+#include "cli/help_text.h"
+
+namespace tarnic::cli {
+
+std::string helpText() {
+    return "Usage: tarnic FILE\n"
+           "       tarnic --batch [OPTIONS] PATH...\n"
+           "       tarnic --help | --version\n"
+           "\n"
+           "Converts .dm3 demos to .dm_48. FILE is converted into FILE.dm_48 beside it.\n"
+           "With --batch, every file named and every .dm3 file under every folder named is\n"
+           "converted.\n"
+           "\n"
+           "Options:\n"
+           "  --batch             convert many files and folders (recursively)\n"
+           "  --output-dir DIR    write outputs under DIR, mirroring the folders named\n"
+           "  --jobs N            run N conversions at once (default: one per core)\n"
+           "  --skip-existing     leave inputs whose output already exists\n"
+           "  --verbose           print each input's diagnostics after its line\n"
+           "  -h, --help          print this text and exit\n"
+           "  --version           print the version and exit\n"
+           "\n"
+           "Exit status: 0 when every input was converted or skipped, 1 when any failed,\n"
+           "2 for a usage error.\n";
+}
+
+std::string versionLine() { return "tarnic " TARNIC_VERSION "\n"; }
+
+}  // namespace tarnic::cli

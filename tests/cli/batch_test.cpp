@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "demokit/generator.h"
+#include "support/demo_file.h"
+#include "support/run_program.h"
+
+namespace tarnic {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::runTarnic;
+
+constexpr int SMALL_DEMO_COUNT = 12;
+
+Bytes readBytes(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), {});
+}
+
+void writeBytes(const fs::path& path, const Bytes& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                std::streamsize(bytes.size()));
+}
+
+/// A demo of one record holding one no-op: converts with one diagnostic.
+Bytes smallDemo(int sequence) {
+    Bytes demo;
+    test::appendRecord(demo, sequence, {0x01});
+    test::appendEndMarker(demo);
+    return demo;
+}
+
+/// A tree of demos, every kind a batch meets; inputs lists the demos in path order.
+class Batch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() / ("tarnic-batch-" + std::to_string(getpid()) + "-" +
+                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        const Bytes sample = readBytes(fs::path(TARNIC_SOURCE_DIR) / "examples/sample.dm3");
+        // The large demo sorts first, so with two jobs the small ones finish before it.
+        demokit::DemoOptions large;
+        large.records = 1500;
+        large.entities = 200;
+        large.fieldDensity = 0.8;
+        writeBytes(folder_ / "tree/a-large.dm3", demokit::generateDemoBytes(large));
+        for (int at = 0; at < SMALL_DEMO_COUNT; ++at) {
+            writeBytes(folder_ / ("tree/many/m" + std::to_string(10 + at) + ".dm3"), smallDemo(at));
+        }
+        writeBytes(folder_ / "tree/nested/cut.dm3", Bytes(sample.begin(), sample.begin() + 5000));
+        writeBytes(folder_ / "tree/nested/deeper/Upper.DM3", smallDemo(40));
+        writeBytes(folder_ / "tree/nested/with space.dm3", smallDemo(41));
+        writeBytes(folder_ / "tree/notes.txt", smallDemo(42));
+        // Unreadable whoever runs the tests, the superuser included.
+        fs::create_symlink("nowhere.dm3", folder_ / "tree/dangling.dm3");
+        // A folder reached through a link is not entered.
+        fs::create_directory_symlink("nested", folder_ / "tree/linked");
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    /// Demos the tree holds, in path order, relative to the tree; the dangling link aside.
+    static std::vector<std::string> demos() {
+        std::vector<std::string> names = {"a-large.dm3"};
+        for (int at = 0; at < SMALL_DEMO_COUNT; ++at) names.push_back("many/m" + std::to_string(10 + at) + ".dm3");
+        for (const char* name : {"nested/cut.dm3", "nested/deeper/Upper.DM3", "nested/with space.dm3"}) {
+            names.emplace_back(name);
+        }
+        return names;
+    }
+
+    /// What the single-file form makes of a demo: the output, and its diagnostics.
+    struct SingleFile {
+        Bytes output;
+        std::string diagnostics;
+    };
+    SingleFile convertAlone(const std::string& name) {
+        const fs::path alone = folder_ / "alone";
+        fs::create_directories(alone);
+        fs::copy_file(folder_ / "tree" / name, alone / "demo.dm3", fs::copy_options::overwrite_existing);
+        const test::RunResult run = runTarnic(alone, {"demo.dm3"});
+        EXPECT_EQ(run.status, 0) << name << run.output;
+        const std::string before = "Converting...\n", after = "\ndemo.dm3.dm_48 created successfully!\n";
+        const std::size_t start = run.output.find(before) + before.size();
+        const std::size_t end = run.output.rfind(after);
+        SingleFile result{readBytes(alone / "demo.dm3.dm_48"), run.output.substr(start, end - start)};
+        fs::remove_all(alone);
+        return result;
+    }
+
+    fs::path folder_;
+};
+
+std::string indented(const std::string& text) {
+    std::string result;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find('\n', at);
+        result += "    " + text.substr(at, end - at) + "\n";
+        at = end + 1;
+    }
+    return result;
+}
+
+TEST_F(Batch, TreeConvertsLikeTheSingleFileFormInPathOrder) {
+    struct Case {
+        std::vector<std::string> options;
+        std::string outputRoot;  ///< where the tree's outputs go, below the test folder
+    };
+    for (const Case& run : {Case{{"--batch", "--jobs", "2", "--verbose"}, "tree"},
+                            Case{{"--batch", "--jobs=2", "--output-dir", "out/sub", "--verbose"}, "out/sub"}}) {
+        std::vector<std::string> arguments = run.options;
+        arguments.push_back("tree");
+        const test::RunResult batch = runTarnic(folder_, arguments);
+        EXPECT_EQ(batch.status, 1) << "one input cannot be opened";
+
+        std::string expected;
+        int withDiagnostics = 0;
+        for (const std::string& name : demos()) {
+            if (name == "many/m10.dm3") expected += "tree/dangling.dm3: FAILED: unable to open\n";
+            const SingleFile alone = convertAlone(name);
+            const fs::path output = folder_ / run.outputRoot / (name + ".dm_48");
+            EXPECT_TRUE(readBytes(output) == alone.output) << output << " differs from the single-file conversion";
+            const auto count = std::count(alone.diagnostics.begin(), alone.diagnostics.end(), '\n');
+            expected += "tree/" + name + ": converted";
+            if (count > 0) {
+                ++withDiagnostics;
+                expected += " with " + std::to_string(count) + (count == 1 ? " diagnostic" : " diagnostics");
+            }
+            expected += '\n';
+            expected += indented(alone.diagnostics);
+        }
+        const std::string summary = std::to_string(demos().size()) + " converted (" + std::to_string(withDiagnostics) +
+                                    " with diagnostics), 0 skipped, 1 failed;";
+        EXPECT_EQ(batch.output.substr(0, expected.size()), expected);
+        EXPECT_EQ(batch.output.substr(expected.size(), summary.size()), summary) << batch.output;
+        EXPECT_FALSE(fs::exists(folder_ / run.outputRoot / "notes.txt.dm_48"));
+        EXPECT_EQ(batch.output.find("linked"), std::string::npos);
+    }
+}
+
+TEST_F(Batch, SkipExistingLeavesOutputsThereAndConvertsTheRest) {
+    const std::vector<std::string> arguments = {"--batch", "--skip-existing", "tree/nested", "tree/a-large.dm3"};
+    writeBytes(folder_ / "tree/nested/cut.dm3.dm_48", {'k', 'e', 'e', 'p'});
+    const test::RunResult first = runTarnic(folder_, arguments);
+    EXPECT_EQ(first.status, 0) << first.output;
+    EXPECT_NE(first.output.find("tree/nested/cut.dm3: skipped"), std::string::npos) << first.output;
+    EXPECT_EQ(readBytes(folder_ / "tree/nested/cut.dm3.dm_48"), (Bytes{'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(readBytes(folder_ / "tree/a-large.dm3.dm_48"), convertAlone("a-large.dm3").output);
+
+    const test::RunResult again = runTarnic(folder_, arguments);
+    EXPECT_EQ(again.status, 0);
+    EXPECT_NE(again.output.find("0 converted (0 with diagnostics), 4 skipped, 0 failed;"), std::string::npos)
+        << again.output;
+}
+
+}  // namespace
+}  // namespace tarnic

@@ -1,0 +1,35 @@
+// The C entry points the page's worker calls: it copies a demo into the module's
+// memory, converts it, then reads the new demo and the console text back out.
+// One conversion's result is held at a time, until the next conversion.
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "driver/convert.h"
+
+#define TARNIC_EXPORT(name) extern "C" __attribute__((export_name(#name)))
+
+namespace {
+
+tarnic::ConvertedDemo converted;
+
+}  // namespace
+
+/// Room for an input of `bytes` bytes, or null when memory is short.
+TARNIC_EXPORT(tarnic_alloc) std::uint8_t* tarnic_alloc(std::size_t bytes) {
+    return static_cast<std::uint8_t*>(std::malloc(bytes == 0 ? 1 : bytes));
+}
+
+TARNIC_EXPORT(tarnic_free) void tarnic_free(std::uint8_t* memory) { std::free(memory); }
+
+/// Converts the old demo at `data`: 0 when converted, 1 when a converted message grew
+/// too large to frame (the program then fails and keeps no output).
+TARNIC_EXPORT(tarnic_convert) int tarnic_convert(const std::uint8_t* data, std::size_t size) {
+    tarnic::convertDemo({data, size}, converted);
+    return converted.outcome == tarnic::ConversionResult::Converted ? 0 : 1;
+}
+
+TARNIC_EXPORT(tarnic_output_data) const std::uint8_t* tarnic_output_data() { return converted.demo.data(); }
+TARNIC_EXPORT(tarnic_output_size) std::size_t tarnic_output_size() { return converted.demo.size(); }
+TARNIC_EXPORT(tarnic_console_data) const char* tarnic_console_data() { return converted.console.data(); }
+TARNIC_EXPORT(tarnic_console_size) std::size_t tarnic_console_size() { return converted.console.size(); }

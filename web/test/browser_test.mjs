@@ -1,0 +1,192 @@
+// Checks the built page in headless Chromium: demos go in through the file input,
+// and each one's console text and downloaded file must equal what the native
+// program prints (less its banner line, which the page does not show) and writes.
+//   node browser_test.mjs <site folder> <native build folder> <work folder>
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import puppeteer from 'puppeteer-core';
+import { serve } from '../serve.mjs';
+
+const REPO = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+const [site, nativeBuild, work] = process.argv.slice(2).map((arg) => path.resolve(arg));
+const nativeProgram = path.join(nativeBuild, 'tarnic');
+const SAMPLE = fs.readFileSync(path.join(REPO, 'examples/sample.dm3'));
+const CHROMIUM_ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+const WAIT_MS = 120_000;
+
+/// Where each record of a demo starts: [offset, payload length].
+function recordsOf(demo) {
+  const records = [];
+  for (let at = 0; at + 8 <= demo.length && demo.readInt32LE(at) !== -1; at += 8 + demo.readInt32LE(at + 4)) {
+    records.push([at, demo.readInt32LE(at + 4)]);
+  }
+  return records;
+}
+
+function record(sequence, payload) {
+  const header = Buffer.alloc(8);
+  header.writeInt32LE(sequence, 0);
+  header.writeInt32LE(payload.length, 4);
+  return Buffer.concat([header, Buffer.from(payload)]);
+}
+
+// Each demo, and a diagnostic the native program must print for it, so that every
+// damaged case really is damaged. Names hold a space, as players' files do.
+const [middle, middleLength] = recordsOf(SAMPLE)[150];
+const second = recordsOf(SAMPLE)[1][0];
+// A demo of tens of MB, converted first so that the others wait behind it.
+const BIG_DEMO_RECORDS = '150000';
+const CASES = [
+  { name: 'busy match.dm3', demo: null, diagnostic: '' },
+  { name: 'sample.dm3', demo: SAMPLE, diagnostic: '' },
+  { name: 'cut short.dm3', demo: SAMPLE.subarray(0, middle + 8 + (middleLength >> 1)), diagnostic: 'cut short' },
+  {
+    name: 'bad operation.dm3',
+    demo: Buffer.concat([SAMPLE.subarray(0, second), record(2, [0xee]), SAMPLE.subarray(second)]),
+    diagnostic: 'Unknown server command.',
+  },
+  { name: 'not a demo.dm3', demo: Buffer.from('This is a text file, not a demo.\n'), diagnostic: 'WARNING' },
+];
+
+const results = [];
+function check(name, ok, detail = '') {
+  results.push(ok);
+  console.log(`${ok ? 'PASS' : 'FAIL'} ${name}${ok || !detail ? '' : `: ${detail}`}`);
+}
+
+/// Runs the native program on a copy of each demo, as a user would, beside it.
+function runNative(folder) {
+  fs.mkdirSync(folder, { recursive: true });
+  for (const demoCase of CASES) {
+    fs.writeFileSync(path.join(folder, demoCase.name), demoCase.demo);
+    const stdout = execFileSync(nativeProgram, [demoCase.name], { cwd: folder });
+    demoCase.expectedConsole = stdout.toString('utf8').replace(/^[^\n]*\n/, '');
+    demoCase.expectedDemo = fs.readFileSync(path.join(folder, `${demoCase.name}.dm_48`));
+    if (!demoCase.expectedConsole.includes(demoCase.diagnostic)) {
+      throw new Error(`the native program printed no "${demoCase.diagnostic}" for ${demoCase.name}`);
+    }
+  }
+}
+
+async function waitForCards(page, count) {
+  await page.waitForFunction((n) => {
+    const cards = [...document.querySelectorAll('.result')];
+    return cards.length === n && cards.every((card) => ['done', 'failed'].includes(card.dataset.state)) &&
+      !document.getElementById('progress').checkVisibility();
+  }, { timeout: WAIT_MS }, count);
+  return page.$$eval('.result', (cards) => cards.map((card) => ({
+    name: card.querySelector('.name').textContent,
+    state: card.dataset.state,
+    console: card.querySelector('pre').textContent,
+    downloadShown: card.querySelector('a').checkVisibility(),
+  })));
+}
+
+/// Clicks each card's download link and returns the saved files by suggested name.
+async function downloadAll(page, cdp, folder) {
+  const saved = new Map();
+  const names = new Map();
+  cdp.on('Browser.downloadWillBegin', (event) => names.set(event.guid, event.suggestedFilename));
+  const links = await page.$$('.result a.download:not([hidden])');
+  for (const link of links) {
+    const finished = new Promise((resolve, reject) => {
+      const listener = (event) => {
+        if (event.state === 'inProgress') return;
+        cdp.off('Browser.downloadProgress', listener);
+        if (event.state === 'completed') resolve(event.guid);
+        else reject(new Error(`download ${event.state}`));
+      };
+      cdp.on('Browser.downloadProgress', listener);
+    });
+    await link.click();
+    const guid = await finished;
+    saved.set(names.get(guid), fs.readFileSync(path.join(folder, guid)));
+  }
+  return saved;
+}
+
+async function checkConversions(browser, url) {
+  const downloads = path.join(work, 'downloads');
+  fs.mkdirSync(downloads, { recursive: true });
+  const page = await browser.newPage();
+  const errors = [];
+  page.on('pageerror', (error) => errors.push(String(error)));
+  // Whether the page ever showed its progress bar and a card converting, however briefly.
+  await page.evaluateOnNewDocument(() => {
+    window.seen = { progress: false, converting: false };
+    new MutationObserver(() => {
+      window.seen.progress ||= document.getElementById('progress')?.checkVisibility() === true;
+      window.seen.converting ||=
+        document.querySelector('.result[data-state="converting"] progress')?.checkVisibility() === true;
+    }).observe(document, { subtree: true, childList: true, attributes: true });
+  });
+  const cdp = await browser.target().createCDPSession();
+  await cdp.send('Browser.setDownloadBehavior', { behavior: 'allowAndName', downloadPath: downloads, eventsEnabled: true });
+  await page.goto(url);
+  const input = await page.$('#demo-files');
+  await input.uploadFile(...CASES.map((demoCase) => path.join(work, 'inputs', demoCase.name)));
+  const cards = await waitForCards(page, CASES.length);
+  await page.screenshot({ path: path.join(work, 'page.png'), fullPage: true });
+  const saved = await downloadAll(page, cdp, downloads);
+  for (const demoCase of CASES) {
+    const card = cards.find((c) => c.name === demoCase.name);
+    const outputName = `${demoCase.name}.dm_48`;
+    check(`${demoCase.name}: converted`, card?.state === 'done', card?.state);
+    check(`${demoCase.name}: console text as the program's`, card?.console === demoCase.expectedConsole,
+      JSON.stringify(card?.console));
+    check(`${demoCase.name}: download ${outputName} as the program's output`,
+      saved.get(outputName)?.equals(demoCase.expectedDemo) === true,
+      saved.has(outputName) ? `${saved.get(outputName).length} bytes differ` : 'not downloaded');
+  }
+  const seen = await page.evaluate(() => window.seen);
+  check('progress shown while converting', seen.progress && seen.converting, JSON.stringify(seen));
+  check('no script errors on the page', errors.length === 0, errors.join('; '));
+  await page.close();
+}
+
+/// A module that will not load must fail each demo visibly, not leave it waiting.
+async function checkBrokenModule(browser) {
+  const brokenSite = path.join(work, 'broken site');
+  fs.cpSync(site, brokenSite, { recursive: true });
+  fs.writeFileSync(path.join(brokenSite, 'tarnic.wasm'), 'not a module');
+  const server = await serve(brokenSite);
+  const page = await browser.newPage();
+  await page.goto(`http://127.0.0.1:${server.address().port}/`);
+  const input = await page.$('#demo-files');
+  await input.uploadFile(path.join(work, 'inputs', 'sample.dm3'));
+  const [card] = await waitForCards(page, 1);
+  check('broken module: the demo fails with an error and offers nothing', card.state === 'failed' && !card.downloadShown &&
+    card.console.startsWith('Converting...\nERROR: ') && card.console.endsWith('ERROR: unable to write sample.dm3.dm_48\n'),
+    JSON.stringify(card));
+  await page.close();
+  server.close();
+}
+
+fs.rmSync(work, { recursive: true, force: true });
+fs.mkdirSync(path.join(work, 'inputs'), { recursive: true });
+execFileSync(path.join(nativeBuild, 'tools/tarnic_make_sample'),
+  ['--records', BIG_DEMO_RECORDS, '11', path.join(work, 'inputs', CASES[0].name)]);
+CASES[0].demo = fs.readFileSync(path.join(work, 'inputs', CASES[0].name));
+for (const demoCase of CASES.slice(1)) fs.writeFileSync(path.join(work, 'inputs', demoCase.name), demoCase.demo);
+runNative(path.join(work, 'native'));
+
+const server = await serve(site);
+const url = `http://127.0.0.1:${server.address().port}/`;
+const browser = await puppeteer.launch({
+  executablePath: '/usr/bin/chromium',
+  headless: true,
+  args: [...CHROMIUM_ARGS, `--user-data-dir=${path.join(work, 'profile')}`],
+});
+try {
+  await checkConversions(browser, url);
+  await checkBrokenModule(browser);
+} finally {
+  await browser.close();
+  server.close();
+}
+const failed = results.filter((ok) => !ok).length;
+console.log(`${results.length - failed} passed, ${failed} failed`);
+process.exitCode = failed === 0 ? 0 : 1;
