@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "demokit/new_demo.h"
 #include "driver/convert.h"
+#include "inspect/new_records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const tarnic::ConvertedDemo converted = tarnic::convertDemo({data, size});
-    if (!tarnic::demokit::splitNewDemo(converted.demo).wellFramed) {
+    if (!tarnic::inspect::splitNewDemo(converted.demo).wellFramed) {
         std::fprintf(stderr, "convert_fuzzer: the converted demo is not made of whole records\n");
         std::abort();
     }

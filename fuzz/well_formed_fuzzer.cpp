@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "demo_edits.h"
-#include "demokit/new_reader.h"
 #include "demokit/old_encoder.h"
-#include "demokit/new_demo.h"
 #include "driver/convert.h"
+#include "inspect/new_reader.h"
+#include "inspect/new_records.h"
 #include "transcode/config_index.h"
 #include "transcode/server_op.h"
 
@@ -22,6 +22,7 @@ namespace {
 
 using namespace tarnic;
 using namespace tarnic::demokit;
+using namespace tarnic::inspect;
 
 [[noreturn]] void fail(const std::string& problem) {
     std::fprintf(stderr, "well_formed_fuzzer: %s\n", problem.c_str());
@@ -77,7 +78,7 @@ void checkConverted(const Demo& old, const ConvertedDemo& converted) {
         const auto& operations = old.records[r].message.operations;
         if (record.sequence != old.records[r].sequence) fail(r, "sequence " + std::to_string(record.sequence));
         const NewPayload payload = readNewPayload(record.payload);
-        if (!payload.wellFormed) fail(r, payload.problem);
+        if (payload.problem) fail(r, std::string(problemName(payload.problem->kind)) + " at bit " + std::to_string(payload.problem->bit));
         if (payload.operations.size() != operations.size()) {
             fail(r, std::to_string(payload.operations.size()) + " operations for " + std::to_string(operations.size()));
         }

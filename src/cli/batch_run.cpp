@@ -17,6 +17,9 @@
 #include "cli/batch_report.h"
 #include "cli/convert_file.h"
 #include "cli/diagnostics_buffer.h"
+#include "cli/inspect_file.h"
+#include "cli/inspect_text.h"
+#include "cli/platform.h"
 #include "cli/terminal.h"
 
 namespace tarnic::cli {
@@ -50,6 +53,22 @@ std::string describe(FileOutcome outcome, const BatchInput& item) {
     return "unknown failure";
 }
 
+/// Verifies a new output; empty when it is well-formed. One that is not goes, so
+/// that no later run takes it for a good one.
+std::string verifyOutput(const std::string& output) {
+    const FileInspection inspection = inspectFile(output, inspect::Protocol::New);
+    std::string problem;
+    if (!inspection.report) {
+        problem = "unable to verify the output: " + inspection.error;
+    } else if (inspection.report->problem) {
+        problem = "the output does not verify (removed): " + problemDescription(*inspection.report->problem);
+    } else {
+        return "";
+    }
+    platform::removeFile(output.c_str());
+    return problem;
+}
+
 /// Converts one input; never throws.
 FinishedFile convertOne(const BatchInput& item, const Options& options) {
     FinishedFile done;
@@ -75,10 +94,13 @@ FinishedFile convertOne(const BatchInput& item, const Options& options) {
         report.read = true;
         const FileOutcome outcome = convertDemoFile(utf8Of(item.input), utf8Of(item.output), *done.diagnostics);
         report.diagnostics = done.diagnostics->count();
-        if (outcome == FileOutcome::Converted) {
-            report.status = FileReport::Status::Converted;
-        } else {
+        if (outcome != FileOutcome::Converted) {
             report.reason = describe(outcome, item);
+        } else if (options.verifyOutputs) {
+            report.reason = verifyOutput(utf8Of(item.output));
+            if (report.reason.empty()) report.status = FileReport::Status::Converted;
+        } else {
+            report.status = FileReport::Status::Converted;
         }
     } catch (const std::exception& failure) {
         report.status = FileReport::Status::Failed;

@@ -5,6 +5,8 @@ namespace tarnic::cli {
 std::string helpText() {
     return "Usage: tarnic FILE\n"
            "       tarnic --batch [OPTIONS] PATH...\n"
+           "       tarnic --verify [--json] FILE...\n"
+           "       tarnic --info [--json] FILE...\n"
            "       tarnic --help | --version\n"
            "\n"
            "Converts .dm3 demos to .dm_48. FILE is converted into FILE.dm_48 beside it.\n"
@@ -17,11 +19,17 @@ std::string helpText() {
            "  --jobs N            run N conversions at once (default: one per core)\n"
            "  --skip-existing     leave inputs whose output already exists\n"
            "  --verbose           print each input's diagnostics after its line\n"
+           "  --verify            check that each demo (.dm3 or .dm_48) is well-formed;\n"
+           "                      with --batch, check each output once written\n"
+           "  --info              summarise each demo (.dm3 or .dm_48)\n"
+           "  --json              with --verify or --info: one JSON document on standard output\n"
            "  -h, --help          print this text and exit\n"
            "  --version           print the version and exit\n"
            "\n"
            "Exit status: 0 when every input was converted or skipped, 1 when any failed,\n"
-           "2 for a usage error.\n";
+           "2 for a usage error. --verify: 0 when every demo is well-formed, else 1;\n"
+           "--info: 0 when every demo was read, else 1; both 2 for a name that is not a\n"
+           "demo's.\n";
 }
 
 std::string versionLine() { return "tarnic " TARNIC_VERSION "\n"; }

@@ -4,6 +4,7 @@
 
 #include "cli/batch_run.h"
 #include "cli/help_text.h"
+#include "cli/inspect_run.h"
 #include "cli/options.h"
 
 namespace tarnic::cli {
@@ -19,6 +20,8 @@ int runOptionForm(const std::vector<std::string>& arguments) {
     case Mode::Help: std::fputs(helpText().c_str(), stdout); return 0;
     case Mode::Version: std::fputs(versionLine().c_str(), stdout); return 0;
     case Mode::Batch: return runBatch(options);
+    case Mode::Verify: return runVerify(options);
+    case Mode::Info: return runInfo(options);
     case Mode::SingleFile: break;
     }
     return USAGE_ERROR_STATUS;

@@ -16,6 +16,7 @@ constexpr ModeOption MODE_OPTIONS[] = {
     {"-h", Mode::Help},
     {"--version", Mode::Version},
     {"--batch", Mode::Batch},
+    {"--info", Mode::Info},
 };
 
 /// Options that switch a flag on.
@@ -26,6 +27,7 @@ struct FlagOption {
 constexpr FlagOption FLAG_OPTIONS[] = {
     {"--skip-existing", &Options::skipExisting},
     {"--verbose", &Options::verbose},
+    {"--json", &Options::json},
 };
 
 std::optional<unsigned> parseJobs(std::string_view text) {
@@ -53,6 +55,7 @@ std::variant<Options, UsageError> parseOptions(const std::vector<std::string>& a
     Options options;
     std::string_view modeName;  // the mode option given, if any
     bool pathsOnly = false;
+    bool verify = false;  // a mode of its own, or a flag of --batch
     for (std::size_t at = 1; at < count; ++at) {
         const std::string_view argument = arguments[at];
         if (pathsOnly || !argument.starts_with("-") || argument == "-") {
@@ -85,6 +88,10 @@ std::variant<Options, UsageError> parseOptions(const std::vector<std::string>& a
             options.outputDir = std::string(*value);
             continue;
         }
+        if (argument == "--verify") {
+            verify = true;
+            continue;
+        }
         bool known = false;
         for (const auto& flag : FLAG_OPTIONS) {
             if (argument == flag.name) {
@@ -105,6 +112,15 @@ std::variant<Options, UsageError> parseOptions(const std::vector<std::string>& a
     }
     // Help and version need no path, and answer whatever flags come with them.
     if (options.mode == Mode::Help || options.mode == Mode::Version) return options;
+    if (verify && options.mode == Mode::Batch) options.verifyOutputs = true;
+    if (verify && options.mode != Mode::Batch) {
+        if (!modeName.empty()) return UsageError{std::string(modeName) + " and --verify cannot be combined"};
+        options.mode = Mode::Verify;
+        modeName = "--verify";
+    }
+    if (options.json && options.mode != Mode::Info && options.mode != Mode::Verify) {
+        return UsageError{"--json goes with --info or --verify"};
+    }
     if (modeName.empty()) return UsageError{"options need a mode such as --batch"};
     if (options.paths.empty()) return UsageError{"no path given"};
     return options;

@@ -13,6 +13,8 @@ enum class Mode {
     Help,
     Version,
     Batch,
+    Verify,  ///< `--verify FILE...`: tell whether each demo is well-formed
+    Info,    ///< `--info FILE...`: summarise each demo
 };
 
 /// The command line, parsed. Options begin with "--" (or are "-h"); everything after
@@ -24,6 +26,8 @@ struct Options {
     unsigned jobs = 0;  ///< 0: one per processor core
     bool skipExisting = false;
     bool verbose = false;
+    bool verifyOutputs = false;  ///< `--batch --verify`: verify each output once written
+    bool json = false;           ///< `--json`: facts as one JSON document (with --info or --verify)
 };
 
 /// A command line the program cannot act on; the program exits with status 2.

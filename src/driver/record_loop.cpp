@@ -49,41 +49,63 @@ bool writeEndMarker(ByteSink& output) {
 
 ConversionResult convertRecords(ByteSource& input, ByteSink& output, Console& console) {
     ConversionState state(console);
+    return convertRecords(input, output, state, nullptr);
+}
+
+ConversionResult convertRecords(ByteSource& input, ByteSink& output, ConversionState& state,
+                                RecordObserver* observer) {
+    Console& console = state.console;
     PacketReader reader;
     PacketWriter writer;
     std::vector<std::uint8_t> payload;
+    std::optional<std::int32_t> sequenceRead;  // of the record the loop ends at, once read
+    const auto stop = [&](InputEnd end, ConversionResult result) {
+        if (!observer) return result;
+        if (result == ConversionResult::InputFailed) end = InputEnd::ReadFailed;
+        if (result != ConversionResult::Converted && result != ConversionResult::InputFailed) end = InputEnd::Stopped;
+        observer->ended(end, sequenceRead);
+        return result;
+    };
     const auto written = [](bool ok) { return ok ? ConversionResult::Converted : ConversionResult::OutputFailed; };
     // A short read is the end of the input only when no read failed.
     const auto ended = [&input] { return input.failed() ? ConversionResult::InputFailed : ConversionResult::Converted; };
     for (;;) {
         pktResetReader(reader);
         pktResetWriter(writer);
+        sequenceRead.reset();
         std::array<std::uint8_t, 8> header;
-        if (input.read(header.data(), 4) < 4) return ended();
+        const std::size_t sequenceBytes = input.read(header.data(), 4);
+        if (sequenceBytes < 4) return stop(sequenceBytes == 0 ? InputEnd::NoEndMarker : InputEnd::HeaderCut, ended());
         const bool lengthComplete = input.read(header.data() + 4, 4) == 4;
-        if (!lengthComplete && input.failed()) return ConversionResult::InputFailed;
+        if (!lengthComplete && input.failed()) return stop(InputEnd::HeaderCut, ConversionResult::InputFailed);
         const auto sequence = std::int32_t(loadLittle32(header.data()));
+        sequenceRead = sequence;
         reader.size = loadLittle32(header.data() + 4);
-        if (sequence == END_SEQUENCE) return written(writeEndMarker(output));
-        if (!lengthComplete) return ConversionResult::Converted;
+        if (sequence == END_SEQUENCE) return stop(InputEnd::EndMarker, written(writeEndMarker(output)));
+        if (!lengthComplete) return stop(InputEnd::HeaderCut, ConversionResult::Converted);
         if (std::int32_t(reader.size) < 0) {
             console.print("WARNING: record (sequence %i) has a negative length; conversion stopped\n", sequence);
-            return ConversionResult::Converted;
+            return stop(InputEnd::NegativeLength, ConversionResult::Converted);
         }
         reader.data = input.borrow(reader.size);
         if (reader.data == nullptr) {
             if (readPayload(input, payload, reader.size) < reader.size) {
-                if (input.failed()) return ConversionResult::InputFailed;
+                if (input.failed()) return stop(InputEnd::PayloadCut, ConversionResult::InputFailed);
                 console.print("WARNING: last record (sequence %i) is cut short; dropped\n", sequence);
-                return ConversionResult::Converted;
+                return stop(InputEnd::PayloadCut, ConversionResult::Converted);
             }
             reader.data = payload.data();
         }
-        if (transcodeMessage(reader, writer, state) == MessageEnd::Truncated) {
-            console.print("WARNING: message %i is truncated\n", sequence);
+        const MessageEnd end = transcodeMessage(reader, writer, state);
+        if (end == MessageEnd::Truncated) console.print("WARNING: message %i is truncated\n", sequence);
+        if (writer.overflowed) return stop(InputEnd::Stopped, ConversionResult::MessageTooLarge);
+        const std::uint32_t messageHead = state.snapshots.messageHead;
+        if (!writeRecord(output, sequence, writer, messageHead)) return stop(InputEnd::Stopped, ConversionResult::OutputFailed);
+        if (observer) {
+            const ConvertedRecord record{sequence, reader.size, end,
+                                         {writer.data.data(), std::size_t(writer.count)}, messageHead};
+            observer->converted(record, state);
         }
-        if (writer.overflowed) return ConversionResult::MessageTooLarge;
-        if (!writeRecord(output, sequence, writer, state.snapshots.messageHead)) return ConversionResult::OutputFailed;
     }
 }
 

@@ -1,7 +1,12 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <span>
+
 #include "common/console.h"
 #include "driver/byte_stream.h"
+#include "transcode/message.h"
 
 namespace tarnic {
 
@@ -17,5 +22,40 @@ enum class ConversionResult {
 /// end of the input, or until a read fails; diagnostics go to `console`. Throws
 /// std::bad_alloc when memory runs out.
 ConversionResult convertRecords(ByteSource& input, ByteSink& output, Console& console);
+
+/// How the records of an old demo ended, as the record loop met it.
+enum class InputEnd {
+    EndMarker,       ///< the end marker
+    NoEndMarker,     ///< the input ended between records
+    HeaderCut,       ///< the input ended inside a record's sequence or length
+    NegativeLength,  ///< a record's length is negative
+    PayloadCut,      ///< the input ended inside a record's payload
+    ReadFailed,      ///< reading the input failed
+    Stopped,         ///< the output failed or a message grew too large
+};
+
+/// One record as converted.
+struct ConvertedRecord {
+    std::int32_t sequence = 0;
+    std::uint32_t oldPayloadBytes = 0;
+    MessageEnd end = MessageEnd::Complete;
+    std::span<const std::uint8_t> newPayload;
+    std::uint32_t messageHead = 0;
+};
+
+/// Watches a conversion record by record, for those who inspect demos rather than convert them.
+class RecordObserver {
+public:
+    virtual ~RecordObserver() = default;
+    /// A record was converted; the state's `operation` is the one a truncation cut.
+    virtual void converted(const ConvertedRecord& record, const ConversionState& state) = 0;
+    /// The loop ended, with the sequence of the record it ended at where it had read one.
+    virtual void ended(InputEnd end, std::optional<std::int32_t> sequence) = 0;
+};
+
+/// The same, carrying `state` (whose console takes the diagnostics) and telling
+/// `observer`, when given, about every record and the end.
+ConversionResult convertRecords(ByteSource& input, ByteSink& output, ConversionState& state,
+                                RecordObserver* observer);
 
 }  // namespace tarnic

@@ -76,6 +76,16 @@ const char* refusedCharacterMessage(std::string_view key, std::string_view value
 
 }  // namespace
 
+std::vector<std::pair<std::string_view, std::string_view>> infoPairs(std::string_view text) {
+    std::vector<std::pair<std::string_view, std::string_view>> pairs;
+    std::size_t start = 0;
+    while (const auto pair = readInfoPair(text, start)) {
+        pairs.emplace_back(pair->key, pair->value);
+        start = pair->end;
+    }
+    return pairs;
+}
+
 std::string Info_ValueForKey(std::string_view text, std::string_view key, Console& console) {
     if (text.size() >= INFO_READ_LIMIT) console.print("Info_ValueForKey: oversize infostring");
     const auto pair = findInfoPair(text, [key](std::string_view pairKey) {

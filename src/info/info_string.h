@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "common/console.h"
 
@@ -28,5 +30,8 @@ void Info_RemoveKey(std::string& text, std::string_view key, Console& console);
 /// value holding a backslash, semicolon or double quote, leaving the text unchanged, and
 /// appends nothing that would take the text beyond INFO_EDIT_LIMIT characters.
 void Info_SetValueForKey(std::string& text, std::string_view key, std::string_view value, Console& console);
+
+/// Every pair of the text in order, as the lookups walk them: keys may repeat.
+std::vector<std::pair<std::string_view, std::string_view>> infoPairs(std::string_view text);
 
 }  // namespace tarnic

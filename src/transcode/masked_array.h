@@ -9,6 +9,9 @@
 
 namespace tarnic {
 
+/// Value widths of masked arrays 1 to 4, the same in both protocols.
+inline constexpr std::array<int, 4> MASKED_ARRAY_VALUE_BITS = {16, 16, 16, 32};
+
 /// No old entry feeds this new entry; it stays 0.
 inline constexpr std::int8_t ALWAYS_ZERO = -1;
 

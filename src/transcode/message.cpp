@@ -26,9 +26,12 @@ void dispatch(std::uint32_t code, PacketReader& reader, PacketWriter& writer, Co
 }  // namespace
 
 MessageEnd transcodeMessage(PacketReader& reader, PacketWriter& writer, ConversionState& state) {
-    while (!pktAtEnd(reader)) {
+    for (std::uint32_t index = 0; !pktAtEnd(reader); ++index) {
         const std::uint64_t operationStart = pktWrittenBits(writer);
+        // Every operation starts at a byte boundary.
+        const std::uint64_t startBit = std::uint64_t{reader.bytePos} * 8;
         const std::uint32_t code = pktReadBits(reader, 8);
+        state.operation = {index, std::uint8_t(code), startBit};
         // Only a snapshot changes the state; a cut one must leave it as the last whole one did.
         const bool snapshot = code == OP_SNAPSHOT;
         SnapshotState snapshotsBefore;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "bits/packet_reader.h"
 #include "bits/packet_writer.h"
 #include "common/console.h"
@@ -7,11 +9,20 @@
 
 namespace tarnic {
 
+/// The operation a message conversion has got to; after a truncated message, the one cut short.
+struct OperationPlace {
+    std::uint32_t index = 0;     ///< operations before it in the message
+    std::uint8_t code = 0;
+    std::uint64_t startBit = 0;  ///< where its code begins in the payload
+};
+
 /// Everything one conversion carries from message to message; each conversion starts from zero.
 struct ConversionState {
     explicit ConversionState(Console& out) : console(out) {}
     Console& console;
     SnapshotState snapshots;
+    /// Kept for whoever watches the conversion: diagnostics and truncations point here.
+    OperationPlace operation;
 };
 
 /// How a message ended.

@@ -30,7 +30,7 @@ TEST(OptionForm, HelpNamesEveryOptionAndVersionIsOneLine) {
         const auto run = runTarnic(folder, {help}, Streams::OutputAndErrors);
         EXPECT_EQ(run.status, 0) << help;
         for (const char* option : {"--batch", "--output-dir", "--jobs", "--skip-existing", "--verbose", "--help",
-                                   "--version"}) {
+                                   "--version", "--verify", "--info", "--json"}) {
             EXPECT_NE(run.output.find(option), std::string::npos) << help << " does not name " << option;
         }
     }
@@ -53,6 +53,11 @@ TEST(OptionForm, UsageErrorsExitWithTwoAndConvertNothing) {
         {"--batch", "demo.dm3", "--jobs"},
         {"--jobs", "2", "demo.dm3"},
         {"--batch", "--version", "demo.dm3"},
+        {"--verify", "--info", "demo.dm3"},
+        {"--info", "--batch", "demo.dm3"},
+        {"--batch", "--json", "demo.dm3"},
+        {"--json", "demo.dm3"},
+        {"--verify"},
     };
     for (const auto& arguments : commandLines) {
         const std::string shown = ::testing::PrintToString(arguments);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "demokit/generator.h"
-#include "demokit/new_reader.h"
+#include "inspect/new_reader.h"
 #include "demokit/old_encoder.h"
 #include "driver/convert.h"
 #include "support/demo_file.h"
@@ -15,6 +15,9 @@ namespace tarnic {
 namespace {
 
 using namespace demokit;
+using inspect::NewOperation;
+using inspect::NewPayload;
+using inspect::readNewPayload;
 using test::bitText;
 using test::hexText;
 using test::NewDemo;
@@ -109,7 +112,7 @@ void expectFaithful(const Demo& old, const Converted& converted, const std::stri
         const auto& operations = old.records[r].message.operations;
         const NewPayload payload = readNewPayload(demo.records[r].payload);
         EXPECT_EQ(demo.records[r].sequence, old.records[r].sequence);
-        ASSERT_TRUE(payload.wellFormed) << payload.problem << "\n" << hexText(demo.records[r].payload);
+        ASSERT_TRUE(payload.wellFormed) << test::problemText(payload) << "\n" << hexText(demo.records[r].payload);
         ASSERT_EQ(payload.operations.size(), operations.size());
         for (std::size_t k = 0; k < operations.size(); ++k) {
             const NewOperation& read = payload.operations[k];

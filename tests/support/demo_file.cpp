@@ -33,4 +33,11 @@ std::string hexText(const Bytes& bytes) {
     return text;
 }
 
+std::string problemText(const inspect::NewPayload& payload) {
+    if (!payload.problem) return "";
+    const inspect::Problem& problem = *payload.problem;
+    return "operation " + std::to_string(problem.operation) + " (code " + std::to_string(problem.code) + ") at bit " +
+           std::to_string(problem.bit) + ": " + std::string(inspect::problemText(problem.kind));
+}
+
 }  // namespace tarnic::test

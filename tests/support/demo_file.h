@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "bits/packet_writer.h"
-#include "demokit/new_demo.h"
 #include "demokit/old_encoder.h"
+#include "inspect/new_reader.h"
+#include "inspect/new_records.h"
 
 namespace tarnic::test {
 
@@ -24,10 +25,13 @@ Bytes bytesOf(const PacketWriter& writer);
 /// The bit length of what a writer holds.
 std::size_t bitLengthOf(const PacketWriter& writer);
 
-// New-protocol framing too.
-using demokit::NewDemo;
-using demokit::NewRecord;
-using demokit::splitNewDemo;
+// New-protocol framing comes from the library's reader.
+using inspect::NewDemo;
+using inspect::NewRecord;
+using inspect::splitNewDemo;
+
+/// A payload's first problem as text, for failure messages; empty when there is none.
+std::string problemText(const inspect::NewPayload& payload);
 
 /// Bits as text, stream order (least significant bit of byte 0 first), for failure messages.
 std::string bitText(const Bytes& bytes, std::size_t bitCount);

@@ -14,6 +14,19 @@ struct RunResult {
     std::string output;
 };
 
+/// Runs a shell command line and collects its standard output.
+inline RunResult runShell(const std::string& command) {
+    RunResult result;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return result;
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) result.output.append(chunk, got);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
 /// Which of the program's streams a run collects.
 enum class Streams { OutputOnly, OutputAndErrors };
 
@@ -24,15 +37,7 @@ inline RunResult runTarnic(const std::filesystem::path& folder, const std::vecto
     std::string command = "cd '" + folder.string() + "' && '" TARNIC_EXECUTABLE "'";
     for (const auto& argument : arguments) command += " '" + argument + "'";
     if (streams == Streams::OutputAndErrors) command += " 2>&1";
-    RunResult result;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return result;
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) result.output.append(chunk, got);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return runShell(command);
 }
 
 }  // namespace tarnic::test

@@ -1,0 +1,186 @@
+#include "inspect/inspect_demo.h"
+
+#include <algorithm>
+#include <array>
+
+#include "driver/record_loop.h"
+#include "inspect/new_records.h"
+#include "transcode/server_op.h"
+
+namespace tarnic::inspect {
+
+namespace {
+
+/// Passes reads through and counts the bytes they deliver.
+class CountingSource final : public ByteSource {
+public:
+    explicit CountingSource(ByteSource& inner) : inner_(inner) {}
+    std::size_t read(std::uint8_t* into, std::size_t count) override {
+        const std::size_t got = inner_.read(into, count);
+        bytes += got;
+        return got;
+    }
+    bool failed() const override { return inner_.failed(); }
+    const std::uint8_t* borrow(std::size_t count) override {
+        const std::uint8_t* borrowed = inner_.borrow(count);
+        if (borrowed) bytes += count;
+        return borrowed;
+    }
+    std::uint64_t bytes = 0;
+
+private:
+    ByteSource& inner_;
+};
+
+class DiscardingSink final : public ByteSink {
+public:
+    bool write(const std::uint8_t*, std::size_t) override { return true; }
+};
+
+bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
+    if (text.size() < suffix.size()) return false;
+    return std::equal(suffix.begin(), suffix.end(), text.end() - std::ptrdiff_t(suffix.size()),
+                      [](char lower, char c) { return (c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c) == lower; });
+}
+
+void inspectNewDemo(ByteSource& input, DemoReport& report) {
+    NewRecordReader records(input);
+    while (const NewRecord* record = records.next()) {
+        const PayloadWalk walk = addRecordFacts(report.facts, record->sequence, record->messageHead, record->payload);
+        if (walk.problem && !report.problem) {
+            report.problem = walk.problem;
+            report.problem->record = records.records() - 1;
+            report.problem->hasSequence = true;
+            report.problem->sequence = record->sequence;
+        }
+    }
+    if (records.problem() && !report.problem) report.problem = records.problem();
+}
+
+/// Watches the converter's record loop over an old demo. The converter's diagnostics
+/// come here as they are printed, while the conversion state names the operation.
+class OldDemoWatcher final : public Console, public RecordObserver {
+public:
+    explicit OldDemoWatcher(DemoReport& report) : report_(report) {}
+
+    void watch(const ConversionState& state) { state_ = &state; }
+    InputEnd end() const { return end_; }
+
+    void write(std::string_view text) override {
+        addDiagnostic(report_.facts, text);
+        if (!state_) return;
+        // The converter prints one diagnostic for each operation it may not hold.
+        const OperationPlace& place = state_->operation;
+        const bool badCode = place.code != OP_NOP && place.code != OP_GAMESTATE && place.code != OP_SERVERCOMMAND &&
+                             place.code != OP_SNAPSHOT;
+        if (badCode && !pending_) {
+            pending_ = payloadProblem(place.code <= OP_SNAPSHOT ? ProblemKind::IllegalOperation
+                                                                 : ProblemKind::UnknownOperation,
+                                      place);
+        }
+    }
+
+    void converted(const ConvertedRecord& record, const ConversionState& state) override {
+        addRecordFacts(report_.facts, record.sequence, record.messageHead, record.newPayload);
+        if (!pending_ && record.end == MessageEnd::Truncated) {
+            pending_ = payloadProblem(ProblemKind::FieldPastEnd, state.operation);
+        }
+        if (pending_ && !report_.problem) {
+            report_.problem = pending_;
+            report_.problem->record = report_.facts.records - 1;
+            report_.problem->hasSequence = true;
+            report_.problem->sequence = record.sequence;
+        }
+        pending_.reset();
+    }
+
+    void ended(InputEnd end, std::optional<std::int32_t> sequence) override {
+        end_ = end;
+        // What the record loop printed on its way out belongs to no operation.
+        pending_.reset();
+        Problem problem;
+        problem.record = report_.facts.records;
+        problem.sequence = sequence.value_or(0);
+        problem.hasSequence = sequence.has_value();
+        switch (end) {
+            case InputEnd::EndMarker: return;
+            case InputEnd::NoEndMarker:
+                problem.kind = ProblemKind::MissingEndMarker;
+                break;
+            case InputEnd::HeaderCut:
+            case InputEnd::PayloadCut: problem.kind = ProblemKind::RecordCutShort; break;
+            case InputEnd::NegativeLength: problem.kind = ProblemKind::BadRecordLength; break;
+            case InputEnd::ReadFailed: problem.kind = ProblemKind::ReadFailed; break;
+            case InputEnd::Stopped: problem.kind = ProblemKind::MessageTooLarge; break;
+        }
+        if (!report_.problem) report_.problem = problem;
+    }
+
+private:
+    static Problem payloadProblem(ProblemKind kind, const OperationPlace& place) {
+        Problem problem;
+        problem.kind = kind;
+        problem.inPayload = true;
+        problem.operation = place.index;
+        problem.code = place.code;
+        problem.bit = place.startBit;
+        return problem;
+    }
+
+    DemoReport& report_;
+    const ConversionState* state_ = nullptr;
+    std::optional<Problem> pending_;  ///< the current record's first problem
+    InputEnd end_ = InputEnd::NoEndMarker;
+};
+
+void inspectOldDemo(ByteSource& input, DemoReport& report) {
+    OldDemoWatcher watcher(report);
+    ConversionState state(watcher);
+    watcher.watch(state);
+    DiscardingSink nowhere;
+    convertRecords(input, nowhere, state, &watcher);
+    if (watcher.end() != InputEnd::EndMarker || report.problem) return;
+    std::uint8_t after;
+    if (input.read(&after, 1) != 0) {
+        Problem& problem = report.problem.emplace();
+        problem.kind = ProblemKind::DataAfterEnd;
+        problem.record = report.facts.records;
+    }
+}
+
+/// Reads what is left of the input, so that it counts towards the size. A small
+/// buffer: some targets give the stack no more than 64 KiB.
+void drain(ByteSource& input) {
+    std::array<std::uint8_t, 4096> rest;
+    while (input.read(rest.data(), rest.size()) > 0) {
+    }
+}
+
+}  // namespace
+
+std::optional<Protocol> protocolOfName(std::string_view fileName) {
+    if (endsWithIgnoringCase(fileName, ".dm3")) return Protocol::Old;
+    if (endsWithIgnoringCase(fileName, ".dm_48")) return Protocol::New;
+    return std::nullopt;
+}
+
+DemoReport inspectDemo(ByteSource& input, Protocol protocol) {
+    DemoReport report;
+    report.protocol = protocol;
+    CountingSource counted(input);
+    if (protocol == Protocol::New) {
+        inspectNewDemo(counted, report);
+    } else {
+        inspectOldDemo(counted, report);
+    }
+    drain(counted);
+    report.facts.bytes = counted.bytes;
+    return report;
+}
+
+DemoReport inspectDemo(std::span<const std::uint8_t> demo, Protocol protocol) {
+    MemorySource input(demo);
+    return inspectDemo(input, protocol);
+}
+
+}  // namespace tarnic::inspect

@@ -1,0 +1,39 @@
+#pragma once
+
+// Verifies a demo of either protocol and gathers what it holds, in one pass.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "driver/byte_stream.h"
+#include "inspect/demo_facts.h"
+#include "inspect/problem.h"
+
+namespace tarnic::inspect {
+
+enum class Protocol { Old, New };
+
+/// The protocol a file name's extension names, ".dm3" or ".dm_48" in any letter case.
+std::optional<Protocol> protocolOfName(std::string_view fileName);
+
+struct DemoReport {
+    Protocol protocol = Protocol::New;
+    /// The first problem found; none when the demo is well-formed.
+    std::optional<Problem> problem;
+    DemoFacts facts;
+    bool wellFormed() const { return !problem; }
+};
+
+/// Walks the whole demo record by record. A new demo is read with the new-protocol
+/// reader; an old one goes through the converter's own record loop and message
+/// transcoding into a sink that keeps nothing, its converted payloads read back in
+/// memory for the facts. Safe on any bytes; memory grows with the largest record.
+/// Throws std::bad_alloc when memory runs out.
+DemoReport inspectDemo(ByteSource& input, Protocol protocol);
+
+/// The same over bytes in memory: the one call that verifies a demo.
+DemoReport inspectDemo(std::span<const std::uint8_t> demo, Protocol protocol);
+
+}  // namespace tarnic::inspect

@@ -1,0 +1,118 @@
+// --verify, --info and --json through the real program.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "demokit/old_encoder.h"
+#include "support/demo_file.h"
+#include "support/run_program.h"
+#include "transcode/server_op.h"
+
+namespace tarnic {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+
+class InspectCommand : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() / ("tarnic-inspect-" + std::to_string(getpid()) + "-" +
+                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        fs::copy_file(TARNIC_SOURCE_DIR "/examples/sample.dm3", folder_ / "sample.dm3");
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    void writeFile(const std::string& name, const Bytes& bytes) {
+        std::ofstream(folder_ / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    /// Runs tarnic in the folder; `pipeTo` takes its output when given.
+    test::RunResult tarnic(const std::string& arguments, const std::string& pipeTo = "") {
+        std::string command = "cd '" + folder_.string() + "' && '" TARNIC_EXECUTABLE "' " + arguments;
+        if (!pipeTo.empty()) command += " | " + pipeTo;
+        return test::runShell(command);
+    }
+    fs::path folder_;
+};
+
+TEST_F(InspectCommand, VerifyGivesAVerdictPerFileAndTheStatusOfTheWorst) {
+    ASSERT_EQ(tarnic("sample.dm3").status, 0);
+    auto run = tarnic("--verify sample.dm3 sample.dm3.dm_48");
+    EXPECT_EQ(run.output, "sample.dm3: ok, 300 records\nsample.dm3.dm_48: ok, 300 records\n");
+    EXPECT_EQ(run.status, 0);
+
+    Bytes converted(fs::file_size(folder_ / "sample.dm3.dm_48"));
+    std::ifstream(folder_ / "sample.dm3.dm_48", std::ios::binary)
+        .read(reinterpret_cast<char*>(converted.data()), std::streamsize(converted.size()));
+    converted.resize(converted.size() - 8);
+    writeFile("NO-END.DM_48", converted);
+    writeFile("garbage.dm3", {0x01, 0x02, 0x03});  // not even a whole sequence number
+    run = tarnic("--verify NO-END.DM_48 garbage.dm3");
+    EXPECT_EQ(run.output, "NO-END.DM_48: record 300: the file ends without the end marker\n"
+                          "garbage.dm3: record 0: the file ends inside a record\n");
+    EXPECT_EQ(run.status, 1);
+    run = tarnic("--verify sample.dm3 notes.txt");
+    EXPECT_EQ(run.output, "sample.dm3: ok, 300 records\n"
+                          "notes.txt: error: not a demo name: the extension must be .dm3 or .dm_48\n");
+    EXPECT_EQ(run.status, 2);
+}
+
+TEST_F(InspectCommand, InfoSummarisesTheSample) {
+    const auto run = tarnic("--info sample.dm3");
+    EXPECT_EQ(run.status, 0);
+    for (const char* line : {"sample.dm3\n", "  protocol      old (.dm3)\n", "  size          64505 bytes\n",
+                             "  records       300, sequences 1 to 312\n", "  verdict       well-formed\n",
+                             "    wobbletitle = Tarnic test plaza\n", "  players       8\n", "  diagnostics   none\n"}) {
+        EXPECT_NE(run.output.find(line), std::string::npos) << line << "in\n" << run.output;
+    }
+}
+
+// Demo strings are bytes: whatever they hold, a real JSON parser takes the output.
+TEST_F(InspectCommand, JsonParsesWhateverBytesTheDemoHolds) {
+    if (test::runShell("python3 -c 'pass'").status != 0) GTEST_SKIP() << "no python3";
+    demokit::GameState gameState;
+    const std::string name = "\\u\\Ren\xC3\xA9\\x\\\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80\xFF\x01\"q";
+    gameState.entries.emplace_back(demokit::ConfigString{544, name});
+    Bytes demo;
+    test::appendRecord(demo, 1, demokit::encodeMessage({{gameState}}));
+    test::appendRecord(demo, 2, {OP_BAD});
+    test::appendEndMarker(demo);
+    writeFile("odd.dm3", demo);
+    const std::string check =
+        "python3 -c 'import json, sys\n"
+        "info, verdict = [json.load(open(name, \"rb\")) for name in sys.argv[1:]]\n"
+        "odd = info[0][\"players\"][0][\"values\"]\n"
+        "print(odd[\"u\"] == \"Ren\\u00e9\", odd[\"x\"] == \"\\ufffd\" * 10 + \"\\x01\\\"q\", info[1][\"error\"] is not None,\n"
+        "      info[0][\"diagnostics\"], verdict[0][\"problem\"][\"kind\"], verdict[0][\"problem\"][\"record\"])'";
+    ASSERT_EQ(tarnic("--info --json odd.dm3 none.dm_48 > info.json").status, 1);
+    ASSERT_EQ(tarnic("--json --verify odd.dm3 > verify.json").status, 1);
+    const auto run = test::runShell("cd '" + folder_.string() + "' && " + check + " info.json verify.json");
+    EXPECT_EQ(run.output, "True True True [{'kind': 'Bad server command.', 'count': 1}] illegal-operation 1\n");
+}
+
+TEST_F(InspectCommand, BatchVerifyFailsAConversionWhoseOutputDoesNotVerify) {
+    Bytes demo;
+    test::appendRecord(demo, 5, {OP_NOP, OP_BAD});  // the converter passes the bad code on
+    test::appendEndMarker(demo);
+    writeFile("bad.dm3", demo);
+    const auto run = tarnic("--batch --verify --jobs 1 bad.dm3 sample.dm3");
+    EXPECT_NE(run.output.find("bad.dm3: FAILED: the output does not verify (removed): record 0 (sequence 5), "
+                              "operation 1 (code 0, bad) at bit 8: an operation a message may not hold\n"),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("sample.dm3: converted\n"), std::string::npos) << run.output;
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(fs::exists(folder_ / "bad.dm3.dm_48"));
+    EXPECT_TRUE(fs::exists(folder_ / "sample.dm3.dm_48"));
+}
+
+}  // namespace
+}  // namespace tarnic
