@@ -1,4 +1,4 @@
-// Throughput of the in-memory conversion over a large generated demo.
+// Throughput of the in-memory conversion over large generated demos.
 
 #include <benchmark/benchmark.h>
 
@@ -9,17 +9,26 @@
 
 namespace {
 
+/// Records of a benchmark demo: about 31 MiB of busy match; TARNIC_BENCH_RECORDS makes
+/// the demos smaller for quick runs.
+int benchRecords(int records) {
+    const char* chosen = std::getenv("TARNIC_BENCH_RECORDS");
+    return chosen ? std::atoi(chosen) : records;
+}
+
 const tarnic::demokit::Bytes& busyMatchDemo() {
-    // About 31 MiB of old demo; TARNIC_BENCH_RECORDS makes it smaller for quick runs.
-    static const tarnic::demokit::Bytes demo = [] {
-        const char* records = std::getenv("TARNIC_BENCH_RECORDS");
-        return tarnic::demokit::generateDemoBytes(tarnic::bench::busyMatch(records ? std::atoi(records) : 24000));
-    }();
+    static const tarnic::demokit::Bytes demo =
+        tarnic::demokit::generateDemoBytes(tarnic::bench::busyMatch(benchRecords(24000)));
     return demo;
 }
 
-void BM_ConvertBusyMatch(benchmark::State& state) {
-    const tarnic::demokit::Bytes& demo = busyMatchDemo();
+const tarnic::demokit::Bytes& crowdedMatchDemo() {
+    static const tarnic::demokit::Bytes demo =
+        tarnic::demokit::generateDemoBytes(tarnic::bench::crowdedMatch(benchRecords(12800)));
+    return demo;
+}
+
+void convertFresh(benchmark::State& state, const tarnic::demokit::Bytes& demo) {
     for (auto _ : state) {
         tarnic::ConvertedDemo converted = tarnic::convertDemo(demo);
         benchmark::DoNotOptimize(converted.demo.data());
@@ -27,20 +36,31 @@ void BM_ConvertBusyMatch(benchmark::State& state) {
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(demo.size()));
     state.counters["input_MiB"] = double(demo.size()) / (1 << 20);
 }
-BENCHMARK(BM_ConvertBusyMatch)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The same conversion into one result kept across conversions, as a batch converter
-// would: what remains is the conversion itself, without fresh output memory each time.
-void BM_ConvertBusyMatchReusingOutput(benchmark::State& state) {
-    const tarnic::demokit::Bytes& demo = busyMatchDemo();
+// Into one result kept across conversions, as a batch converter would: what remains
+// is the conversion itself, without fresh output memory each time.
+void convertReusing(benchmark::State& state, const tarnic::demokit::Bytes& demo) {
     tarnic::ConvertedDemo converted;
     for (auto _ : state) {
         tarnic::convertDemo(demo, converted);
         benchmark::DoNotOptimize(converted.demo.data());
     }
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(demo.size()));
+    state.counters["input_MiB"] = double(demo.size()) / (1 << 20);
 }
+
+void BM_ConvertBusyMatch(benchmark::State& state) { convertFresh(state, busyMatchDemo()); }
+BENCHMARK(BM_ConvertBusyMatch)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ConvertBusyMatchReusingOutput(benchmark::State& state) { convertReusing(state, busyMatchDemo()); }
 BENCHMARK(BM_ConvertBusyMatchReusingOutput)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Every snapshot full of changing entities: the entity lists' scan at its hardest.
+void BM_ConvertCrowdedMatch(benchmark::State& state) { convertFresh(state, crowdedMatchDemo()); }
+BENCHMARK(BM_ConvertCrowdedMatch)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ConvertCrowdedMatchReusingOutput(benchmark::State& state) { convertReusing(state, crowdedMatchDemo()); }
+BENCHMARK(BM_ConvertCrowdedMatchReusingOutput)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

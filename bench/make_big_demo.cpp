@@ -1,5 +1,5 @@
-// Writes a busy-match demo of at least the given size, record by record, so that
-// the real program can be timed on it: tarnic_make_big_demo MIB PATH
+// Writes a generated demo of at least the given size, record by record, so that
+// the real program can be timed on it: tarnic_make_big_demo MIB PATH [busy|crowded]
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,8 +9,8 @@
 #include "demokit/old_encoder.h"
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: tarnic_make_big_demo MIB PATH\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: tarnic_make_big_demo MIB PATH [busy|crowded]\n");
         return 2;
     }
     const std::size_t wanted = std::size_t(std::atol(argv[1])) << 20;
@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
         std::perror(argv[2]);
         return 1;
     }
-    tarnic::demokit::DemoGenerator generator(tarnic::bench::busyMatch(1 << 30));
+    tarnic::demokit::DemoGenerator generator(tarnic::bench::namedMatch(argc == 4 ? argv[3] : "busy", 1 << 30));
     std::size_t written = 0;
     tarnic::demokit::Bytes chunk;
     while (written < wanted) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -48,12 +49,13 @@ inline void pktCopyChunks(PacketReader& reader, PacketWriter& writer, std::uint6
     const std::size_t base = std::size_t(writer.count) - (writer.bitOffset ? 1 : 0);
     const std::uint8_t* from = reader.data + reader.bytePos;
     std::uint8_t* to = writer.data.data() + base;
-    const unsigned readOffset = reader.bitOffset;
-    const unsigned writeOffset = writer.bitOffset;
+    // A chunk's bits are masked where they lie and rotated to where they go: one shift
+    // count for the whole run, and bits 56 to 63 of neither offset wrap around.
+    const std::uint64_t chunkBits = lowBits(COPY_CHUNK_BITS) << reader.bitOffset;
+    const int rotation = int(reader.bitOffset) - int(writer.bitOffset);
     std::uint64_t partialByte = writer.partialByte;
     for (std::uint64_t i = 0; i < chunks; ++i) {
-        const std::uint64_t chunk = (loadLittle64(from) >> readOffset) & lowBits(COPY_CHUNK_BITS);
-        const std::uint64_t word = partialByte | chunk << writeOffset;
+        const std::uint64_t word = partialByte | std::rotr(loadLittle64(from) & chunkBits, rotation);
         storeLittle64(to, word);
         partialByte = word >> COPY_CHUNK_BITS;
         from += chunkBytes;
@@ -68,10 +70,14 @@ inline void pktCopyChunks(PacketReader& reader, PacketWriter& writer, std::uint6
 /// both protocols send alike move together, a 64-bit window at a time.
 inline void pktCopyBits(PacketReader& reader, PacketWriter& writer, std::uint64_t bits) {
     constexpr unsigned chunkBytes = COPY_CHUNK_BITS / 8;
-    // Whole chunks whose window ends inside the payload go the fast way.
-    const std::uint64_t windowsInside =
-        pktWindowFits(reader.bytePos, reader.size) ? (reader.size - reader.bytePos - 8) / chunkBytes + 1 : 0;
-    const std::uint64_t chunks = std::min(bits / COPY_CHUNK_BITS, windowsInside);
+    // Whole chunks whose window ends inside the payload go the fast way; the last
+    // chunk's window ends a byte past it. Only near the payload's end are there fewer.
+    std::uint64_t chunks = bits / COPY_CHUNK_BITS;
+    if (std::uint64_t{reader.bytePos} + chunks * chunkBytes + 1 > reader.size) {
+        const std::uint64_t windowsInside =
+            pktWindowFits(reader.bytePos, reader.size) ? (reader.size - reader.bytePos - 8) / chunkBytes + 1 : 0;
+        chunks = std::min(chunks, windowsInside);
+    }
     if (chunks > 0) {
         pktCopyChunks(reader, writer, chunks);
         bits -= chunks * COPY_CHUNK_BITS;

@@ -48,6 +48,14 @@ std::size_t FileSource::read(std::uint8_t* into, std::size_t count) {
     return done;
 }
 
+const std::uint8_t* FileSource::borrow(std::size_t count) {
+    // Most records lie inside one buffer's worth of the file; the rest are copied.
+    if (count > end_ - next_) return nullptr;
+    const std::uint8_t* bytes = buffer_.data() + next_;
+    next_ += count;
+    return bytes;
+}
+
 FileSink::FileSink(int file, std::size_t bufferBytes) : file_(file), buffer_(bufferBytes) {}
 
 bool FileSink::write(const std::uint8_t* bytes, std::size_t count) {

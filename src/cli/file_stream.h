@@ -13,6 +13,8 @@ class FileSource final : public ByteSource {
 public:
     FileSource(int file, std::size_t bufferBytes);
     std::size_t read(std::uint8_t* into, std::size_t count) override;
+    /// The next `count` bytes where the buffer already holds them all.
+    const std::uint8_t* borrow(std::size_t count) override;
     bool failed() const override { return failed_; }
     /// Reads the first block ahead; false when the file cannot be read at all (a
     /// folder, a failing device), which then counts as a file that cannot be opened.

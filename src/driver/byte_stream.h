@@ -16,8 +16,8 @@ public:
     /// True once a read has failed: a short read then is no end of the input.
     virtual bool failed() const { return false; }
     /// The next `count` bytes where they already lie in memory, consumed as if read and
-    /// valid as long as the source; nullptr, consuming nothing, where the source would
-    /// have to copy them or fewer remain. Saves copying a payload the source holds.
+    /// valid until the next read or borrow; nullptr, consuming nothing, where the source
+    /// would have to copy them or fewer remain. Saves copying a payload the source holds.
     virtual const std::uint8_t* borrow(std::size_t /*count*/) { return nullptr; }
 };
 

@@ -7,6 +7,7 @@
 
 #include "bits/packet_copy.h"
 #include "transcode/entity_fields.h"
+#include "transcode/entity_scan.h"
 #include "transcode/field_scan.h"
 #include "transcode/remap.h"
 
@@ -77,7 +78,44 @@ std::uint64_t scanFields(PacketReader& reader, PacketWriter& writer, PacketView 
     return scan;
 }
 
-/// Scans the delta at `scan`; returns where it ends.
+/// Walks the fields `fields` describes from `scan` on, converting those that change;
+/// returns where they end. Only for fields that lie, with a window, inside the payload.
+std::uint64_t walkFields(PacketReader& reader, PacketWriter& writer, const std::uint8_t* data, std::uint64_t scan,
+                         const MaskScan& fields) {
+    const bool converts = fields.converting != 0;
+    if (converts) {
+        if (fields.converting & 1) scan = convertField(reader, writer, scan, 0);
+        if (fields.converting & 2) scan = convertField(reader, writer, scan, 1);
+    }
+    for (unsigned run = 0; run < fields.runCount; ++run) {
+        scan = walkPackedValues(data, scan + fields.runs[run].plainBefore, fields.runs[run].packedCount);
+    }
+    scan += fields.plainAfter;
+    if (converts && (fields.converting >> EVENT_FIELD & 1)) scan = convertField(reader, writer, scan, EVENT_FIELD);
+    return scan + fields.tailBits;
+}
+
+/// The delta at `scan`, whose first bits are those of `head`, by the fast walk; returns
+/// where it ends. Only for a delta that lies, with a window, inside the payload.
+std::uint64_t walkDelta(PacketReader& reader, PacketWriter& writer, const std::uint8_t* data, std::uint64_t scan,
+                        std::uint64_t head) {
+    if (head & 1) return scan + 1;     // removed
+    if (!(head & 2)) return scan + 2;  // unchanged
+    const auto selector = std::uint32_t(head >> 2) & lowBits(MASK_SELECTOR_BITS);
+    scan += 2 + MASK_SELECTOR_BITS;
+    if (selector == EXPLICIT_MASK_SELECTOR) {
+        const std::uint64_t mask = convertExplicitMask(reader, writer, scan);
+        return walkFields(reader, writer, data, scan + OLD_ENTITY_FIELD_COUNT, maskScanOf(mask));
+    }
+    return walkFields(reader, writer, data, scan, PRESET_SCANS[selector]);
+}
+
+/// An entry that starts this many bits or more before the payload's end lies inside it
+/// with the window of its last read.
+constexpr std::uint64_t WALKABLE_ENTRY_MARGIN = MAX_ENTRY_BITS + 64;
+
+/// Scans the delta at `scan`, checking every read against the payload's end; returns
+/// where it ends.
 std::uint64_t scanDelta(PacketReader& reader, PacketWriter& writer, PacketView payload, std::uint64_t scan) {
     // Removal bit, change bit, selector: peeked together, copied unchanged.
     const std::uint32_t head = pktPeekAt(payload, scan, 2 + MASK_SELECTOR_BITS);
@@ -102,6 +140,17 @@ void transcodeEntityList(PacketReader& reader, PacketWriter& writer) {
     const PacketView payload = pktView(reader);
     const std::uint64_t payloadBits = std::uint64_t{payload.size} * 8;
     std::uint64_t scan = pktReadPosition(reader);
+    // Far from the end no entry can reach past it: the fast walk, without checks.
+    while (scan + WALKABLE_ENTRY_MARGIN <= payloadBits) {
+        const std::uint64_t window = loadLittle64(payload.data + (scan >> 3)) >> (scan & 7);
+        scan += ENTITY_NUMBER_BITS;
+        if ((window & lowBits(ENTITY_NUMBER_BITS)) == ENTITY_LIST_END) {
+            pktCopyUpTo(reader, writer, scan);
+            return;
+        }
+        scan = walkDelta(reader, writer, payload.data, scan, window >> ENTITY_NUMBER_BITS);
+    }
+    // Near the end every read is checked.
     for (;;) {
         // Where the entry starts in the output, once everything before it is written.
         const std::uint64_t entryStart = pktWrittenBits(writer) + (scan - pktReadPosition(reader));

@@ -136,8 +136,9 @@ private:
     MemorySource bytes_;
 };
 
-// The in-memory conversion borrows payloads in place; a file's are copied. Both
-// must frame, convert and report every case alike.
+// The in-memory conversion borrows payloads in place, a file mostly from its buffer;
+// a source that cannot lend them has them copied. Both must frame, convert and report
+// every case alike.
 TEST(RecordLoop, BorrowedAndCopiedPayloadsConvertAlike) {
     for (const auto& c : framingCases()) {
         Bytes copiedDemo;

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "bits/packet_copy.h"
 #include "demokit/field_tables.h"
 #include "support/demo_file.h"
 #include "transcode/entity_fields.h"
+#include "transcode/entity_scan.h"
 
 namespace tarnic {
 namespace {
@@ -219,6 +221,54 @@ TEST(EntityList, StopsAtTheEndOfThePayloadAndLeavesOutTheCutEntry) {
         pktWriteBits(output, 0, 8);
         pktWriteBits(expected, 0, 8);
         expectSameBits(output, expected);
+    }
+}
+
+// Far from the payload's end entries take the fast walk, near it the checked scan. The
+// same list with more and more bytes behind it moves the switch across every entry:
+// both ways must give the same bits, for every preset and explicit masks of every kind.
+TEST(EntityList, WalksEveryLayoutAlikeFarFromAndNearThePayloadEnd) {
+    std::vector<std::uint64_t> masks(ENTITY_PRESET_MASKS.begin(), ENTITY_PRESET_MASKS.end());
+    const std::size_t presets = masks.size();
+    std::uint64_t random = 0x243F6A8885A308D3u;
+    const auto next = [&random] { return random = random * 6364136223846793005u + 1442695040888963407u; };
+    masks.insert(masks.end(), {bit(50) - 1, 0, CONVERTING_FIELDS, bit(50) - 1 - CONVERTING_FIELDS});
+    for (int n = 0; n < 8; ++n) masks.push_back(next() >> 14);
+    std::vector<Entry> entries;
+    for (std::size_t m = 0; m < masks.size(); ++m) {
+        // Packed values narrow, wide and mixed, so that each flag is met both ways.
+        for (int flags = 0; flags < 3; ++flags) {
+            Delta delta{.selector = m < presets ? int(m) : 31, .mask = masks[m]};
+            for (int field = 0; field < 50; ++field) {
+                if (!(masks[m] & bit(field))) continue;
+                const bool wide = flags == 1 || (flags == 2 && next() >> 63);
+                const int width = wide ? 32 : ENTITY_FIELDS[std::size_t(field)].oldWidth;
+                const auto value = std::uint32_t(next() >> 32) >> (width ? 32 - width : 19);
+                // Values the renumbering keeps, for the fields that convert.
+                delta.fields.push_back(same(field, CONVERTING_FIELDS & bit(field) ? std::uint32_t(field + 1) : value, wide));
+            }
+            entries.push_back({std::uint32_t(entries.size() % 1000), delta});
+        }
+        entries.push_back({7, {.removed = true}});
+        entries.push_back({8, {.changed = false}});
+    }
+    PacketWriter input, expected;
+    writeEntries(input, entries, Encoding::Old);
+    writeEntries(expected, entries, Encoding::New);
+    pktWriteBits(input, 1023, 10);
+    pktWriteBits(expected, 1023, 10);
+    const test::Bytes list = bytesOf(input);
+    for (std::size_t padding = 0; padding <= MAX_ENTRY_BITS / 8 + 16; ++padding) {
+        SCOPED_TRACE(std::to_string(padding) + " bytes behind the list");
+        test::Bytes payload = list;
+        payload.resize(list.size() + padding, 0xFF);
+        PacketReader reader{payload.data(), std::uint32_t(payload.size())};
+        PacketWriter output;
+        transcodeEntityList(reader, output);
+        EXPECT_EQ(pktReadPosition(reader), bitLengthOf(input));
+        EXPECT_FALSE(reader.pastEnd);
+        expectSameBits(output, expected);
+        if (HasFailure()) break;
     }
 }
 

@@ -27,6 +27,8 @@ constexpr std::array<std::string_view, 4> MESSAGES = {"Begin!", "Final ripple!",
 constexpr std::array<std::string_view, 4> CHATS = {"hm", "nice move", "tea's hot", "en route!"};
 /// Preset selectors whose fields are the position and its neighbours: what a move sends.
 constexpr std::array<std::uint8_t, 5> MOVE_SELECTORS = {12, 5, 6, 1, 18};
+/// Preset selectors of entities that move and turn at once: four to six packed values.
+constexpr std::array<std::uint8_t, 6> BUSY_SELECTORS = {5, 6, 16, 21, 24, 28};
 
 /// Draws from a seeded mt19937 with arithmetic of its own: the standard distributions
 /// differ between standard libraries, and a seed must give the same demo everywhere.
@@ -322,6 +324,11 @@ struct DemoGenerator::State {
                 continue;
             }
             EntityDelta delta;
+            if (options.explicitMaskShare >= 0) {
+                busyDelta(delta, mover);
+                entries.push_back({mover.number, delta});
+                continue;
+            }
             const std::uint32_t roll = dice.below(100);
             if (roll < 2) {
                 delta.removed = true;
@@ -346,6 +353,26 @@ struct DemoGenerator::State {
             }
             entries.push_back({mover.number, delta});
         }
+    }
+
+    /// A change of an entity in a busy snapshot: removal now and then, else an explicit
+    /// mask or a preset that moves it.
+    void busyDelta(EntityDelta& delta, Mover& mover) {
+        if (dice.chance(0.02)) {
+            delta.removed = true;
+            mover.active = false;
+            return;
+        }
+        delta.changed = true;
+        if (dice.chance(options.explicitMaskShare)) {
+            delta.selector = EXPLICIT_MASK_SELECTOR;
+            delta.explicitMask = dice.bits32();
+            delta.explicitMask |= std::uint64_t{dice.bits(OLD_ENTITY_FIELDS - 32)} << 32;
+        } else {
+            delta.selector = dice.pick(BUSY_SELECTORS);
+        }
+        fillFields(delta, announcedFields(delta));
+        placeFields(delta, mover);
     }
 
     DemoOptions options;

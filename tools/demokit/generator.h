@@ -16,6 +16,10 @@ struct DemoOptions {
     int records = 200;          ///< records in all, the game state's included
     int entities = 24;          ///< entity slots in play; at most 1000
     double fieldDensity = 0.3;  ///< chance that an optional field or array entry is sent
+    /// When 0 or more, every entity in play sends a change in every snapshot: under an
+    /// explicit mask with this chance, else under a preset that moves it. When negative,
+    /// entities mostly rest or move and rarely send an explicit mask.
+    double explicitMaskShare = -1;
     bool gameState = true;      ///< the first record holds a game state
     bool serverCommands = true; ///< "cs", "scores" and other commands now and then
     bool playerInfo = true;     ///< player info strings with a model in the game state

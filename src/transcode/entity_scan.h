@@ -1,0 +1,159 @@
+#pragma once
+
+// The fast way over an entity delta's fields. Only the flags of packed values decide
+// where a delta ends: every other field's width follows from the mask alone. A mask is
+// therefore described once (the preset rows at compile time, an explicit mask as it is
+// read): the plain bits summed between the three runs of packed values, how many packed
+// values each run holds, and which of the fields that convert it names. Walking a delta
+// then reads nothing but the packed-value flags, each from a 64-bit window, and no walk
+// checks the payload's end: the caller walks this way only far enough from it.
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "bits/byte_order.h"
+#include "transcode/entity_fields.h"
+#include "transcode/field_scan.h"
+
+namespace tarnic {
+
+/// The runs of packed values among the old fields, as [first, end) field numbers.
+struct FieldRun {
+    unsigned first, end;
+};
+inline constexpr std::array<FieldRun, 3> PACKED_RUNS = {{{5, 11}, {14, 20}, {22, 34}}};
+
+/// The fields that convert: the entity type and field 1 lead, the event comes behind
+/// every packed value.
+inline constexpr unsigned EVENT_FIELD = 44;
+inline constexpr std::uint64_t CONVERTING_FIELDS = 0b11 | std::uint64_t{1} << EVENT_FIELD;
+
+/// Mask bits from field `first` up to, not including, field `end`.
+constexpr std::uint64_t fieldSpan(unsigned first, unsigned end) { return lowBits(end) & ~lowBits(first); }
+
+static_assert([] {
+    constexpr auto scans = scanTable<OLD_ENTITY_FIELD_COUNT>(ENTITY_FIELDS);
+    std::uint64_t packed = 0;
+    for (const FieldRun& run : PACKED_RUNS) packed |= fieldSpan(run.first, run.end);
+    for (unsigned n = 0; n < OLD_ENTITY_FIELD_COUNT; ++n) {
+        const std::uint64_t bit = std::uint64_t{1} << n;
+        if ((ENTITY_FIELDS[n].form == FieldForm::Packed) != ((packed & bit) != 0)) return false;
+        if (scans[n].converts != ((CONVERTING_FIELDS & bit) != 0)) return false;
+    }
+    return (CONVERTING_FIELDS & fieldSpan(2, EVENT_FIELD)) == 0;
+}(), "packed values lie in the three runs; only fields 0, 1 and the event convert");
+
+/// Old bits of the plain fields a mask byte names, by byte index and byte: fields that
+/// convert or are packed count nothing.
+inline constexpr auto PLAIN_BITS_BY_MASK_BYTE = [] {
+    std::array<std::array<std::uint16_t, 256>, ENTITY_MASK_BYTES> table{};
+    for (std::size_t k = 0; k < ENTITY_MASK_BYTES; ++k) {
+        for (unsigned byte = 0; byte < 256; ++byte) {
+            for (unsigned j = 0; j < 8; ++j) {
+                const std::size_t n = 8 * k + j;
+                if (!(byte >> j & 1) || n >= OLD_ENTITY_FIELD_COUNT || (CONVERTING_FIELDS >> n & 1)) continue;
+                if (ENTITY_FIELDS[n].form == FieldForm::Plain) table[k][byte] += ENTITY_FIELDS[n].oldWidth;
+            }
+        }
+    }
+    return table;
+}();
+
+/// Old bits of the plain fields a mask names.
+constexpr unsigned plainBits(std::uint64_t mask) {
+    unsigned bits = 0;
+    for (std::size_t k = 0; k < ENTITY_MASK_BYTES; ++k) bits += PLAIN_BITS_BY_MASK_BYTE[k][(mask >> (8 * k)) & 0xFF];
+    return bits;
+}
+
+/// The set bits of a mask, by adding neighbouring counts: std::popcount is a library call
+/// where the target may lack the instruction, and explicit masks are counted often.
+constexpr unsigned countFields(std::uint64_t mask) {
+    mask -= (mask >> 1) & 0x5555555555555555u;
+    mask = (mask & 0x3333333333333333u) + ((mask >> 2) & 0x3333333333333333u);
+    mask = (mask + (mask >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return unsigned((mask * 0x0101010101010101u) >> 56);
+}
+static_assert(countFields(0) == 0 && countFields(~std::uint64_t{0}) == 64 && countFields(0x8000000000000101u) == 3);
+
+/// Packed values next to each other, behind the plain bits before them.
+struct PackedRun {
+    std::uint16_t plainBefore;
+    std::uint8_t packedCount;
+};
+
+/// A field mask as the fast walk sees it. Runs with no plain field named between them
+/// count as one, so that most preset rows walk a single run.
+struct MaskScan {
+    std::uint64_t converting;  ///< the converting fields it names, as mask bits
+    std::uint8_t runCount;
+    std::array<PackedRun, PACKED_RUNS.size()> runs;
+    std::uint16_t plainAfter;  ///< plain bits behind the last run, before the event
+    std::uint16_t tailBits;    ///< plain bits behind the event
+};
+
+constexpr MaskScan maskScanOf(std::uint64_t mask) {
+    MaskScan scan{};
+    scan.converting = mask & CONVERTING_FIELDS;
+    unsigned from = 0;
+    unsigned plain = 0;
+    for (const FieldRun& run : PACKED_RUNS) {
+        plain += plainBits(mask & fieldSpan(from, run.first));
+        from = run.end;
+        const auto count = std::uint8_t(countFields(mask & fieldSpan(run.first, run.end)));
+        if (count == 0) continue;
+        if (plain == 0 && scan.runCount > 0) {
+            scan.runs[scan.runCount - 1].packedCount = std::uint8_t(scan.runs[scan.runCount - 1].packedCount + count);
+        } else {
+            scan.runs[scan.runCount++] = {std::uint16_t(plain), count};
+        }
+        plain = 0;
+    }
+    scan.plainAfter = std::uint16_t(plain + plainBits(mask & fieldSpan(from, EVENT_FIELD)));
+    scan.tailBits = std::uint16_t(plainBits(mask & fieldSpan(EVENT_FIELD + 1, OLD_ENTITY_FIELD_COUNT)));
+    return scan;
+}
+
+inline constexpr auto PRESET_SCANS = [] {
+    std::array<MaskScan, EXPLICIT_MASK_SELECTOR> scans{};
+    for (std::size_t row = 0; row < scans.size(); ++row) scans[row] = maskScanOf(ENTITY_PRESET_MASKS[row]);
+    return scans;
+}();
+
+/// The most bits one entry of an entity list spans: its number, the delta's head, an
+/// explicit mask and every field at its widest. A walk that starts this far from the
+/// payload's end, plus a window, stays inside it.
+inline constexpr unsigned MAX_ENTRY_BITS = [] {
+    unsigned bits = 10 + 2 + 5 + unsigned(OLD_ENTITY_FIELD_COUNT);
+    for (std::size_t n = 0; n < OLD_ENTITY_FIELD_COUNT; ++n) {
+        const FieldScan scan = scanOf(ENTITY_FIELDS[n]);
+        bits += scan.bits + scan.flagBits;
+    }
+    return bits;
+}();
+
+/// Steps over `count` packed values from bit `position`; returns where they end. The
+/// flags are a chain, each position depending on the flag before: two values per window
+/// halve its length, the second flag chosen from both places it can be. An odd count
+/// takes the same step with its second half left out, so that the step count is the
+/// only branch.
+inline std::uint64_t walkPackedValues(const std::uint8_t* data, std::uint64_t position, unsigned count) {
+    constexpr unsigned NARROW = PACKED_FLAG_BITS + PACKED_NARROW_BITS;
+    constexpr unsigned WIDE = PACKED_FLAG_BITS + PACKED_WIDE_BITS;
+    static_assert(WIDE + 1 <= 57, "both places of the second flag lie in one window");
+    for (int left = int(count); left > 0; left -= 2) {
+        const std::uint64_t window = loadLittle64(data + (position >> 3)) >> (position & 7);
+        const std::uint64_t first = window & 1;
+        // The flag is random data: select by masks, as a branch would mostly guess wrong.
+        const std::uint64_t afterNarrow = (window >> NARROW) & 1;
+        const std::uint64_t afterWide = (window >> WIDE) & 1;
+        const std::uint64_t second = afterNarrow ^ ((afterNarrow ^ afterWide) & (0 - first));
+        const std::uint64_t both = left > 1;
+        position += NARROW + (WIDE - NARROW) * first + both * (NARROW + (WIDE - NARROW) * second);
+    }
+    return position;
+}
+
+}  // namespace tarnic
