@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "cli/batch_run.h"
-#include "cli/help_text.h"
 #include "cli/examine_run.h"
+#include "cli/help_text.h"
 #include "cli/options.h"
 
 namespace tarnic::cli {

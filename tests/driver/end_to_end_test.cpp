@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "demokit/generator.h"
-#include "examine/new_reader.h"
 #include "demokit/old_encoder.h"
 #include "driver/convert.h"
+#include "examine/new_reader.h"
 #include "support/demo_file.h"
 
 namespace tarnic {

@@ -12,8 +12,8 @@
 #include "demokit/generator.h"
 #include "demokit/old_encoder.h"
 #include "driver/convert.h"
-#include "info/info_string.h"
 #include "examine/examine_demo.h"
+#include "info/info_string.h"
 #include "support/demo_file.h"
 #include "transcode/server_op.h"
 
