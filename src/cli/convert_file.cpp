@@ -5,6 +5,7 @@
 #include "cli/file_stream.h"
 #include "cli/platform.h"
 #include "cli/temporary_file.h"
+#include "driver/parallel_records.h"
 #include "driver/record_loop.h"
 
 namespace tarnic::cli {
@@ -31,7 +32,7 @@ private:
 };
 
 FileOutcome convert(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
-                    const std::function<void()>& onStarted) {
+                    Threads threads, const std::function<void()>& onStarted) {
     const InputFile input(inputPath);
     if (input.file() == platform::NO_FILE) return FileOutcome::CannotOpen;
     FileSource source(input.file(), FILE_BUFFER_BYTES);
@@ -42,7 +43,9 @@ FileOutcome convert(const std::string& inputPath, const std::string& outputPath,
     if (output.file() == platform::NO_FILE) return FileOutcome::CannotCreate;
     FileSink sink(output.file(), FILE_BUFFER_BYTES);
     if (onStarted) onStarted();
-    switch (convertRecords(source, sink, diagnostics)) {
+    const ConversionResult result = threads == Threads::Two ? convertRecordsOnTwoThreads(source, sink, diagnostics)
+                                                            : convertRecords(source, sink, diagnostics);
+    switch (result) {
         case ConversionResult::Converted: break;
         case ConversionResult::InputFailed: return FileOutcome::CannotRead;
         case ConversionResult::OutputFailed: return FileOutcome::CannotWrite;
@@ -56,8 +59,13 @@ FileOutcome convert(const std::string& inputPath, const std::string& outputPath,
 
 FileOutcome convertDemoFile(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
                             const std::function<void()>& onStarted) {
+    return convertDemoFile(inputPath, outputPath, diagnostics, Threads::One, onStarted);
+}
+
+FileOutcome convertDemoFile(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
+                            Threads threads, const std::function<void()>& onStarted) {
     try {
-        return convert(inputPath, outputPath, diagnostics, onStarted);
+        return convert(inputPath, outputPath, diagnostics, threads, onStarted);
     } catch (const std::bad_alloc&) {
         // The temporary file is gone with the stack.
         return FileOutcome::OutOfMemory;

@@ -27,4 +27,11 @@ enum class FileOutcome {
 FileOutcome convertDemoFile(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
                             const std::function<void()>& onStarted = {});
 
+/// Threads one conversion may use: a batch keeps every core busy with files of its own.
+enum class Threads { One, Two };
+
+/// The same, with the conversion's records shared between `threads`.
+FileOutcome convertDemoFile(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
+                            Threads threads, const std::function<void()>& onStarted = {});
+
 }  // namespace tarnic::cli

@@ -22,6 +22,7 @@ class CollectingConsole final : public Console {
 public:
     void write(std::string_view text) override { text_ += text; }
     const std::string& text() const { return text_; }
+    void clear() { text_.clear(); }
 
 private:
     std::string text_;

@@ -19,6 +19,8 @@ public:
     /// valid until the next read or borrow; nullptr, consuming nothing, where the source
     /// would have to copy them or fewer remain. Saves copying a payload the source holds.
     virtual const std::uint8_t* borrow(std::size_t /*count*/) { return nullptr; }
+    /// True when borrowed bytes stay valid as long as the source, not just until the next read.
+    virtual bool keepsBorrowed() const { return false; }
 };
 
 /// Where demo bytes go.
@@ -35,6 +37,7 @@ public:
     explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
     std::size_t read(std::uint8_t* into, std::size_t count) override;
     const std::uint8_t* borrow(std::size_t count) override;
+    bool keepsBorrowed() const override { return true; }
 
 private:
     std::span<const std::uint8_t> bytes_;

@@ -2,9 +2,16 @@
 
 #include "common/console.h"
 #include "driver/byte_stream.h"
+#include "driver/parallel_records.h"
 #include "driver/record_loop.h"
 
 namespace tarnic {
+
+namespace {
+
+constexpr std::size_t TWO_THREADS_FROM_BYTES = 256 << 10;
+
+}  // namespace
 
 void convertDemo(std::span<const std::uint8_t> oldDemo, ConvertedDemo& result) {
     result.demo.clear();
@@ -14,7 +21,9 @@ void convertDemo(std::span<const std::uint8_t> oldDemo, ConvertedDemo& result) {
     MemorySource input(oldDemo);
     MemorySink output(result.demo);
     CollectingConsole console;
-    result.outcome = convertRecords(input, output, console);
+    // A second thread pays for its start from a few hundred kilobytes on.
+    result.outcome = oldDemo.size() >= TWO_THREADS_FROM_BYTES ? convertRecordsOnTwoThreads(input, output, console)
+                                                              : convertRecords(input, output, console);
     result.console = console.text();
 }
 

@@ -18,7 +18,7 @@ void dispatch(std::uint32_t code, PacketReader& reader, PacketWriter& writer, Co
         case OP_BASELINE: console.print("Baseline - illegal server command.\n"); break;
         case OP_SERVERCOMMAND: transcodeServerCommand(reader, writer, console); break;
         case OP_DOWNLOAD: console.print("Download - illegal server command.\n"); break;
-        case OP_SNAPSHOT: transcodeSnapshot(reader, writer, state.snapshots); break;
+        case OP_SNAPSHOT: transcodeSnapshot(reader, writer, state.snapshots, state.forecast); break;
         default: console.print("Unknown server command.\n"); break;
     }
 }

@@ -23,6 +23,8 @@ struct ConversionState {
     SnapshotState snapshots;
     /// Kept for whoever watches the conversion: diagnostics and truncations point here.
     OperationPlace operation;
+    /// Told each snapshot's state before its entity list, when set.
+    SnapshotForecast* forecast = nullptr;
 };
 
 /// How a message ended.

@@ -22,7 +22,8 @@ void copyCountedBytes(PacketReader& reader, PacketWriter& writer) {
 
 }  // namespace
 
-void transcodeSnapshot(PacketReader& reader, PacketWriter& writer, SnapshotState& state) {
+void transcodeSnapshot(PacketReader& reader, PacketWriter& writer, SnapshotState& state,
+                       SnapshotForecast* forecast) {
     // The first header field heads the output record instead of travelling in the snapshot.
     state.messageHead = pktReadBits(reader, 32);
     copyBits(reader, writer, 32);
@@ -31,6 +32,7 @@ void transcodeSnapshot(PacketReader& reader, PacketWriter& writer, SnapshotState
     transcodePlayerState(reader, writer, state);
     // Past the payload the list end would never come; the driver reports the truncation.
     if (reader.pastEnd) return;
+    if (forecast) forecast->settled(state);
     transcodeEntityList(reader, writer);
 }
 

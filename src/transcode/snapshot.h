@@ -18,9 +18,24 @@ struct SnapshotState {
     std::array<std::int32_t, 16> remappedValues{};
     /// Masked array 2 in the new numbering, as last written.
     std::array<std::int32_t, 16> sentValues{};
+
+    bool operator==(const SnapshotState&) const = default;
+};
+
+/// Hears, as soon as a snapshot's player state is converted, the state its message
+/// will most likely leave: the entity list that follows changes nothing in it. A
+/// conversion of the next message may start from that state before this one ends.
+class SnapshotForecast {
+public:
+    virtual void settled(const SnapshotState& state) = 0;
+
+protected:
+    ~SnapshotForecast() = default;
 };
 
 /// Converts one snapshot operation; the reader and the writer stand just behind its code.
-void transcodeSnapshot(PacketReader& reader, PacketWriter& writer, SnapshotState& state);
+/// `forecast`, when given, hears the state before the entity list is converted.
+void transcodeSnapshot(PacketReader& reader, PacketWriter& writer, SnapshotState& state,
+                       SnapshotForecast* forecast = nullptr);
 
 }  // namespace tarnic

@@ -1,0 +1,95 @@
+#include "driver/record_io.h"
+
+#include <algorithm>
+#include <array>
+
+#include "bits/byte_order.h"
+
+namespace tarnic {
+
+namespace {
+
+constexpr std::int32_t END_SEQUENCE = -1;
+constexpr std::size_t FIRST_PAYLOAD_CHUNK = 64 * 1024;
+
+/// Reads up to `length` payload bytes. The buffer grows only as bytes arrive, so a
+/// damaged length field cannot make it allocate more than the input holds.
+std::size_t readPayload(ByteSource& input, std::vector<std::uint8_t>& payload, std::uint32_t length) {
+    std::size_t received = 0;
+    while (received < length) {
+        const std::size_t chunk = std::min<std::size_t>(length - received, std::max(FIRST_PAYLOAD_CHUNK, received));
+        if (payload.size() < received + chunk) payload.resize(received + chunk);
+        const std::size_t got = input.read(payload.data() + received, chunk);
+        received += got;
+        if (got < chunk) break;
+    }
+    return received;
+}
+
+RecordRead endAt(InputEnd end, bool failed) {
+    RecordRead read;
+    read.end = end;
+    read.result = failed ? ConversionResult::InputFailed : ConversionResult::Converted;
+    return read;
+}
+
+}  // namespace
+
+RecordRead readRecord(ByteSource& input, std::vector<std::uint8_t>& buffer, bool mayBorrow) {
+    std::array<std::uint8_t, 8> header;
+    const std::size_t sequenceBytes = input.read(header.data(), 4);
+    // A short read is the end of the input only when no read failed.
+    if (sequenceBytes < 4) return endAt(sequenceBytes == 0 ? InputEnd::NoEndMarker : InputEnd::HeaderCut, input.failed());
+    const bool lengthComplete = input.read(header.data() + 4, 4) == 4;
+    if (!lengthComplete && input.failed()) return endAt(InputEnd::HeaderCut, true);
+    RecordRead read;
+    const auto sequence = std::int32_t(loadLittle32(header.data()));
+    read.sequence = sequence;
+    read.size = loadLittle32(header.data() + 4);
+    if (sequence == END_SEQUENCE) read.end = InputEnd::EndMarker;
+    else if (!lengthComplete) read.end = InputEnd::HeaderCut;
+    else if (std::int32_t(read.size) < 0) read.end = InputEnd::NegativeLength;
+    if (read.end) return read;
+    read.payload = mayBorrow ? input.borrow(read.size) : nullptr;
+    if (read.payload == nullptr) {
+        if (readPayload(input, buffer, read.size) < read.size) {
+            read.end = InputEnd::PayloadCut;
+            if (input.failed()) read.result = ConversionResult::InputFailed;
+            return read;
+        }
+        read.payload = buffer.data();
+    }
+    return read;
+}
+
+ConversionResult finishRecords(RecordRead& read, ByteSink& output, Console& console) {
+    if (read.result == ConversionResult::InputFailed) return read.result;
+    switch (*read.end) {
+        case InputEnd::EndMarker: {
+            std::array<std::uint8_t, 8> marker;
+            marker.fill(0xFF);
+            if (output.write(marker.data(), marker.size())) return ConversionResult::Converted;
+            read.end = InputEnd::Stopped;
+            return ConversionResult::OutputFailed;
+        }
+        case InputEnd::NegativeLength:
+            console.print("WARNING: record (sequence %i) has a negative length; conversion stopped\n", *read.sequence);
+            break;
+        case InputEnd::PayloadCut:
+            console.print("WARNING: last record (sequence %i) is cut short; dropped\n", *read.sequence);
+            break;
+        default: break;
+    }
+    return ConversionResult::Converted;
+}
+
+bool writeRecord(ByteSink& output, std::int32_t sequence, const PacketWriter& writer, std::uint32_t messageHead) {
+    std::array<std::uint8_t, 12> header;
+    storeLittle32(header.data(), std::uint32_t(sequence));
+    storeLittle32(header.data() + 4, std::uint32_t(writer.count + 4));
+    storeLittle32(header.data() + 8, messageHead);
+    return output.write(header.data(), header.size()) &&
+           output.write(writer.data.data(), std::size_t(writer.count));
+}
+
+}  // namespace tarnic
