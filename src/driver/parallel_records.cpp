@@ -21,6 +21,10 @@ namespace tarnic {
 namespace {
 
 constexpr std::uint64_t NO_RECORD = std::numeric_limits<std::uint64_t>::max();
+/// Records in flight: read, being converted or waiting for their turn to be written.
+/// Enough that a long message, or a thread busy reading or writing the file, seldom
+/// holds up the other thread.
+constexpr std::uint64_t SLOTS = 32;
 
 /// Waits until `ready()` holds; false if the conversion stops first. Spins a while
 /// first: the other thread is usually a fraction of a message away.
@@ -28,160 +32,197 @@ template <class Ready>
 bool waitUntil(const Ready& ready, const std::atomic<bool>& stopped) {
     for (unsigned spins = 0; !ready(); ++spins) {
         if (stopped.load(std::memory_order_acquire)) return false;
-        if (spins >= 4096) std::this_thread::yield();
+        if (spins >= 16384) std::this_thread::yield();
     }
     return true;
 }
 
-/// The state a lane's latest message is forecast to leave, for the other lane.
-struct Forecast {
-    SnapshotState state;
-    std::atomic<std::uint64_t> records{0};  ///< the forecast is of record `records - 1`
+/// One record in flight, and everything converting it takes.
+struct alignas(64) Slot {
+    Slot() : state(console) {}
+    std::uint64_t record = NO_RECORD;
+    RecordRead read;
+    std::vector<std::uint8_t> payload;
+    SnapshotState start;  ///< the state its conversion started from
+    CollectingConsole console;
+    ConversionState state;
+    PacketReader reader;
+    PacketWriter writer;
+    /// The state this record is forecast to leave, once `forecastOf` is its number.
+    SnapshotState forecast;
+    std::atomic<std::uint64_t> forecastOf{NO_RECORD};
+    /// Its number once it is converted (or found to be the end) and may be written.
+    std::atomic<std::uint64_t> finishedOf{NO_RECORD};
 };
 
-/// What the two lanes share. Records are numbered from 0 in file order; lane
-/// `record % 2` reads, converts and writes each, reading and writing in turn.
-struct Shared {
-    Shared(ByteSource& from, ByteSink& to, Console& messages)
-        : input(from), output(to), console(messages), borrowing(from.keepsBorrowed()) {}
-    ByteSource& input;
-    ByteSink& output;
-    Console& console;
-    bool borrowing;                                   ///< payloads may stay in the input's memory
-    std::atomic<std::uint64_t> readTurn{0};           ///< the next record to read
-    std::atomic<std::uint64_t> lastRecord{NO_RECORD}; ///< the record at which the input ends
-    std::atomic<std::uint64_t> writeTurn{0};          ///< the next record to write
-    std::atomic<bool> stopped{false};
-    std::array<Forecast, 2> forecasts;
-    SnapshotState written;  ///< the state after the records written so far; the writing lane's
-    ConversionResult result = ConversionResult::Converted;
-    std::atomic<bool> outOfMemory{false};
-};
-
-/// One thread's share of the conversion.
-class Lane final : public SnapshotForecast {
+/// Both threads run the same loop: take the next record (reading in turn), convert it
+/// from the forecast of the record before, and write every record whose turn has come.
+class Conversion final {
 public:
-    Lane(Shared& shared, unsigned index) : shared_(shared), index_(index), state_(console_) {}
+    Conversion(ByteSource& input, ByteSink& output, Console& console)
+        : input_(input), output_(output), console_(console), borrowing_(input.keepsBorrowed()) {}
 
+    /// One thread's share; returns once the conversion ends.
     void run() {
-        for (std::uint64_t record = index_;; record += 2) {
-            if (!step(record)) return;
+        try {
+            while (!stopped_.load(std::memory_order_acquire)) {
+                Slot* slot = take();
+                if (slot == nullptr) return;
+                if (!slot->read.end && !convertFromForecast(*slot)) return;
+                slot->finishedOf.store(slot->record);
+                writeReady();
+            }
+        } catch (const std::bad_alloc&) {
+            outOfMemory_.store(true);
+            stopped_.store(true);
         }
     }
 
-    void settled(const SnapshotState& state) override { publish(state); }
+    bool outOfMemory() const { return outOfMemory_.load(); }
+    ConversionResult result() const { return result_; }
 
 private:
-    /// Reads, converts and writes one record; false once the conversion ends.
-    bool step(std::uint64_t record) {
-        Shared& s = shared_;
-        if (!waitUntil([&] { return s.readTurn.load(std::memory_order_acquire) == record; }, s.stopped)) return false;
-        if (record > s.lastRecord.load(std::memory_order_acquire)) return false;
-        RecordRead read = readRecord(s.input, payload_, s.borrowing);
-        if (read.end) s.lastRecord.store(record, std::memory_order_release);
-        s.readTurn.store(record + 1, std::memory_order_release);
-
-        SnapshotState start;
-        if (!read.end) {
-            if (record > 0) {
-                Forecast& before = s.forecasts[1 - index_];
-                if (!waitUntil([&] { return before.records.load(std::memory_order_acquire) == record; }, s.stopped))
-                    return false;
-                start = before.state;
-            }
-            record_ = record;
-            published_ = false;
-            convert(read, start, this);
-            if (!published_) publish(state_.snapshots);
+    /// Hears a slot's forecast and hands it on; one per slot being converted.
+    class Publisher final : public SnapshotForecast {
+    public:
+        explicit Publisher(Slot& slot) : slot_(slot) {}
+        void settled(const SnapshotState& state) override { publish(state); }
+        void publish(const SnapshotState& state) {
+            if (published_) return;
+            published_ = true;
+            slot_.forecast = state;
+            slot_.forecastOf.store(slot_.record, std::memory_order_release);
         }
 
-        if (!waitUntil([&] { return s.writeTurn.load(std::memory_order_acquire) == record; }, s.stopped)) return false;
-        const bool more = write(read, start);
-        if (!more) s.stopped.store(true, std::memory_order_release);
-        s.writeTurn.store(record + 1, std::memory_order_release);
-        return more;
+    private:
+        Slot& slot_;
+        bool published_ = false;
+    };
+
+    /// Reads the next record into its slot, in turn; nullptr once there is none.
+    Slot* take() {
+        if (!waitUntil([&] { return !reading_.exchange(true, std::memory_order_acquire); }, stopped_)) return nullptr;
+        Slot* slot = nullptr;
+        const std::uint64_t record = nextRecord_;
+        // The slot is free once the record that last had it is written.
+        if (!ended_ && waitUntil([&] { return writeTurn_.load(std::memory_order_acquire) + SLOTS > record; }, stopped_)) {
+            slot = &slots_[record % SLOTS];
+            slot->record = record;
+            slot->read = readRecord(input_, slot->payload, borrowing_);
+            ended_ = slot->read.end.has_value();
+            ++nextRecord_;
+        }
+        reading_.store(false, std::memory_order_release);
+        return slot;
     }
 
-    void convert(const RecordRead& read, const SnapshotState& start, SnapshotForecast* forecast) {
-        console_.clear();
-        pktResetReader(reader_);
-        pktResetWriter(writer_);
-        reader_.data = read.payload;
-        reader_.size = read.size;
-        state_.snapshots = start;
-        state_.forecast = forecast;
-        if (transcodeMessage(reader_, writer_, state_) == MessageEnd::Truncated)
-            console_.print("WARNING: message %i is truncated\n", *read.sequence);
-    }
-
-    /// Called on this record's turn: the records before it are written.
-    bool write(RecordRead& read, const SnapshotState& start) {
-        Shared& s = shared_;
-        if (read.end) {
-            s.result = finishRecords(read, s.output, s.console);
-            return false;
+    bool convertFromForecast(Slot& slot) {
+        if (slot.record > 0) {
+            const Slot& before = slots_[(slot.record - 1) % SLOTS];
+            const std::uint64_t wanted = slot.record - 1;
+            if (!waitUntil([&] { return before.forecastOf.load(std::memory_order_acquire) == wanted; }, stopped_))
+                return false;
+            slot.start = before.forecast;
+        } else {
+            slot.start = SnapshotState{};
         }
-        // The forecast this record started from was wrong: convert it again from the truth.
-        if (start != s.written) convert(read, s.written, nullptr);
-        if (!console_.text().empty()) s.console.write(console_.text());
-        if (writer_.overflowed) {
-            s.result = ConversionResult::MessageTooLarge;
-            return false;
-        }
-        if (!writeRecord(s.output, *read.sequence, writer_, state_.snapshots.messageHead)) {
-            s.result = ConversionResult::OutputFailed;
-            return false;
-        }
-        s.written = state_.snapshots;
+        Publisher publisher(slot);
+        convert(slot, &publisher);
+        slot.state.forecast = nullptr;
+        publisher.publish(slot.state.snapshots);
         return true;
     }
 
-    /// Tells the other lane, once per record, the state this record is forecast to leave.
-    void publish(const SnapshotState& state) {
-        if (published_) return;
-        published_ = true;
-        Forecast& mine = shared_.forecasts[index_];
-        mine.state = state;
-        mine.records.store(record_ + 1, std::memory_order_release);
+    static void convert(Slot& slot, SnapshotForecast* forecast) {
+        slot.console.clear();
+        pktResetReader(slot.reader);
+        pktResetWriter(slot.writer);
+        slot.reader.data = slot.read.payload;
+        slot.reader.size = slot.read.size;
+        slot.state.snapshots = slot.start;
+        slot.state.forecast = forecast;
+        if (transcodeMessage(slot.reader, slot.writer, slot.state) == MessageEnd::Truncated)
+            slot.console.print("WARNING: message %i is truncated\n", *slot.read.sequence);
     }
 
-    Shared& shared_;
-    const unsigned index_;
-    CollectingConsole console_;
-    ConversionState state_;
-    PacketReader reader_;
-    PacketWriter writer_;
-    std::vector<std::uint8_t> payload_;
-    std::uint64_t record_ = 0;
-    bool published_ = false;
+    /// Writes, in file order, every converted record whose turn has come. One thread
+    /// writes at a time; a record finished meanwhile is written by whichever looks last.
+    void writeReady() {
+        for (;;) {
+            if (writing_.exchange(true)) return;
+            while (!stopped_.load() && ready()) {
+                Slot& slot = slots_[writeTurn_.load() % SLOTS];
+                if (!write(slot)) stopped_.store(true);
+                writeTurn_.store(writeTurn_.load() + 1, std::memory_order_release);
+            }
+            writing_.store(false);
+            if (stopped_.load() || !ready()) return;
+        }
+    }
+
+    bool ready() const {
+        const std::uint64_t turn = writeTurn_.load();
+        return slots_[turn % SLOTS].finishedOf.load() == turn;
+    }
+
+    /// Writes one record; false once the conversion ends.
+    bool write(Slot& slot) {
+        if (slot.read.end) {
+            result_ = finishRecords(slot.read, output_, console_);
+            return false;
+        }
+        // The forecast this record started from was wrong: convert it again from the truth.
+        if (slot.start != written_) {
+            slot.start = written_;
+            convert(slot, nullptr);
+        }
+        if (!slot.console.text().empty()) console_.write(slot.console.text());
+        if (slot.writer.overflowed) {
+            result_ = ConversionResult::MessageTooLarge;
+            return false;
+        }
+        if (!writeRecord(output_, *slot.read.sequence, slot.writer, slot.state.snapshots.messageHead)) {
+            result_ = ConversionResult::OutputFailed;
+            return false;
+        }
+        written_ = slot.state.snapshots;
+        return true;
+    }
+
+    ByteSource& input_;
+    ByteSink& output_;
+    Console& console_;
+    const bool borrowing_;  ///< payloads may stay in the input's memory
+    std::array<Slot, SLOTS> slots_;
+    std::atomic<bool> stopped_{false};
+    std::atomic<bool> outOfMemory_{false};
+    // Reading: one thread at a time.
+    std::atomic<bool> reading_{false};
+    std::uint64_t nextRecord_ = 0;
+    bool ended_ = false;
+    // Writing: one thread at a time.
+    std::atomic<bool> writing_{false};
+    std::atomic<std::uint64_t> writeTurn_{0};
+    SnapshotState written_;  ///< the state after the records written so far
+    ConversionResult result_ = ConversionResult::Converted;
 };
-
-/// Runs a lane, turning running out of memory into a stop that the caller reports.
-void runLane(Lane& lane, Shared& shared) {
-    try {
-        lane.run();
-    } catch (const std::bad_alloc&) {
-        shared.outOfMemory.store(true);
-        shared.stopped.store(true, std::memory_order_release);
-    }
-}
 
 }  // namespace
 
 ConversionResult convertRecordsOnTwoThreads(ByteSource& input, ByteSink& output, Console& console) {
-    Shared shared(input, output, console);
-    Lane first(shared, 0);
-    Lane second(shared, 1);
+    // On one core the threads would only take turns, each spinning while the other works.
+    if (std::thread::hardware_concurrency() == 1) return convertRecords(input, output, console);
+    Conversion conversion(input, output, console);
     std::thread helper;
     try {
-        helper = std::thread([&] { runLane(second, shared); });
+        helper = std::thread([&] { conversion.run(); });
     } catch (const std::system_error&) {
         return convertRecords(input, output, console);
     }
-    runLane(first, shared);
+    conversion.run();
     helper.join();
-    if (shared.outOfMemory.load()) throw std::bad_alloc();
-    return shared.result;
+    if (conversion.outOfMemory()) throw std::bad_alloc();
+    return conversion.result();
 }
 
 }  // namespace tarnic

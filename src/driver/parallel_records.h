@@ -13,7 +13,7 @@ namespace tarnic {
 /// the state its predecessor is forecast to leave once that predecessor's entity list
 /// begins, and converted again, in order, where the forecast proved wrong (a message
 /// with two snapshots, or one cut short). Where the library is built without threads,
-/// or no second thread can be started, it is `convertRecords`.
+/// the machine has one core or no second thread can be started, it is `convertRecords`.
 /// Throws std::bad_alloc when memory runs out.
 ConversionResult convertRecordsOnTwoThreads(ByteSource& input, ByteSink& output, Console& console);
 

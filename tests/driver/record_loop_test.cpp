@@ -7,6 +7,7 @@
 #include "driver/byte_stream.h"
 #include "driver/convert.h"
 #include "driver/record_loop.h"
+#include "support/byte_sources.h"
 #include "support/demo_file.h"
 
 namespace tarnic {
@@ -16,6 +17,8 @@ using test::appendEndMarker;
 using test::appendLittle32;
 using test::appendRecord;
 using test::Bytes;
+using test::CopyingSource;
+using test::FailingSource;
 using test::hexText;
 
 Bytes endMarkerBytes() { return Bytes(8, 0xFF); }
@@ -126,16 +129,6 @@ TEST(RecordLoop, FramesRecordsAndEndMarkerExactly) {
     }
 }
 
-/// Hands out bytes only by copying them, as a file does.
-class CopyingSource final : public ByteSource {
-public:
-    explicit CopyingSource(const Bytes& bytes) : bytes_(bytes) {}
-    std::size_t read(std::uint8_t* into, std::size_t count) override { return bytes_.read(into, count); }
-
-private:
-    MemorySource bytes_;
-};
-
 // The in-memory conversion borrows payloads in place, a file mostly from its buffer;
 // a source that cannot lend them has them copied. Both must frame, convert and report
 // every case alike.
@@ -150,23 +143,6 @@ TEST(RecordLoop, BorrowedAndCopiedPayloadsConvertAlike) {
         EXPECT_EQ(console.text(), c.expectedConsole) << c.name;
     }
 }
-
-/// Hands out its first `good` bytes, then fails as a failing disk does.
-class FailingSource final : public ByteSource {
-public:
-    FailingSource(const Bytes& bytes, std::size_t good) : good_(bytes.begin(), bytes.begin() + std::ptrdiff_t(good)) {}
-    std::size_t read(std::uint8_t* into, std::size_t count) override {
-        const std::size_t got = source_.read(into, count);
-        failed_ = failed_ || got < count;
-        return got;
-    }
-    bool failed() const override { return failed_; }
-
-private:
-    Bytes good_;
-    MemorySource source_{good_};
-    bool failed_ = false;
-};
 
 TEST(RecordLoop, AReadErrorAnywhereIsReportedNeverTakenForTheEnd) {
     const Bytes input = demoOf({{1, {0x09}}, {2, {0x09, 0x09}}}, true);
