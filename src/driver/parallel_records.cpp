@@ -20,120 +20,150 @@ namespace tarnic {
 
 namespace {
 
-constexpr std::uint64_t NO_RECORD = std::numeric_limits<std::uint64_t>::max();
-/// Records in flight: read, being converted or waiting for their turn to be written.
-/// Enough that a long message, or a thread busy reading or writing the file, seldom
-/// holds up the other thread.
-constexpr std::uint64_t SLOTS = 32;
+/// Records each thread may hold: read, being converted or waiting for their turn to be
+/// written. Enough that a long message, or a thread busy reading or writing the file,
+/// seldom holds up the other thread.
+constexpr std::size_t SLOTS_PER_THREAD = 16;
+/// Forecasts kept, by record number: more than both threads can hold between them.
+constexpr std::size_t FORECASTS = 64;
+static_assert(FORECASTS > 2 * SLOTS_PER_THREAD);
 
-/// Waits until `ready()` holds; false if the conversion stops first. Spins a while
-/// first: the other thread is usually a fraction of a message away.
-template <class Ready>
-bool waitUntil(const Ready& ready, const std::atomic<bool>& stopped) {
+constexpr std::uint64_t NO_RECORD = std::numeric_limits<std::uint64_t>::max();
+
+/// Spins until `ready()` holds, doing `meanwhile()` between looks; false if the
+/// conversion stops first. The other thread is usually a fraction of a message away.
+template <class Ready, class Meanwhile>
+bool waitUntil(const Ready& ready, const std::atomic<bool>& stopped, const Meanwhile& meanwhile) {
     for (unsigned spins = 0; !ready(); ++spins) {
         if (stopped.load(std::memory_order_acquire)) return false;
+        meanwhile();
         if (spins >= 16384) std::this_thread::yield();
     }
     return true;
 }
 
-/// One record in flight, and everything converting it takes.
-struct alignas(64) Slot {
+/// The state a record is forecast to leave, once `record` is its number.
+struct alignas(64) Forecast {
+    SnapshotState state;
+    std::atomic<std::uint64_t> record{NO_RECORD};
+};
+
+/// One record a thread holds, and everything converting it takes.
+struct Slot {
     Slot() : state(console) {}
-    std::uint64_t record = NO_RECORD;
+    std::uint64_t record = 0;
     RecordRead read;
+    bool converted = false;
     std::vector<std::uint8_t> payload;
     SnapshotState start;  ///< the state its conversion started from
     CollectingConsole console;
     ConversionState state;
     PacketReader reader;
     PacketWriter writer;
-    /// The state this record is forecast to leave, once `forecastOf` is its number.
-    SnapshotState forecast;
-    std::atomic<std::uint64_t> forecastOf{NO_RECORD};
-    /// Its number once it is converted (or found to be the end) and may be written.
-    std::atomic<std::uint64_t> finishedOf{NO_RECORD};
 };
 
-/// Both threads run the same loop: take the next record (reading in turn), convert it
-/// from the forecast of the record before, and write every record whose turn has come.
-class Conversion final {
-public:
-    Conversion(ByteSource& input, ByteSink& output, Console& console)
-        : input_(input), output_(output), console_(console), borrowing_(input.keepsBorrowed()) {}
+/// What both threads share: the input, read one record at a time in file order; the
+/// forecasts; and the output, written one record at a time in file order.
+struct Shared {
+    Shared(ByteSource& from, ByteSink& to, Console& messages)
+        : input(from), output(to), console(messages), borrowing(from.keepsBorrowed()) {}
+    ByteSource& input;
+    ByteSink& output;
+    Console& console;
+    const bool borrowing;  ///< payloads may stay in the input's memory
+    std::array<Forecast, FORECASTS> forecasts;
+    // Each group on a cache line of its own: a thread waiting on one must not slow
+    // the other thread's work on the next.
+    alignas(64) std::atomic<bool> stopped{false};
+    std::atomic<bool> outOfMemory{false};
+    alignas(64) std::atomic<bool> reading{false};  ///< held while a thread reads
+    std::uint64_t nextRecord = 0;
+    bool ended = false;
+    alignas(64) std::atomic<std::uint64_t> writeTurn{0};  ///< the record to write next
+    SnapshotState written;  ///< the state after the records written so far
+    ConversionResult result = ConversionResult::Converted;
+};
 
-    /// One thread's share; returns once the conversion ends.
+/// One thread's share: it takes the next record of the input, converts it from the
+/// forecast of the record before, and writes each record it converted once its turn
+/// comes. Every record is read, converted and written by one thread, so its bytes
+/// stay in that thread's core.
+class Lane final : public SnapshotForecast {
+public:
+    explicit Lane(Shared& shared) : shared_(shared) {}
+
     void run() {
         try {
-            while (!stopped_.load(std::memory_order_acquire)) {
-                Slot* slot = take();
-                if (slot == nullptr) return;
-                if (!slot->read.end && !convertFromForecast(*slot)) return;
-                slot->finishedOf.store(slot->record);
-                writeReady();
-            }
+            work();
         } catch (const std::bad_alloc&) {
-            outOfMemory_.store(true);
-            stopped_.store(true);
+            shared_.outOfMemory.store(true);
+            shared_.stopped.store(true);
         }
     }
 
-    bool outOfMemory() const { return outOfMemory_.load(); }
-    ConversionResult result() const { return result_; }
+    void settled(const SnapshotState& state) override { publish(state); }
 
 private:
-    /// Hears a slot's forecast and hands it on; one per slot being converted.
-    class Publisher final : public SnapshotForecast {
-    public:
-        explicit Publisher(Slot& slot) : slot_(slot) {}
-        void settled(const SnapshotState& state) override { publish(state); }
-        void publish(const SnapshotState& state) {
-            if (published_) return;
-            published_ = true;
-            slot_.forecast = state;
-            slot_.forecastOf.store(slot_.record, std::memory_order_release);
+    void work() {
+        Shared& s = shared_;
+        const auto writeOwn = [this] { writeReady(); };
+        for (;;) {
+            writeReady();
+            if (s.stopped.load(std::memory_order_acquire)) return;
+            if (held_ == SLOTS_PER_THREAD) {
+                if (!waitUntil([&] { return held_ < SLOTS_PER_THREAD; }, s.stopped, writeOwn)) return;
+                continue;
+            }
+            Slot* slot = take();
+            if (slot == nullptr) {
+                // The input has ended: write what this thread still holds, in turn.
+                waitUntil([&] { return held_ == 0; }, s.stopped, writeOwn);
+                return;
+            }
+            if (!slot->read.end && !convert(*slot, writeOwn)) return;
+            slot->converted = true;
         }
+    }
 
-    private:
-        Slot& slot_;
-        bool published_ = false;
-    };
-
-    /// Reads the next record into its slot, in turn; nullptr once there is none.
+    /// Reads the next record of the input into a free slot; nullptr once there is none.
     Slot* take() {
-        if (!waitUntil([&] { return !reading_.exchange(true, std::memory_order_acquire); }, stopped_)) return nullptr;
+        Shared& s = shared_;
+        const auto writeOwn = [this] { writeReady(); };
+        if (!waitUntil([&] { return !s.reading.exchange(true, std::memory_order_acquire); }, s.stopped, writeOwn))
+            return nullptr;
         Slot* slot = nullptr;
-        const std::uint64_t record = nextRecord_;
-        // The slot is free once the record that last had it is written.
-        if (!ended_ && waitUntil([&] { return writeTurn_.load(std::memory_order_acquire) + SLOTS > record; }, stopped_)) {
-            slot = &slots_[record % SLOTS];
-            slot->record = record;
-            slot->read = readRecord(input_, slot->payload, borrowing_);
-            ended_ = slot->read.end.has_value();
-            ++nextRecord_;
+        if (!s.ended) {
+            slot = &slots_[(first_ + held_) % SLOTS_PER_THREAD];
+            ++held_;
+            slot->record = s.nextRecord++;
+            slot->converted = false;
+            slot->read = readRecord(s.input, slot->payload, s.borrowing);
+            s.ended = slot->read.end.has_value();
         }
-        reading_.store(false, std::memory_order_release);
+        s.reading.store(false, std::memory_order_release);
         return slot;
     }
 
-    bool convertFromForecast(Slot& slot) {
+    /// Converts a record from the forecast of the one before; false if the conversion stops first.
+    template <class Meanwhile>
+    bool convert(Slot& slot, const Meanwhile& meanwhile) {
+        slot.start = SnapshotState{};
         if (slot.record > 0) {
-            const Slot& before = slots_[(slot.record - 1) % SLOTS];
+            const Forecast& before = shared_.forecasts[(slot.record - 1) % FORECASTS];
             const std::uint64_t wanted = slot.record - 1;
-            if (!waitUntil([&] { return before.forecastOf.load(std::memory_order_acquire) == wanted; }, stopped_))
+            if (!waitUntil([&] { return before.record.load(std::memory_order_acquire) == wanted; }, shared_.stopped,
+                           meanwhile))
                 return false;
-            slot.start = before.forecast;
-        } else {
-            slot.start = SnapshotState{};
+            slot.start = before.state;
         }
-        Publisher publisher(slot);
-        convert(slot, &publisher);
-        slot.state.forecast = nullptr;
-        publisher.publish(slot.state.snapshots);
+        converting_ = &slot;
+        published_ = false;
+        transcode(slot, this);
+        publish(slot.state.snapshots);
         return true;
     }
 
-    static void convert(Slot& slot, SnapshotForecast* forecast) {
+    static void transcode(Slot& slot, SnapshotForecast* forecast) {
         slot.console.clear();
         pktResetReader(slot.reader);
         pktResetWriter(slot.writer);
@@ -143,68 +173,67 @@ private:
         slot.state.forecast = forecast;
         if (transcodeMessage(slot.reader, slot.writer, slot.state) == MessageEnd::Truncated)
             slot.console.print("WARNING: message %i is truncated\n", *slot.read.sequence);
+        slot.state.forecast = nullptr;
     }
 
-    /// Writes, in file order, every converted record whose turn has come. One thread
-    /// writes at a time; a record finished meanwhile is written by whichever looks last.
+    /// Tells the other thread, once per record, the state the record being converted is forecast to leave.
+    void publish(const SnapshotState& state) {
+        if (published_) return;
+        published_ = true;
+        Forecast& forecast = shared_.forecasts[converting_->record % FORECASTS];
+        forecast.state = state;
+        forecast.record.store(converting_->record, std::memory_order_release);
+    }
+
+    /// Writes the records this thread holds, oldest first, while their turn has come and
+    /// the conversion goes on: the record that ended it stays held, and is not written again.
     void writeReady() {
-        for (;;) {
-            if (writing_.exchange(true)) return;
-            while (!stopped_.load() && ready()) {
-                Slot& slot = slots_[writeTurn_.load() % SLOTS];
-                if (!write(slot)) stopped_.store(true);
-                writeTurn_.store(writeTurn_.load() + 1, std::memory_order_release);
+        Shared& s = shared_;
+        while (held_ > 0 && !s.stopped.load(std::memory_order_acquire)) {
+            Slot& slot = slots_[first_];
+            if (!slot.converted || s.writeTurn.load(std::memory_order_acquire) != slot.record) return;
+            if (!write(slot)) {
+                // The turn never passes on: the other thread writes nothing more.
+                s.stopped.store(true, std::memory_order_release);
+                return;
             }
-            writing_.store(false);
-            if (stopped_.load() || !ready()) return;
+            first_ = (first_ + 1) % SLOTS_PER_THREAD;
+            --held_;
+            s.writeTurn.store(slot.record + 1, std::memory_order_release);
         }
     }
 
-    bool ready() const {
-        const std::uint64_t turn = writeTurn_.load();
-        return slots_[turn % SLOTS].finishedOf.load() == turn;
-    }
-
-    /// Writes one record; false once the conversion ends.
+    /// Writes one record on its turn; false once the conversion ends.
     bool write(Slot& slot) {
+        Shared& s = shared_;
         if (slot.read.end) {
-            result_ = finishRecords(slot.read, output_, console_);
+            s.result = finishRecords(slot.read, s.output, s.console);
             return false;
         }
         // The forecast this record started from was wrong: convert it again from the truth.
-        if (slot.start != written_) {
-            slot.start = written_;
-            convert(slot, nullptr);
+        if (slot.start != s.written) {
+            slot.start = s.written;
+            transcode(slot, nullptr);
         }
-        if (!slot.console.text().empty()) console_.write(slot.console.text());
+        if (!slot.console.text().empty()) s.console.write(slot.console.text());
         if (slot.writer.overflowed) {
-            result_ = ConversionResult::MessageTooLarge;
+            s.result = ConversionResult::MessageTooLarge;
             return false;
         }
-        if (!writeRecord(output_, *slot.read.sequence, slot.writer, slot.state.snapshots.messageHead)) {
-            result_ = ConversionResult::OutputFailed;
+        if (!writeRecord(s.output, *slot.read.sequence, slot.writer, slot.state.snapshots.messageHead)) {
+            s.result = ConversionResult::OutputFailed;
             return false;
         }
-        written_ = slot.state.snapshots;
+        s.written = slot.state.snapshots;
         return true;
     }
 
-    ByteSource& input_;
-    ByteSink& output_;
-    Console& console_;
-    const bool borrowing_;  ///< payloads may stay in the input's memory
-    std::array<Slot, SLOTS> slots_;
-    std::atomic<bool> stopped_{false};
-    std::atomic<bool> outOfMemory_{false};
-    // Reading: one thread at a time.
-    std::atomic<bool> reading_{false};
-    std::uint64_t nextRecord_ = 0;
-    bool ended_ = false;
-    // Writing: one thread at a time.
-    std::atomic<bool> writing_{false};
-    std::atomic<std::uint64_t> writeTurn_{0};
-    SnapshotState written_;  ///< the state after the records written so far
-    ConversionResult result_ = ConversionResult::Converted;
+    Shared& shared_;
+    std::array<Slot, SLOTS_PER_THREAD> slots_;
+    std::size_t first_ = 0;  ///< the oldest record held
+    std::size_t held_ = 0;
+    Slot* converting_ = nullptr;
+    bool published_ = false;
 };
 
 }  // namespace
@@ -212,17 +241,19 @@ private:
 ConversionResult convertRecordsOnTwoThreads(ByteSource& input, ByteSink& output, Console& console) {
     // On one core the threads would only take turns, each spinning while the other works.
     if (std::thread::hardware_concurrency() == 1) return convertRecords(input, output, console);
-    Conversion conversion(input, output, console);
+    Shared shared(input, output, console);
+    Lane first(shared);
+    Lane second(shared);
     std::thread helper;
     try {
-        helper = std::thread([&] { conversion.run(); });
+        helper = std::thread([&] { second.run(); });
     } catch (const std::system_error&) {
         return convertRecords(input, output, console);
     }
-    conversion.run();
+    first.run();
     helper.join();
-    if (conversion.outOfMemory()) throw std::bad_alloc();
-    return conversion.result();
+    if (shared.outOfMemory.load()) throw std::bad_alloc();
+    return shared.result;
 }
 
 }  // namespace tarnic
