@@ -58,12 +58,7 @@ FileOutcome convert(const std::string& inputPath, const std::string& outputPath,
 }  // namespace
 
 FileOutcome convertDemoFile(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
-                            const std::function<void()>& onStarted) {
-    return convertDemoFile(inputPath, outputPath, diagnostics, Threads::One, onStarted);
-}
-
-FileOutcome convertDemoFile(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
-                            Threads threads, const std::function<void()>& onStarted) {
+                            const std::function<void()>& onStarted, Threads threads) {
     try {
         return convert(inputPath, outputPath, diagnostics, threads, onStarted);
     } catch (const std::bad_alloc&) {

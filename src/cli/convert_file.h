@@ -18,20 +18,17 @@ enum class FileOutcome {
     MessageTooLarge,  ///< a converted message outgrew what an output record can frame
 };
 
+/// Threads one conversion may use: a batch keeps every core busy with files of its own.
+enum class Threads { One, Two };
+
 /// Converts the old demo at `inputPath` into a new file at `outputPath`, written
 /// safely: into a temporary file beside it, given the output name in one atomic
 /// rename once whole. Unless the outcome is Converted, `outputPath` keeps whatever it
 /// held and no temporary file remains. The conversion's diagnostics go to
 /// `diagnostics`; `onStarted` runs once both files are open, before the first record.
-/// Safe to call from several threads at once on different files.
+/// The conversion's records are shared between `threads`. Safe to call from several
+/// threads at once on different files.
 FileOutcome convertDemoFile(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
-                            const std::function<void()>& onStarted = {});
-
-/// Threads one conversion may use: a batch keeps every core busy with files of its own.
-enum class Threads { One, Two };
-
-/// The same, with the conversion's records shared between `threads`.
-FileOutcome convertDemoFile(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
-                            Threads threads, const std::function<void()>& onStarted = {});
+                            const std::function<void()>& onStarted = {}, Threads threads = Threads::One);
 
 }  // namespace tarnic::cli

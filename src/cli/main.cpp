@@ -29,8 +29,8 @@ int main(int argc, char** argv) {
     const std::string& inputName = arguments[1];
     const std::string outputName = inputName + OUTPUT_SUFFIX;
     const FileOutcome outcome =
-        tarnic::cli::convertDemoFile(inputName, outputName, console, tarnic::cli::Threads::Two,
-                                     [&] { console.print("Converting...\n"); });
+        tarnic::cli::convertDemoFile(inputName, outputName, console, [&] { console.print("Converting...\n"); },
+                                     tarnic::cli::Threads::Two);
     switch (outcome) {
         case FileOutcome::Converted:
             console.print("\n%s created successfully!\n", outputName.c_str());
