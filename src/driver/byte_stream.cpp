@@ -19,6 +19,12 @@ const std::uint8_t* MemorySource::borrow(std::size_t count) {
     return bytes;
 }
 
+std::span<const std::uint8_t> MemorySource::borrowRest() {
+    const std::span<const std::uint8_t> rest = bytes_.subspan(position_);
+    position_ = bytes_.size();
+    return rest;
+}
+
 bool MemorySink::write(const std::uint8_t* bytes, std::size_t count) {
     bytes_.insert(bytes_.end(), bytes, bytes + count);
     return true;

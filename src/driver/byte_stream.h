@@ -19,8 +19,9 @@ public:
     /// valid until the next read or borrow; nullptr, consuming nothing, where the source
     /// would have to copy them or fewer remain. Saves copying a payload the source holds.
     virtual const std::uint8_t* borrow(std::size_t /*count*/) { return nullptr; }
-    /// True when borrowed bytes stay valid as long as the source, not just until the next read.
-    virtual bool keepsBorrowed() const { return false; }
+    /// Everything left of the input where it lies in memory for as long as the source
+    /// lives, consumed as if read; empty, consuming nothing, where it does not.
+    virtual std::span<const std::uint8_t> borrowRest() { return {}; }
 };
 
 /// Where demo bytes go.
@@ -37,7 +38,7 @@ public:
     explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
     std::size_t read(std::uint8_t* into, std::size_t count) override;
     const std::uint8_t* borrow(std::size_t count) override;
-    bool keepsBorrowed() const override { return true; }
+    std::span<const std::uint8_t> borrowRest() override;
 
 private:
     std::span<const std::uint8_t> bytes_;

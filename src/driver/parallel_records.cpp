@@ -65,20 +65,25 @@ struct Slot {
 /// What both threads share: the input, read one record at a time in file order; the
 /// forecasts; and the output, written one record at a time in file order.
 struct Shared {
-    Shared(ByteSource& from, ByteSink& to, Console& messages)
-        : input(from), output(to), console(messages), borrowing(from.keepsBorrowed()) {}
-    ByteSource& input;
+    Shared(ByteSource& from, ByteSink& to, Console& messages) : Shared(from.borrowRest(), from, to, messages) {}
+    Shared(std::span<const std::uint8_t> rest, ByteSource& from, ByteSink& to, Console& messages)
+        : source(from), output(to), console(messages), borrowing(!rest.empty()), inMemory(rest) {}
+    /// Where the records are read: the input, or what was left of it where it lies in memory.
+    ByteSource& input() { return borrowing ? static_cast<ByteSource&>(inMemory) : source; }
+    ByteSource& source;
     ByteSink& output;
     Console& console;
-    const bool borrowing;  ///< payloads may stay in the input's memory
     std::array<Forecast, FORECASTS> forecasts;
     // Each group on a cache line of its own: a thread waiting on one must not slow
     // the other thread's work on the next.
     alignas(64) std::atomic<bool> stopped{false};
     std::atomic<bool> outOfMemory{false};
     alignas(64) std::atomic<bool> reading{false};  ///< held while a thread reads
-    std::uint64_t nextRecord = 0;
     bool ended = false;
+    const bool borrowing;  ///< payloads stay in the input's memory, read from `inMemory`
+    std::uint64_t nextRecord = 0;
+    /// Beside the flag, so that taking a record moves one cache line between the cores, not two.
+    MemorySource inMemory;
     alignas(64) std::atomic<std::uint64_t> writeTurn{0};  ///< the record to write next
     /// The record written last left the state it was forecast to leave, so the record
     /// after it, converted from that forecast, stands. Read and written in turn.
@@ -133,7 +138,12 @@ private:
     Slot* take() {
         Shared& s = shared_;
         const auto writeOwn = [this] { writeReady(); };
-        if (!waitUntil([&] { return !s.reading.exchange(true, std::memory_order_acquire); }, s.stopped, writeOwn))
+        // Looks before it tries: an exchange while the other thread reads would pull the
+        // line away from it in the middle of its reading.
+        const auto acquire = [&] {
+            return !s.reading.load(std::memory_order_relaxed) && !s.reading.exchange(true, std::memory_order_acquire);
+        };
+        if (!waitUntil(acquire, s.stopped, writeOwn))
             return nullptr;
         Slot* slot = nullptr;
         if (!s.ended) {
@@ -141,7 +151,7 @@ private:
             ++held_;
             slot->record = s.nextRecord++;
             slot->converted = false;
-            slot->read = readRecord(s.input, slot->payload, s.borrowing);
+            slot->read = readRecord(s.input(), slot->payload, s.borrowing);
             s.ended = slot->read.end.has_value();
         }
         s.reading.store(false, std::memory_order_release);
@@ -263,7 +273,7 @@ ConversionResult convertRecordsOnTwoThreads(ByteSource& input, ByteSink& output,
     try {
         helper = std::thread([&] { second.run(); });
     } catch (const std::system_error&) {
-        return convertRecords(input, output, console);
+        return convertRecords(shared.input(), output, console);
     }
     first.run();
     helper.join();
