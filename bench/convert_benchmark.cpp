@@ -3,9 +3,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
+#include <vector>
 
 #include "bench/match_options.h"
+#include "common/console.h"
+#include "driver/byte_stream.h"
 #include "driver/convert.h"
+#include "driver/record_loop.h"
 
 namespace {
 
@@ -54,6 +58,24 @@ BENCHMARK(BM_ConvertBusyMatch)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ConvertBusyMatchReusingOutput(benchmark::State& state) { convertReusing(state, busyMatchDemo()); }
 BENCHMARK(BM_ConvertBusyMatchReusingOutput)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same on one thread: what one core of the machine gives at the time of measuring,
+// the scale against which the two-thread figures can be read on a shared machine.
+void BM_ConvertBusyMatchOnOneThreadReusingOutput(benchmark::State& state) {
+    const tarnic::demokit::Bytes& demo = busyMatchDemo();
+    std::vector<std::uint8_t> output;
+    output.reserve(demo.size() + demo.size() / 8 + 64);
+    for (auto _ : state) {
+        output.clear();
+        tarnic::MemorySource input(demo);
+        tarnic::MemorySink sink(output);
+        tarnic::CollectingConsole console;
+        tarnic::convertRecords(input, sink, console);
+        benchmark::DoNotOptimize(output.data());
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(demo.size()));
+}
+BENCHMARK(BM_ConvertBusyMatchOnOneThreadReusingOutput)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Every snapshot full of changing entities: the entity lists' scan at its hardest.
 void BM_ConvertCrowdedMatch(benchmark::State& state) { convertFresh(state, crowdedMatchDemo()); }
