@@ -39,6 +39,8 @@ public:
     std::size_t read(std::uint8_t* into, std::size_t count) override;
     const std::uint8_t* borrow(std::size_t count) override;
     std::span<const std::uint8_t> borrowRest() override;
+    /// The bytes not read yet, left where they are.
+    std::span<const std::uint8_t> unread() const { return bytes_.subspan(position_); }
 
 private:
     std::span<const std::uint8_t> bytes_;

@@ -2,11 +2,13 @@
 
 #if TARNIC_THREADS
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -20,18 +22,22 @@ namespace tarnic {
 
 namespace {
 
-/// Records each thread may hold: read, being converted or waiting for their turn to be
-/// written. Enough that a long message, or a thread busy reading or writing the file,
-/// seldom holds up the other thread.
-constexpr std::size_t SLOTS_PER_THREAD = 64;
-/// Forecasts kept, by record number: more than both threads can hold between them.
-constexpr std::size_t FORECASTS = 256;
-static_assert(FORECASTS > 2 * SLOTS_PER_THREAD);
+/// Records of a chunk: enough that handing a chunk between the cores costs little
+/// beside converting it, few enough that both threads soon have one.
+constexpr std::size_t RECORDS_PER_CHUNK = 32;
+/// Chunks each thread may hold: one being converted, one waiting for its turn to be written.
+constexpr std::size_t CHUNKS_PER_THREAD = 2;
+/// Forecasts kept, by chunk number: more than both threads can hold between them.
+constexpr std::size_t FORECASTS = 8;
+static_assert(FORECASTS > 2 * CHUNKS_PER_THREAD);
 
-constexpr std::uint64_t NO_RECORD = std::numeric_limits<std::uint64_t>::max();
+/// Most bytes of an input in memory fetched ahead of a chunk's reading.
+constexpr std::size_t MAX_FETCHED_AHEAD = 256 << 10;
+
+constexpr std::uint64_t NO_CHUNK = std::numeric_limits<std::uint64_t>::max();
 
 /// Spins until `ready()` holds, doing `meanwhile()` between looks; false if the
-/// conversion stops first. The other thread is usually a fraction of a message away.
+/// conversion stops first.
 template <class Ready, class Meanwhile>
 bool waitUntil(const Ready& ready, const std::atomic<bool>& stopped, const Meanwhile& meanwhile) {
     for (unsigned spins = 0; !ready(); ++spins) {
@@ -42,28 +48,33 @@ bool waitUntil(const Ready& ready, const std::atomic<bool>& stopped, const Meanw
     return true;
 }
 
-/// The state a record is forecast to leave, once `record` is its number.
+/// The state a chunk is forecast to leave, once `chunk` is its number.
 struct alignas(64) Forecast {
     SnapshotState state;
-    std::atomic<std::uint64_t> record{NO_RECORD};
+    std::atomic<std::uint64_t> chunk{NO_CHUNK};
 };
 
-/// One record a thread holds, and everything converting it takes.
-struct Slot {
-    Slot() : state(console) {}
-    std::uint64_t record = 0;
+/// One record of a chunk, and what converting it left.
+struct Record {
     RecordRead read;
-    bool converted = false;
-    std::vector<std::uint8_t> payload;
-    SnapshotState start;  ///< the state its conversion started from
+    std::vector<std::uint8_t> payload;  ///< the payload, where it could not stay in the input
     CollectingConsole console;
-    ConversionState state;
-    PacketReader reader;
     PacketWriter writer;
+    std::uint32_t messageHead = 0;
 };
 
-/// What both threads share: the input, read one record at a time in file order; the
-/// forecasts; and the output, written one record at a time in file order.
+/// Records next to each other in the file, converted one after another by one thread.
+struct Chunk {
+    std::uint64_t number = 0;
+    std::size_t count = 0;  ///< records read; the last may end the input instead
+    bool converted = false;
+    std::array<Record, RECORDS_PER_CHUNK> records;
+    SnapshotState start;  ///< the state its conversion started from
+    SnapshotState end;    ///< the state its conversion left
+};
+
+/// What both threads share: the input, read one chunk at a time in file order; the
+/// forecasts; and the output, written one chunk at a time in file order.
 struct Shared {
     Shared(ByteSource& from, ByteSink& to, Console& messages) : Shared(from.borrowRest(), from, to, messages) {}
     Shared(std::span<const std::uint8_t> rest, ByteSource& from, ByteSink& to, Console& messages)
@@ -81,25 +92,27 @@ struct Shared {
     alignas(64) std::atomic<bool> reading{false};  ///< held while a thread reads
     bool ended = false;
     const bool borrowing;  ///< payloads stay in the input's memory, read from `inMemory`
-    std::uint64_t nextRecord = 0;
-    /// Beside the flag, so that taking a record moves one cache line between the cores, not two.
+    std::uint64_t nextChunk = 0;
+    std::size_t lastChunkBytes = 64 << 10;  ///< bytes of input the chunk read last spanned
     MemorySource inMemory;
-    alignas(64) std::atomic<std::uint64_t> writeTurn{0};  ///< the record to write next
-    /// The record written last left the state it was forecast to leave, so the record
+    alignas(64) std::atomic<std::uint64_t> writeTurn{0};  ///< the chunk to write next
+    /// The chunk written last left the state it was forecast to leave, so the chunk
     /// after it, converted from that forecast, stands. Read and written in turn.
     bool forecastHeld = true;
     ConversionResult result = ConversionResult::Converted;
-    /// The state the record written last left, where its forecast was wrong.
+    /// The state the chunk written last left, where its forecast was wrong.
     alignas(64) SnapshotState written;
 };
 
-/// One thread's share: it takes the next record of the input, converts it from the
-/// forecast of the record before, and writes each record it converted once its turn
-/// comes. Every record is read, converted and written by one thread, so its bytes
-/// stay in that thread's core.
-class Lane final : public SnapshotForecast {
+/// One thread's share: it takes the next chunk of the input, forecasts the state the
+/// chunk will leave and publishes it at once, so that the other thread can begin the
+/// chunk after; then converts the chunk from the forecast of the chunk before, and
+/// writes it once its turn comes. Threads meet once a chunk, not once a record: each
+/// meeting moves cache lines between the cores, which costs as much as converting a
+/// good part of a record.
+class Lane {
 public:
-    explicit Lane(Shared& shared) : shared_(shared) {}
+    explicit Lane(Shared& shared) : shared_(shared), forecastState_(forecastConsole_) {}
 
     void run() {
         try {
@@ -110,8 +123,6 @@ public:
         }
     }
 
-    void settled(const SnapshotState& state) override { publish(state); }
-
 private:
     void work() {
         Shared& s = shared_;
@@ -119,23 +130,25 @@ private:
         for (;;) {
             writeReady();
             if (s.stopped.load(std::memory_order_acquire)) return;
-            if (held_ == SLOTS_PER_THREAD) {
-                if (!waitUntil([&] { return held_ < SLOTS_PER_THREAD; }, s.stopped, writeOwn)) return;
+            if (held_ == CHUNKS_PER_THREAD) {
+                if (!waitUntil([&] { return held_ < CHUNKS_PER_THREAD; }, s.stopped, writeOwn)) return;
                 continue;
             }
-            Slot* slot = take();
-            if (slot == nullptr) {
+            Chunk* chunk = take();
+            if (chunk == nullptr) {
                 // The input has ended: write what this thread still holds, in turn.
                 waitUntil([&] { return held_ == 0; }, s.stopped, writeOwn);
                 return;
             }
-            if (!slot->read.end && !convert(*slot, writeOwn)) return;
-            slot->converted = true;
+            if (!startFromForecast(*chunk)) return;
+            forecast(*chunk);
+            convert(*chunk);
+            chunk->converted = true;
         }
     }
 
-    /// Reads the next record of the input into a free slot; nullptr once there is none.
-    Slot* take() {
+    /// Reads the next records of the input into a free chunk; nullptr once there are none.
+    Chunk* take() {
         Shared& s = shared_;
         const auto writeOwn = [this] { writeReady(); };
         // Looks before it tries: an exchange while the other thread reads would pull the
@@ -143,122 +156,146 @@ private:
         const auto acquire = [&] {
             return !s.reading.load(std::memory_order_relaxed) && !s.reading.exchange(true, std::memory_order_acquire);
         };
-        if (!waitUntil(acquire, s.stopped, writeOwn))
-            return nullptr;
-        Slot* slot = nullptr;
+        if (!waitUntil(acquire, s.stopped, writeOwn)) return nullptr;
+        Chunk* chunk = nullptr;
         if (!s.ended) {
-            slot = &slots_[(first_ + held_) % SLOTS_PER_THREAD];
+            const std::size_t unreadBefore = s.inMemory.unread().size();
+            if (s.borrowing) fetchAhead(s.inMemory.unread(), s.lastChunkBytes);
+            chunk = &chunks_[(first_ + held_) % CHUNKS_PER_THREAD];
             ++held_;
-            slot->record = s.nextRecord++;
-            slot->converted = false;
-            slot->read = readRecord(s.input(), slot->payload, s.borrowing);
-            s.ended = slot->read.end.has_value();
+            chunk->number = s.nextChunk++;
+            chunk->converted = false;
+            chunk->count = 0;
+            while (chunk->count < RECORDS_PER_CHUNK && !s.ended) {
+                Record& record = chunk->records[chunk->count++];
+                record.read = readRecord(s.input(), record.payload, s.borrowing);
+                s.ended = record.read.end.has_value();
+            }
+            s.lastChunkBytes = unreadBefore - s.inMemory.unread().size();
         }
         s.reading.store(false, std::memory_order_release);
-        if (slot != nullptr && !slot->read.end && slot->read.payload != slot->payload.data()) prefetch(slot->read);
-        return slot;
+        return chunk;
     }
 
-    /// A borrowed payload lies where the caller left it, often in no cache: asking for
-    /// all its lines at once has them fetched side by side, not one by one as the
-    /// conversion walks them.
-    static void prefetch(const RecordRead& read) {
-        for (std::uint32_t at = 0; at < read.size; at += 64) __builtin_prefetch(read.payload + at);
+    /// Asks for the bytes of an input in memory that the chunk being read will likely
+    /// span, as many as the chunk before: fetched side by side, they are in the cache
+    /// by the time the record headers, the forecast and the conversion walk them, rather
+    /// than each fetched when first needed.
+    static void fetchAhead(std::span<const std::uint8_t> unread, std::size_t bytes) {
+        bytes = std::min({unread.size(), bytes, MAX_FETCHED_AHEAD});
+        for (std::size_t at = 0; at < bytes; at += 64) __builtin_prefetch(unread.data() + at);
     }
 
-    /// Converts a record from the forecast of the one before; false if the conversion stops first.
-    template <class Meanwhile>
-    bool convert(Slot& slot, const Meanwhile& meanwhile) {
-        slot.start = SnapshotState{};
-        if (slot.record > 0) {
-            const Forecast& before = shared_.forecasts[(slot.record - 1) % FORECASTS];
-            const std::uint64_t wanted = slot.record - 1;
-            if (!waitUntil([&] { return before.record.load(std::memory_order_acquire) == wanted; }, shared_.stopped,
-                           meanwhile))
-                return false;
-            slot.start = before.state;
-        }
-        converting_ = &slot;
-        published_ = false;
-        transcode(slot, this);
-        publish(slot.state.snapshots);
+    /// Waits for the state the chunk before is forecast to leave; false if the conversion stops first.
+    bool startFromForecast(Chunk& chunk) {
+        chunk.start = SnapshotState{};
+        if (chunk.number == 0) return true;
+        const Forecast& before = shared_.forecasts[(chunk.number - 1) % FORECASTS];
+        const std::uint64_t wanted = chunk.number - 1;
+        const auto writeOwn = [this] { writeReady(); };
+        if (!waitUntil([&] { return before.chunk.load(std::memory_order_acquire) == wanted; }, shared_.stopped,
+                       writeOwn))
+            return false;
+        chunk.start = before.state;
         return true;
     }
 
-    static void transcode(Slot& slot, SnapshotForecast* forecast) {
-        slot.console.clear();
-        pktResetReader(slot.reader);
-        pktResetWriter(slot.writer);
-        slot.reader.data = slot.read.payload;
-        slot.reader.size = slot.read.size;
-        slot.state.snapshots = slot.start;
-        slot.state.forecast = forecast;
-        if (transcodeMessage(slot.reader, slot.writer, slot.state) == MessageEnd::Truncated)
-            slot.console.print("WARNING: message %i is truncated\n", *slot.read.sequence);
-        slot.state.forecast = nullptr;
+    /// Forecasts, record by record, the state the chunk will leave, and tells the other thread.
+    void forecast(const Chunk& chunk) {
+        forecastState_.snapshots = chunk.start;
+        for (std::size_t i = 0; i < chunk.count; ++i) {
+            const RecordRead& read = chunk.records[i].read;
+            if (read.end) break;
+            PacketReader reader;
+            reader.data = read.payload;
+            reader.size = read.size;
+            pktResetWriter(scratch_);
+            forecastMessage(reader, scratch_, forecastState_);
+        }
+        forecastConsole_.clear();
+        Forecast& forecast = shared_.forecasts[chunk.number % FORECASTS];
+        forecast.state = forecastState_.snapshots;
+        forecast.chunk.store(chunk.number, std::memory_order_release);
     }
 
-    /// Tells the other thread, once per record, the state the record being converted is forecast to leave.
-    void publish(const SnapshotState& state) {
-        if (published_) return;
-        published_ = true;
-        Forecast& forecast = shared_.forecasts[converting_->record % FORECASTS];
-        forecast.state = state;
-        forecast.record.store(converting_->record, std::memory_order_release);
+    /// Converts the records of a chunk in order, from the state it starts from.
+    static void convert(Chunk& chunk) {
+        SnapshotState state = chunk.start;
+        for (std::size_t i = 0; i < chunk.count; ++i) {
+            Record& record = chunk.records[i];
+            if (record.read.end) break;
+            record.console.clear();
+            ConversionState conversion(record.console);
+            conversion.snapshots = state;
+            PacketReader reader;
+            reader.data = record.read.payload;
+            reader.size = record.read.size;
+            pktResetWriter(record.writer);
+            if (transcodeMessage(reader, record.writer, conversion) == MessageEnd::Truncated)
+                record.console.print("WARNING: message %i is truncated\n", *record.read.sequence);
+            state = conversion.snapshots;
+            record.messageHead = state.messageHead;
+        }
+        chunk.end = state;
     }
 
-    /// Writes the records this thread holds, oldest first, while their turn has come and
-    /// the conversion goes on: the record that ended it stays held, and is not written again.
+    /// Writes the chunks this thread holds, oldest first, while their turn has come and
+    /// the conversion goes on: the chunk that ended it stays held, and is not written again.
     void writeReady() {
         Shared& s = shared_;
         while (held_ > 0 && !s.stopped.load(std::memory_order_acquire)) {
-            Slot& slot = slots_[first_];
-            if (!slot.converted || s.writeTurn.load(std::memory_order_acquire) != slot.record) return;
-            if (!write(slot)) {
+            Chunk& chunk = chunks_[first_];
+            if (!chunk.converted || s.writeTurn.load(std::memory_order_acquire) != chunk.number) return;
+            if (!write(chunk)) {
                 // The turn never passes on: the other thread writes nothing more.
                 s.stopped.store(true, std::memory_order_release);
                 return;
             }
-            first_ = (first_ + 1) % SLOTS_PER_THREAD;
+            first_ = (first_ + 1) % CHUNKS_PER_THREAD;
             --held_;
-            s.writeTurn.store(slot.record + 1, std::memory_order_release);
+            s.writeTurn.store(chunk.number + 1, std::memory_order_release);
         }
     }
 
-    /// Writes one record on its turn; false once the conversion ends.
-    bool write(Slot& slot) {
+    /// Writes one chunk on its turn; false once the conversion ends.
+    bool write(Chunk& chunk) {
         Shared& s = shared_;
-        if (slot.read.end) {
-            s.result = finishRecords(slot.read, s.output, s.console);
-            return false;
-        }
-        // The forecast this record started from was wrong: convert it again from the truth.
+        // The forecast this chunk started from was wrong: convert it again from the truth.
         if (!s.forecastHeld) {
-            slot.start = s.written;
-            transcode(slot, nullptr);
+            chunk.start = s.written;
+            convert(chunk);
         }
-        if (!slot.console.text().empty()) s.console.write(slot.console.text());
-        if (slot.writer.overflowed) {
-            s.result = ConversionResult::MessageTooLarge;
-            return false;
-        }
-        if (!writeRecord(s.output, *slot.read.sequence, slot.writer, slot.state.snapshots.messageHead)) {
-            s.result = ConversionResult::OutputFailed;
-            return false;
+        for (std::size_t i = 0; i < chunk.count; ++i) {
+            Record& record = chunk.records[i];
+            if (record.read.end) {
+                s.result = finishRecords(record.read, s.output, s.console);
+                return false;
+            }
+            if (!record.console.text().empty()) s.console.write(record.console.text());
+            if (record.writer.overflowed) {
+                s.result = ConversionResult::MessageTooLarge;
+                return false;
+            }
+            if (!writeRecord(s.output, *record.read.sequence, record.writer, record.messageHead)) {
+                s.result = ConversionResult::OutputFailed;
+                return false;
+            }
         }
         // Checked here, against what this thread published, so that the state itself
         // crosses to the other core only when the forecast was wrong.
-        s.forecastHeld = slot.state.snapshots == s.forecasts[slot.record % FORECASTS].state;
-        if (!s.forecastHeld) s.written = slot.state.snapshots;
+        s.forecastHeld = chunk.end == s.forecasts[chunk.number % FORECASTS].state;
+        if (!s.forecastHeld) s.written = chunk.end;
         return true;
     }
 
     Shared& shared_;
-    std::array<Slot, SLOTS_PER_THREAD> slots_;
-    std::size_t first_ = 0;  ///< the oldest record held
+    std::array<Chunk, CHUNKS_PER_THREAD> chunks_;
+    std::size_t first_ = 0;  ///< the oldest chunk held
     std::size_t held_ = 0;
-    Slot* converting_ = nullptr;
-    bool published_ = false;
+    /// The forecast's own state, diagnostics and output, all thrown away.
+    CollectingConsole forecastConsole_;
+    ConversionState forecastState_;
+    PacketWriter scratch_;
 };
 
 }  // namespace

@@ -17,7 +17,14 @@ void copyMaskedArray(PacketReader& reader, PacketWriter& writer, int valueBits) 
     pktCopyBits(reader, writer, std::uint64_t(std::popcount(mask)) * unsigned(valueBits));
 }
 
-void sendMaskedArrayChanges(PacketReader& reader, PacketWriter& writer, SnapshotState& state) {
+void skipMaskedArray(PacketReader& reader, int valueBits) {
+    if (pktReadBit(reader) == 0) return;
+    const std::uint32_t mask = pktReadBits(reader, 16);
+    pktAdvance(reader, unsigned(std::popcount(mask)) * unsigned(valueBits));
+    if (pktReadPosition(reader) > std::uint64_t{reader.size} * 8) reader.pastEnd = true;
+}
+
+std::optional<std::uint32_t> receiveMaskedArrayChanges(PacketReader& reader, SnapshotState& state) {
     if (pktReadBit(reader) == 1) {
         const std::uint32_t mask = pktReadBits(reader, 16);
         std::array<std::int32_t, 16> received = state.receivedValues;
@@ -25,7 +32,7 @@ void sendMaskedArrayChanges(PacketReader& reader, PacketWriter& writer, Snapshot
             received[std::countr_zero(bits)] = std::int32_t(pktReadBits(reader, 16));
         }
         // Zeros read past the payload are not values; keep what was really received.
-        if (reader.pastEnd) return;
+        if (reader.pastEnd) return std::nullopt;
         state.receivedValues = received;
     }
 
@@ -39,7 +46,13 @@ void sendMaskedArrayChanges(PacketReader& reader, PacketWriter& writer, Snapshot
             state.sentValues[entry] = value;
         }
     }
+    return changeMask;
+}
 
+void sendMaskedArrayChanges(PacketReader& reader, PacketWriter& writer, SnapshotState& state) {
+    const std::optional<std::uint32_t> changes = receiveMaskedArrayChanges(reader, state);
+    if (!changes) return;
+    const std::uint32_t changeMask = *changes;
     if (changeMask == 0) {
         pktWriteBits(writer, 0, 1);
         return;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "bits/packet_reader.h"
 #include "bits/packet_writer.h"
@@ -26,9 +27,16 @@ inline constexpr std::array<std::int8_t, 16> REMAPPED_ENTRY_SOURCES = {
 /// `valueBits` bits for each set mask bit.
 void copyMaskedArray(PacketReader& reader, PacketWriter& writer, int valueBits);
 
-/// Reads masked array 2 in the old numbering into `state.receivedValues` and writes,
-/// in the new numbering, the entries that differ from those sent before. Past the
-/// end of the payload nothing is stored and nothing is written.
+/// Passes over a masked array without writing it.
+void skipMaskedArray(PacketReader& reader, int valueBits);
+
+/// Reads masked array 2 in the old numbering into `state.receivedValues` and brings the
+/// new numbering up to date: returns the entries that differ from those sent before,
+/// which now count as sent. Past the end of the payload nothing is stored: nullopt.
+std::optional<std::uint32_t> receiveMaskedArrayChanges(PacketReader& reader, SnapshotState& state);
+
+/// Reads masked array 2 as `receiveMaskedArrayChanges` does and writes, in the new
+/// numbering, the entries that changed. Past the end of the payload nothing is written.
 void sendMaskedArrayChanges(PacketReader& reader, PacketWriter& writer, SnapshotState& state);
 
 }  // namespace tarnic

@@ -18,12 +18,27 @@ void dispatch(std::uint32_t code, PacketReader& reader, PacketWriter& writer, Co
         case OP_BASELINE: console.print("Baseline - illegal server command.\n"); break;
         case OP_SERVERCOMMAND: transcodeServerCommand(reader, writer, console); break;
         case OP_DOWNLOAD: console.print("Download - illegal server command.\n"); break;
-        case OP_SNAPSHOT: transcodeSnapshot(reader, writer, state.snapshots, state.forecast); break;
+        case OP_SNAPSHOT: transcodeSnapshot(reader, writer, state.snapshots); break;
         default: console.print("Unknown server command.\n"); break;
     }
 }
 
 }  // namespace
+
+void forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionState& state) {
+    while (!pktAtEnd(reader) && !reader.pastEnd) {
+        const std::uint32_t code = pktReadBits(reader, 8);
+        if (code == OP_SNAPSHOT) {
+            SnapshotState forecast = state.snapshots;
+            forecastSnapshot(reader, forecast);
+            // A snapshot cut short leaves the state as it was.
+            if (!reader.pastEnd) state.snapshots = forecast;
+            return;
+        }
+        dispatch(code, reader, scratch, state);
+        pktAlignReader(reader);
+    }
+}
 
 MessageEnd transcodeMessage(PacketReader& reader, PacketWriter& writer, ConversionState& state) {
     for (std::uint32_t index = 0; !pktAtEnd(reader); ++index) {

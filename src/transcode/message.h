@@ -23,8 +23,6 @@ struct ConversionState {
     SnapshotState snapshots;
     /// Kept for whoever watches the conversion: diagnostics and truncations point here.
     OperationPlace operation;
-    /// Told each snapshot's state before its entity list, when set.
-    SnapshotForecast* forecast = nullptr;
 };
 
 /// How a message ended.
@@ -36,5 +34,12 @@ enum class MessageEnd {
 /// Converts one message: every operation of the reader's payload into the writer. An
 /// operation the payload ends inside leaves nothing in the writer or the state.
 MessageEnd transcodeMessage(PacketReader& reader, PacketWriter& writer, ConversionState& state);
+
+/// The state converting a message will most likely leave, found at a fraction of the
+/// cost: its operations are read up to the first snapshot's entity list, which changes
+/// no state, and that snapshot is only read, not converted. Exact unless the message
+/// holds two snapshots or is cut short. Operations before the snapshot are converted
+/// into `scratch`, their diagnostics into `state.console`, both to be thrown away.
+void forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionState& state);
 
 }  // namespace tarnic

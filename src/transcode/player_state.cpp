@@ -50,21 +50,26 @@ std::uint64_t convertPresentField(PacketReader& reader, PacketWriter& writer, st
     return scan + 1 + row.oldWidth;
 }
 
+/// Where the field at `scan` ends: its presence bit, and behind a 1 its value.
+std::uint64_t fieldEnd(PacketView payload, std::uint64_t scan, std::size_t field) {
+    // The presence bit, then a packed value's flag. Both are random data: masks
+    // instead of branches.
+    const std::uint32_t head = pktPeekAt(payload, scan, 2);
+    const std::uint32_t present = head & 1;
+    const FieldScan& step = FIELD_SCANS[field];
+    const std::uint32_t flagBits = (0u - (head >> 1)) & step.flagBits;
+    return scan + 1 + ((0u - present) & (step.bits + flagBits));
+}
+
 void transcodeFields(PacketReader& reader, PacketWriter& writer) {
     const PacketView payload = pktView(reader);
     std::uint64_t scan = pktReadPosition(reader);
     for (std::size_t field = 0; field < OLD_PLAYER_STATE_FIELD_COUNT; ++field) {
-        // The presence bit, then a packed value's flag. Both are random data: masks
-        // instead of branches.
-        const std::uint32_t head = pktPeekAt(payload, scan, 2);
-        const std::uint32_t present = head & 1;
-        const FieldScan& step = FIELD_SCANS[field];
-        if (step.converts && present) {
+        if (FIELD_SCANS[field].converts && (pktPeekAt(payload, scan, 1) & 1)) {
             scan = convertPresentField(reader, writer, scan, PLAYER_STATE_FIELDS[field]);
             continue;
         }
-        const std::uint32_t flagBits = (0u - (head >> 1)) & step.flagBits;
-        scan += 1 + ((0u - present) & (step.bits + flagBits));
+        scan = fieldEnd(payload, scan, field);
     }
     pktCopyUpTo(reader, writer, scan);
     // Fields only the new protocol has: present, value 0.
@@ -83,6 +88,20 @@ void transcodePlayerState(PacketReader& reader, PacketWriter& writer, SnapshotSt
     if (reader.pastEnd) return;
     copyMaskedArray(reader, writer, 16);
     copyMaskedArray(reader, writer, 32);
+}
+
+void forecastPlayerState(PacketReader& reader, SnapshotState& state) {
+    const PacketView payload = pktView(reader);
+    std::uint64_t scan = pktReadPosition(reader);
+    for (std::size_t field = 0; field < OLD_PLAYER_STATE_FIELD_COUNT; ++field) scan = fieldEnd(payload, scan, field);
+    if (scan > std::uint64_t{payload.size} * 8) {
+        reader.pastEnd = true;
+        return;
+    }
+    reader.bytePos = std::uint32_t(scan >> 3);
+    reader.bitOffset = std::uint8_t(scan & 7);
+    skipMaskedArray(reader, 16);
+    receiveMaskedArrayChanges(reader, state);
 }
 
 }  // namespace tarnic

@@ -22,8 +22,16 @@ void copyCountedBytes(PacketReader& reader, PacketWriter& writer) {
 
 }  // namespace
 
-void transcodeSnapshot(PacketReader& reader, PacketWriter& writer, SnapshotState& state,
-                       SnapshotForecast* forecast) {
+void forecastSnapshot(PacketReader& reader, SnapshotState& state) {
+    state.messageHead = pktReadBits(reader, 32);
+    pktReadBits(reader, 32);
+    pktReadBits(reader, 16);  // header fields 3 and 4, 8 bits each
+    const std::uint32_t count = pktReadBits(reader, 8);
+    pktAdvance(reader, 8 * count);
+    forecastPlayerState(reader, state);
+}
+
+void transcodeSnapshot(PacketReader& reader, PacketWriter& writer, SnapshotState& state) {
     // The first header field heads the output record instead of travelling in the snapshot.
     state.messageHead = pktReadBits(reader, 32);
     copyBits(reader, writer, 32);
@@ -32,7 +40,6 @@ void transcodeSnapshot(PacketReader& reader, PacketWriter& writer, SnapshotState
     transcodePlayerState(reader, writer, state);
     // Past the payload the list end would never come; the driver reports the truncation.
     if (reader.pastEnd) return;
-    if (forecast) forecast->settled(state);
     transcodeEntityList(reader, writer);
 }
 

@@ -22,20 +22,13 @@ struct SnapshotState {
     bool operator==(const SnapshotState&) const = default;
 };
 
-/// Hears, as soon as a snapshot's player state is converted, the state its message
-/// will most likely leave: the entity list that follows changes nothing in it. A
-/// conversion of the next message may start from that state before this one ends.
-class SnapshotForecast {
-public:
-    virtual void settled(const SnapshotState& state) = 0;
-
-protected:
-    ~SnapshotForecast() = default;
-};
+/// The state a snapshot operation will most likely leave, found without converting it:
+/// read only as far as its player state's masked array 2. The entity list behind changes
+/// no state, so the forecast is exact unless the snapshot is cut short. Past the end of
+/// the payload `state` may be left part-changed: the caller keeps its own copy.
+void forecastSnapshot(PacketReader& reader, SnapshotState& state);
 
 /// Converts one snapshot operation; the reader and the writer stand just behind its code.
-/// `forecast`, when given, hears the state before the entity list is converted.
-void transcodeSnapshot(PacketReader& reader, PacketWriter& writer, SnapshotState& state,
-                       SnapshotForecast* forecast = nullptr);
+void transcodeSnapshot(PacketReader& reader, PacketWriter& writer, SnapshotState& state);
 
 }  // namespace tarnic

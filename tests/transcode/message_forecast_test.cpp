@@ -1,0 +1,54 @@
+// The two-thread conversion starts each chunk of records from a forecast of the state
+// the chunk before leaves. A wrong forecast costs a second conversion, never exactness,
+// so nothing else would notice forecasts that were always wrong: only the speed would
+// fall to that of one thread. For every message of whole demos they must hold.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "demokit/generator.h"
+#include "driver/byte_stream.h"
+#include "driver/record_io.h"
+#include "transcode/message.h"
+
+namespace tarnic {
+namespace {
+
+TEST(MessageForecast, IsTheStateEveryMessageOfWholeDemosLeaves) {
+    demokit::DemoOptions quiet;
+    demokit::DemoOptions busy;
+    busy.seed = 5;
+    busy.entities = 150;
+    busy.fieldDensity = 0.8;
+    demokit::DemoOptions crowded = busy;
+    crowded.seed = 6;
+    crowded.explicitMaskShare = 0.2;
+    for (const demokit::DemoOptions& options : {quiet, busy, crowded}) {
+        const std::vector<std::uint8_t> demo = demokit::generateDemoBytes(options);
+        MemorySource input(demo);
+        std::vector<std::uint8_t> buffer;
+        CollectingConsole console;
+        ConversionState real(console);
+        ConversionState forecast(console);
+        PacketWriter output;
+        int records = 0;
+        for (RecordRead read = readRecord(input, buffer, true); !read.end; read = readRecord(input, buffer, true)) {
+            forecast.snapshots = real.snapshots;
+            PacketReader forecastReader{read.payload, read.size};
+            pktResetWriter(output);
+            forecastMessage(forecastReader, output, forecast);
+            PacketReader reader{read.payload, read.size};
+            pktResetWriter(output);
+            transcodeMessage(reader, output, real);
+            ASSERT_TRUE(forecast.snapshots == real.snapshots)
+                << "seed " << options.seed << ", record with sequence " << *read.sequence;
+            ++records;
+        }
+        EXPECT_EQ(records, options.records) << "seed " << options.seed;
+    }
+}
+
+}  // namespace
+}  // namespace tarnic
