@@ -18,6 +18,19 @@ inline std::uint64_t pktReadPosition(const PacketReader& reader) {
     return std::uint64_t{reader.bytePos} * 8 + reader.bitOffset;
 }
 
+/// Moves the read position to bit `position`, passing over what lies between unread. A
+/// position past the payload's end sets `pastEnd`, as reading up to it would, and
+/// leaves the reader at the end.
+inline void pktSkipTo(PacketReader& reader, std::uint64_t position) {
+    const std::uint64_t end = std::uint64_t{reader.size} * 8;
+    if (position > end) {
+        reader.pastEnd = true;
+        position = end;
+    }
+    reader.bytePos = std::uint32_t(position >> 3);
+    reader.bitOffset = std::uint8_t(position & 7);
+}
+
 /// A payload as a scan ahead of the reader sees it. A loop of peeks holds this copy in
 /// registers; through the reader it would reload the fields after every byte the
 /// writer stores, since such a store might alias them.

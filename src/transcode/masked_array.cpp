@@ -20,8 +20,7 @@ void copyMaskedArray(PacketReader& reader, PacketWriter& writer, int valueBits) 
 void skipMaskedArray(PacketReader& reader, int valueBits) {
     if (pktReadBit(reader) == 0) return;
     const std::uint32_t mask = pktReadBits(reader, 16);
-    pktAdvance(reader, unsigned(std::popcount(mask)) * unsigned(valueBits));
-    if (pktReadPosition(reader) > std::uint64_t{reader.size} * 8) reader.pastEnd = true;
+    pktSkipTo(reader, pktReadPosition(reader) + std::uint64_t(std::popcount(mask)) * unsigned(valueBits));
 }
 
 std::optional<std::uint32_t> receiveMaskedArrayChanges(PacketReader& reader, SnapshotState& state) {

@@ -94,12 +94,7 @@ void forecastPlayerState(PacketReader& reader, SnapshotState& state) {
     const PacketView payload = pktView(reader);
     std::uint64_t scan = pktReadPosition(reader);
     for (std::size_t field = 0; field < OLD_PLAYER_STATE_FIELD_COUNT; ++field) scan = fieldEnd(payload, scan, field);
-    if (scan > std::uint64_t{payload.size} * 8) {
-        reader.pastEnd = true;
-        return;
-    }
-    reader.bytePos = std::uint32_t(scan >> 3);
-    reader.bitOffset = std::uint8_t(scan & 7);
+    pktSkipTo(reader, scan);
     skipMaskedArray(reader, 16);
     receiveMaskedArrayChanges(reader, state);
 }

@@ -1,5 +1,6 @@
 #include "transcode/snapshot.h"
 
+#include "bits/packet_copy.h"
 #include "transcode/entity_delta.h"
 #include "transcode/player_state.h"
 
@@ -27,7 +28,7 @@ void forecastSnapshot(PacketReader& reader, SnapshotState& state) {
     pktReadBits(reader, 32);
     pktReadBits(reader, 16);  // header fields 3 and 4, 8 bits each
     const std::uint32_t count = pktReadBits(reader, 8);
-    pktAdvance(reader, 8 * count);
+    pktSkipTo(reader, pktReadPosition(reader) + 8 * count);
     forecastPlayerState(reader, state);
 }
 
