@@ -31,39 +31,57 @@ private:
     int file_;
 };
 
-FileOutcome convert(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
-                    Threads threads, const std::function<void()>& onStarted) {
+FileConversion failed(FileOutcome outcome, std::error_code error = {}) { return {outcome, error, {}}; }
+
+FileConversion convert(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
+                       const FileConversionOptions& options) {
     const InputFile input(inputPath);
-    if (input.file() == platform::NO_FILE) return FileOutcome::CannotOpen;
+    if (input.file() == platform::NO_FILE) return failed(FileOutcome::CannotOpen, platform::lastError());
     FileSource source(input.file(), FILE_BUFFER_BYTES);
-    if (!source.readAhead()) return FileOutcome::CannotOpen;
+    if (!source.readAhead()) return failed(FileOutcome::CannotOpen, source.error());
     // Renaming would fail only at the end, after the whole conversion.
-    if (platform::isFolder(outputPath) || platform::nameTooLong(outputPath)) return FileOutcome::CannotCreate;
+    if (platform::isFolder(outputPath)) return failed(FileOutcome::CannotCreate, std::make_error_code(std::errc::is_a_directory));
+    if (platform::nameTooLong(outputPath)) {
+        return failed(FileOutcome::CannotCreate, std::make_error_code(std::errc::filename_too_long));
+    }
     TemporaryFile output(outputPath);
-    if (output.file() == platform::NO_FILE) return FileOutcome::CannotCreate;
+    if (output.file() == platform::NO_FILE) return failed(FileOutcome::CannotCreate, output.error());
     FileSink sink(output.file(), FILE_BUFFER_BYTES);
-    if (onStarted) onStarted();
-    const ConversionResult result = threads == Threads::Two ? convertRecordsOnTwoThreads(source, sink, diagnostics)
-                                                            : convertRecords(source, sink, diagnostics);
+    if (options.onStarted) options.onStarted();
+    ConversionResult result;
+    if (options.observer) {
+        ConversionState state(diagnostics);
+        result = convertRecords(source, sink, state, options.observer);
+    } else if (options.threads == Threads::Two) {
+        result = convertRecordsOnTwoThreads(source, sink, diagnostics);
+    } else {
+        result = convertRecords(source, sink, diagnostics);
+    }
     switch (result) {
         case ConversionResult::Converted: break;
-        case ConversionResult::InputFailed: return FileOutcome::CannotRead;
-        case ConversionResult::OutputFailed: return FileOutcome::CannotWrite;
-        case ConversionResult::MessageTooLarge: return FileOutcome::MessageTooLarge;
+        case ConversionResult::InputFailed: return failed(FileOutcome::CannotRead, source.error());
+        case ConversionResult::OutputFailed: return failed(FileOutcome::CannotWrite, sink.error());
+        case ConversionResult::MessageTooLarge: return failed(FileOutcome::MessageTooLarge);
     }
-    if (!sink.flush() || !output.commit()) return FileOutcome::CannotWrite;
-    return FileOutcome::Converted;
+    if (!sink.flush()) return failed(FileOutcome::CannotWrite, sink.error());
+    if (!output.close()) return failed(FileOutcome::CannotWrite, output.error());
+    if (options.check) {
+        std::string refusal = options.check(output.path());
+        if (!refusal.empty()) return {FileOutcome::Refused, {}, std::move(refusal)};
+    }
+    if (!output.commit()) return failed(FileOutcome::CannotWrite, output.error());
+    return {};
 }
 
 }  // namespace
 
-FileOutcome convertDemoFile(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
-                            const std::function<void()>& onStarted, Threads threads) {
+FileConversion convertDemoFile(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
+                               const FileConversionOptions& options) {
     try {
-        return convert(inputPath, outputPath, diagnostics, threads, onStarted);
+        return convert(inputPath, outputPath, diagnostics, options);
     } catch (const std::bad_alloc&) {
         // The temporary file is gone with the stack.
-        return FileOutcome::OutOfMemory;
+        return failed(FileOutcome::OutOfMemory);
     }
 }
 

@@ -2,8 +2,10 @@
 
 #include <functional>
 #include <string>
+#include <system_error>
 
 #include "common/console.h"
+#include "driver/record_loop.h"
 
 namespace tarnic::cli {
 
@@ -16,19 +18,38 @@ enum class FileOutcome {
     CannotWrite,      ///< writing, closing or naming the output failed
     OutOfMemory,      ///< memory ran out during the conversion
     MessageTooLarge,  ///< a converted message outgrew what an output record can frame
+    Refused,          ///< the whole output failed the caller's check and never took its name
 };
 
 /// Threads one conversion may use: a batch keeps every core busy with files of its own.
 enum class Threads { One, Two };
 
+/// What a conversion may be asked to do besides converting.
+struct FileConversionOptions {
+    /// Runs once both files are open, before the first record.
+    std::function<void()> onStarted;
+    /// The conversion's records are shared between these; with an observer, one.
+    Threads threads = Threads::One;
+    /// Told about every record and how the records ended.
+    RecordObserver* observer = nullptr;
+    /// Checks the whole output, closed under its temporary name, before it takes the
+    /// final one: why it is refused, or nothing when it may take the name.
+    std::function<std::string(const std::string& temporaryPath)> check;
+};
+
+/// How converting one file ended, and why where it failed.
+struct FileConversion {
+    FileOutcome outcome = FileOutcome::Converted;
+    std::error_code error;  ///< the system's reason for a failed open, read, create or write, where it gave one
+    std::string refusal;    ///< Refused: what the check said
+};
+
 /// Converts the old demo at `inputPath` into a new file at `outputPath`, written
 /// safely: into a temporary file beside it, given the output name in one atomic
 /// rename once whole. Unless the outcome is Converted, `outputPath` keeps whatever it
 /// held and no temporary file remains. The conversion's diagnostics go to
-/// `diagnostics`; `onStarted` runs once both files are open, before the first record.
-/// The conversion's records are shared between `threads`. Safe to call from several
-/// threads at once on different files.
-FileOutcome convertDemoFile(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
-                            const std::function<void()>& onStarted = {}, Threads threads = Threads::One);
+/// `diagnostics`. Safe to call from several threads at once on different files.
+FileConversion convertDemoFile(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
+                               const FileConversionOptions& options = {});
 
 }  // namespace tarnic::cli

@@ -13,7 +13,10 @@ bool FileSource::refill() {
     next_ = end_ = 0;
     if (atEnd_ || failed_) return false;
     const long long got = platform::readSome(file_, buffer_.data(), buffer_.size());
-    if (got < 0) failed_ = true;
+    if (got < 0) {
+        failed_ = true;
+        error_ = platform::lastError();
+    }
     if (got == 0) atEnd_ = true;
     if (got <= 0) return false;
     end_ = std::size_t(got);
@@ -32,7 +35,10 @@ std::size_t FileSource::read(std::uint8_t* into, std::size_t count) {
             // A large read skips the buffer: one copy fewer.
             if (count - done >= buffer_.size() && !atEnd_ && !failed_) {
                 const long long got = platform::readSome(file_, into + done, count - done);
-                if (got < 0) failed_ = true;
+                if (got < 0) {
+                    failed_ = true;
+                    error_ = platform::lastError();
+                }
                 if (got == 0) atEnd_ = true;
                 if (got <= 0) break;
                 done += std::size_t(got);
@@ -64,10 +70,7 @@ bool FileSink::write(const std::uint8_t* bytes, std::size_t count) {
     if (count > buffer_.size() - used_) {
         if (!flush()) return false;
         // A large write skips the buffer: one copy fewer.
-        if (count >= buffer_.size()) {
-            failed_ = !platform::writeAll(file_, bytes, count);
-            return !failed_;
-        }
+        if (count >= buffer_.size()) return writeThrough(bytes, count);
     }
     std::memcpy(buffer_.data() + used_, bytes, count);
     used_ += count;
@@ -75,9 +78,16 @@ bool FileSink::write(const std::uint8_t* bytes, std::size_t count) {
 }
 
 bool FileSink::flush() {
-    if (!failed_ && used_ > 0) failed_ = !platform::writeAll(file_, buffer_.data(), used_);
+    if (!failed_ && used_ > 0) writeThrough(buffer_.data(), used_);
     used_ = 0;
     return !failed_;
+}
+
+bool FileSink::writeThrough(const std::uint8_t* bytes, std::size_t count) {
+    if (platform::writeAll(file_, bytes, count)) return true;
+    failed_ = true;
+    error_ = platform::lastError();
+    return false;
 }
 
 }  // namespace tarnic::cli

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <system_error>
 #include <vector>
 
 #include "driver/byte_stream.h"
@@ -19,6 +20,8 @@ public:
     /// Reads the first block ahead; false when the file cannot be read at all (a
     /// folder, a failing device), which then counts as a file that cannot be opened.
     bool readAhead();
+    /// Why reading failed, once it has.
+    std::error_code error() const { return error_; }
 
 private:
     bool refill();
@@ -29,6 +32,7 @@ private:
     std::size_t end_ = 0;   ///< one past the last byte in the buffer
     bool atEnd_ = false;
     bool failed_ = false;
+    std::error_code error_;
 };
 
 /// Writes an open file through a buffer of its own; the caller keeps the file open
@@ -39,12 +43,17 @@ public:
     bool write(const std::uint8_t* bytes, std::size_t count) override;
     /// Writes what the buffer holds; false when any write has failed.
     bool flush();
+    /// Why writing failed, once it has.
+    std::error_code error() const { return error_; }
 
 private:
+    bool writeThrough(const std::uint8_t* bytes, std::size_t count);
+
     int file_;
     std::vector<std::uint8_t> buffer_;
     std::size_t used_ = 0;
     bool failed_ = false;
+    std::error_code error_;
 };
 
 }  // namespace tarnic::cli

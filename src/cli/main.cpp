@@ -28,10 +28,10 @@ int main(int argc, char** argv) {
     }
     const std::string& inputName = arguments[1];
     const std::string outputName = inputName + OUTPUT_SUFFIX;
-    const FileOutcome outcome =
-        tarnic::cli::convertDemoFile(inputName, outputName, console, [&] { console.print("Converting...\n"); },
-                                     tarnic::cli::Threads::Two);
-    switch (outcome) {
+    tarnic::cli::FileConversionOptions options;
+    options.onStarted = [&] { console.print("Converting...\n"); };
+    options.threads = tarnic::cli::Threads::Two;
+    switch (tarnic::cli::convertDemoFile(inputName, outputName, console, options).outcome) {
         case FileOutcome::Converted:
             console.print("\n%s created successfully!\n", outputName.c_str());
             return 0;
@@ -40,7 +40,8 @@ int main(int argc, char** argv) {
         case FileOutcome::CannotRead: console.print("ERROR: unable to read %s\n", inputName.c_str()); return 1;
         case FileOutcome::OutOfMemory: console.print("ERROR: out of memory\n"); break;
         case FileOutcome::MessageTooLarge: console.print("ERROR: converted message too large\n"); break;
-        case FileOutcome::CannotWrite: break;
+        case FileOutcome::CannotWrite:
+        case FileOutcome::Refused: break;
     }
     console.print("ERROR: unable to write %s\n", outputName.c_str());
     return 1;

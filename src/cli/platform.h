@@ -4,7 +4,10 @@
 // everywhere; files are numbered descriptors opened in binary mode.
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace tarnic::cli::platform {
@@ -30,7 +33,8 @@ bool writeAll(int file, const void* bytes, std::size_t count);
 /// Closes a file; false when the last of its data could not be written.
 bool closeFile(int file);
 
-/// True when `path` names a folder.
+/// True when `path` itself names a folder; a link to one is not (renaming onto it
+/// replaces the link).
 bool isFolder(const std::string& path);
 
 /// True when the last part of `path` is longer than its folder's file system allows.
@@ -41,6 +45,21 @@ bool replaceFile(const std::string& from, const std::string& to);
 
 /// Removes a file. Safe to call from the cleanup run on a termination signal.
 void removeFile(const char* path);
+
+/// Why the calling thread's last failed platform call failed.
+std::error_code lastError();
+
+/// What makes a file the one it is, whatever names lead to it: its device and its
+/// number on that device (inode, or the file index on Windows).
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    auto operator<=>(const FileIdentity&) const = default;
+};
+
+/// The identity of what `path` names, the link itself where `followLinks` is false;
+/// none when nothing has the name.
+std::optional<FileIdentity> identityOf(const std::string& path, bool followLinks);
 
 /// Distinguishes this run from any other running at the same time.
 unsigned long processId();

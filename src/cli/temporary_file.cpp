@@ -81,7 +81,10 @@ std::string temporaryPathFor(const std::string& finalPath, unsigned long process
 
 TemporaryFile::TemporaryFile(const std::string& finalPath) : finalPath_(finalPath), file_(platform::NO_FILE) {
     slot_ = claimSlot();
-    if (slot_ < 0) return;
+    if (slot_ < 0) {
+        error_ = std::make_error_code(std::errc::too_many_files_open);
+        return;
+    }
     // A name can only be taken by a file a killed run left behind, or one of another
     // machine's run on a shared folder: another name then.
     for (int attempt = 0; attempt < MAX_NAME_ATTEMPTS && file_ == platform::NO_FILE; ++attempt) {
@@ -92,6 +95,7 @@ TemporaryFile::TemporaryFile(const std::string& finalPath) : finalPath_(finalPat
     if (file_ != platform::NO_FILE) {
         publishSlot(slot_, path_.c_str());
     } else {
+        error_ = platform::lastError();
         slots[std::size_t(slot_)].state.store(FREE);
         slot_ = -1;
     }
@@ -99,11 +103,22 @@ TemporaryFile::TemporaryFile(const std::string& finalPath) : finalPath_(finalPat
 
 TemporaryFile::~TemporaryFile() { discard(); }
 
-bool TemporaryFile::commit() {
+bool TemporaryFile::close() {
     if (slot_ < 0) return false;
+    if (file_ == platform::NO_FILE) return true;
     const bool closed = platform::closeFile(file_);
     file_ = platform::NO_FILE;
-    if (!closed || !platform::replaceFile(path_, finalPath_)) {
+    if (!closed) {
+        error_ = platform::lastError();
+        discard();
+    }
+    return closed;
+}
+
+bool TemporaryFile::commit() {
+    if (!close()) return false;
+    if (!platform::replaceFile(path_, finalPath_)) {
+        error_ = platform::lastError();
         discard();
         return false;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <system_error>
 
 namespace tarnic::cli {
 
@@ -22,16 +23,29 @@ public:
     /// The open file to write; NO_FILE when it could not be created.
     int file() const { return file_; }
 
-    /// Closes the file and gives it the final name; false, removing it, when either fails.
+    /// The temporary name, where the whole file can be checked before `commit`.
+    const std::string& path() const { return path_; }
+
+    /// Closes the file, which keeps its temporary name; false, removing it, when the
+    /// last of its data could not be written.
+    bool close();
+
+    /// Closes the file if still open and gives it the final name; false, removing it,
+    /// when either fails.
     bool commit();
 
-private:
+    /// Removes the file now rather than when its owner goes.
     void discard();
 
+    /// Why creating, closing or naming the file failed, once it has.
+    std::error_code error() const { return error_; }
+
+private:
     std::string finalPath_;
     std::string path_;
     int slot_ = -1;
     int file_;
+    std::error_code error_;
 };
 
 /// The temporary name for `finalPath` in the run `process`, `number` telling apart

@@ -65,7 +65,7 @@ bool closeFile(int file) { return ::close(file) == 0; }
 
 bool isFolder(const std::string& path) {
     struct stat status{};
-    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 bool nameTooLong(const std::string& path) {
@@ -78,6 +78,14 @@ bool nameTooLong(const std::string& path) {
 bool replaceFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
 
 void removeFile(const char* path) { ::unlink(path); }
+
+std::error_code lastError() { return {errno, std::generic_category()}; }
+
+std::optional<FileIdentity> identityOf(const std::string& path, bool followLinks) {
+    struct stat status{};
+    if ((followLinks ? ::stat(path.c_str(), &status) : ::lstat(path.c_str(), &status)) != 0) return std::nullopt;
+    return FileIdentity{std::uint64_t(status.st_dev), std::uint64_t(status.st_ino)};
+}
 
 unsigned long processId() { return static_cast<unsigned long>(::getpid()); }
 

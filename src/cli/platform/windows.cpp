@@ -6,6 +6,7 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 
@@ -16,6 +17,13 @@ namespace tarnic::cli::platform {
 namespace {
 
 void (*terminationCleanup)() = nullptr;
+
+/// Why this thread's last failed platform call failed: Windows' own codes for its
+/// calls, the C library's for _read, _write and _close.
+thread_local std::error_code lastFailure;
+
+void failedWindowsCall() { lastFailure = {int(GetLastError()), std::system_category()}; }
+void failedLibraryCall() { lastFailure = {errno, std::generic_category()}; }
 
 std::wstring wide(const std::string& text) {
     if (text.empty()) return {};
@@ -38,11 +46,20 @@ std::string utf8(const wchar_t* text) {
 /// Opens or creates through CreateFileW, for the sharing the C library's calls do not offer.
 int openHandle(const std::string& path, DWORD access, DWORD share, DWORD disposition, int mode) {
     const std::wstring name = wide(path);
-    if (name.empty()) return NO_FILE;
+    if (name.empty()) {
+        lastFailure = std::make_error_code(std::errc::invalid_argument);
+        return NO_FILE;
+    }
     HANDLE handle = CreateFileW(name.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return NO_FILE;
+    if (handle == INVALID_HANDLE_VALUE) {
+        failedWindowsCall();
+        return NO_FILE;
+    }
     const int file = _open_osfhandle(reinterpret_cast<intptr_t>(handle), mode | _O_BINARY);
-    if (file < 0) CloseHandle(handle);
+    if (file < 0) {
+        failedLibraryCall();
+        CloseHandle(handle);
+    }
     return file < 0 ? NO_FILE : file;
 }
 
@@ -77,21 +94,30 @@ int createNew(const std::string& path) {
 }
 
 long long readSome(int file, void* into, std::size_t count) {
-    return _read(file, into, unsigned(count < (1u << 30) ? count : (1u << 30)));
+    const int got = _read(file, into, unsigned(count < (1u << 30) ? count : (1u << 30)));
+    if (got < 0) failedLibraryCall();
+    return got;
 }
 
 bool writeAll(int file, const void* bytes, std::size_t count) {
     const auto* next = static_cast<const char*>(bytes);
     while (count > 0) {
         const int put = _write(file, next, unsigned(count < (1u << 30) ? count : (1u << 30)));
-        if (put <= 0) return false;
+        if (put <= 0) {
+            failedLibraryCall();
+            return false;
+        }
         next += put;
         count -= std::size_t(put);
     }
     return true;
 }
 
-bool closeFile(int file) { return _close(file) == 0; }
+bool closeFile(int file) {
+    if (_close(file) == 0) return true;
+    failedLibraryCall();
+    return false;
+}
 
 bool isFolder(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(wide(path).c_str());
@@ -105,10 +131,28 @@ bool nameTooLong(const std::string& path) {
 }
 
 bool replaceFile(const std::string& from, const std::string& to) {
-    return MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    failedWindowsCall();
+    return false;
 }
 
 void removeFile(const char* path) { DeleteFileW(wide(path).c_str()); }
+
+std::error_code lastError() { return lastFailure; }
+
+std::optional<FileIdentity> identityOf(const std::string& path, bool followLinks) {
+    // Folders open only with backup semantics; a link is opened itself when not followed.
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE handle = CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known = GetFileInformationByHandle(handle, &information) != 0;
+    CloseHandle(handle);
+    if (!known) return std::nullopt;
+    return FileIdentity{information.dwVolumeSerialNumber,
+                        (std::uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
+}
 
 unsigned long processId() { return GetCurrentProcessId(); }
 
