@@ -4,6 +4,8 @@
 #include <cctype>
 #include <numeric>
 
+#include "cli/platform.h"
+
 namespace tarnic::cli {
 namespace {
 
@@ -74,29 +76,70 @@ private:
     std::vector<BatchInput> inputs_;
 };
 
-/// Marks inputs whose output would replace another input's output, or another input.
-void markClashingOutputs(std::vector<BatchInput>& inputs) {
-    std::vector<fs::path> inputPaths;
-    inputPaths.reserve(inputs.size());
-    for (const auto& item : inputs) inputPaths.push_back(item.input.lexically_normal());
-    std::sort(inputPaths.begin(), inputPaths.end());
+/// What a name leads to, whether or not anything has it yet: an existing file's
+/// identity, or the identity of its nearest existing folder and the rest of the name.
+/// Two spellings of one file, or of one name not yet taken, get the same place.
+struct Place {
+    platform::FileIdentity identity;
+    std::string rest;
+    auto operator<=>(const Place&) const = default;
+};
 
+/// The place of the name itself: a link there is what a rename onto it replaces.
+std::optional<Place> placeOfName(const fs::path& path) {
+    if (const auto identity = platform::identityOf(utf8Of(path), false)) return Place{*identity, ""};
+    fs::path rest = path.filename();
+    for (fs::path folder = path.parent_path();; folder = folder.parent_path()) {
+        const fs::path named = folder.empty() ? fs::path(".") : folder;
+        if (const auto identity = platform::identityOf(utf8Of(named), true)) {
+            return Place{*identity, utf8Of(rest.lexically_normal())};
+        }
+        if (folder.empty() || folder == folder.parent_path()) return std::nullopt;
+        rest = folder.filename() / rest;
+    }
+}
+
+/// Marks inputs whose output would replace another input's output, or another input;
+/// drops an input named twice (its output the same) but once.
+void markClashingOutputs(std::vector<BatchInput>& inputs) {
+    // Everything converting an input may touch: the file read and the link naming it.
+    std::vector<platform::FileIdentity> inputIdentities;
+    for (const auto& item : inputs) {
+        for (const bool followLinks : {false, true}) {
+            if (const auto identity = platform::identityOf(utf8Of(item.input), followLinks)) {
+                inputIdentities.push_back(*identity);
+            }
+        }
+    }
+    std::sort(inputIdentities.begin(), inputIdentities.end());
+
+    std::vector<std::optional<Place>> outputs;
+    outputs.reserve(inputs.size());
+    for (const auto& item : inputs) outputs.push_back(item.output.empty() ? std::nullopt : placeOfName(item.output));
     std::vector<std::size_t> byOutput(inputs.size());
     std::iota(byOutput.begin(), byOutput.end(), std::size_t(0));
-    std::vector<fs::path> outputs;
-    outputs.reserve(inputs.size());
-    for (const auto& item : inputs) outputs.push_back(item.output.lexically_normal());
     std::stable_sort(byOutput.begin(), byOutput.end(),
                      [&](std::size_t a, std::size_t b) { return outputs[a] < outputs[b]; });
+    std::vector<bool> duplicate(inputs.size(), false);
     for (std::size_t at = 0; at < byOutput.size(); ++at) {
-        BatchInput& item = inputs[byOutput[at]];
-        if (!item.problem.empty() || item.output.empty()) continue;
-        if (at > 0 && outputs[byOutput[at]] == outputs[byOutput[at - 1]]) {
-            item.problem = "same output as " + utf8Of(inputs[byOutput[at - 1]].input);
-        } else if (std::binary_search(inputPaths.begin(), inputPaths.end(), outputs[byOutput[at]])) {
+        const std::size_t index = byOutput[at];
+        BatchInput& item = inputs[index];
+        if (!item.problem.empty() || !outputs[index]) continue;
+        if (at > 0 && outputs[index] == outputs[byOutput[at - 1]]) {
+            const BatchInput& first = inputs[byOutput[at - 1]];
+            const auto identity = platform::identityOf(utf8Of(item.input), true);
+            if (identity && identity == platform::identityOf(utf8Of(first.input), true)) {
+                duplicate[index] = true;
+            } else {
+                item.problem = "same output as " + utf8Of(first.input);
+            }
+        } else if (outputs[index]->rest.empty() &&
+                   std::binary_search(inputIdentities.begin(), inputIdentities.end(), outputs[index]->identity)) {
             item.problem = "its output " + utf8Of(item.output) + " is another input";
         }
     }
+    std::size_t at = 0;
+    std::erase_if(inputs, [&](const BatchInput&) { return duplicate[at++]; });
 }
 
 }  // namespace
