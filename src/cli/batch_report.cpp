@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "cli/examine_text.h"
+
 namespace tarnic::cli {
 namespace {
 
@@ -21,16 +23,20 @@ std::string plural(std::size_t count, const char* noun) {
 }  // namespace
 
 std::string fileLine(const std::string& input, const FileReport& report) {
+    const std::string name = printable(input);
     switch (report.status) {
-    case FileReport::Status::Converted:
-        if (report.diagnostics == 0) return input + ": converted\n";
-        return input + ": converted with " + plural(report.diagnostics, "diagnostic") + "\n";
+    case FileReport::Status::Converted: {
+        std::string line = name + ": converted";
+        if (report.diagnostics > 0) line += " with " + plural(report.diagnostics, "diagnostic");
+        if (!report.damage.empty()) line += "; damaged: " + report.damage;
+        return line + "\n";
+    }
     case FileReport::Status::Skipped:
-        return input + ": skipped, output exists\n";
+        return name + ": skipped, output exists\n";
     case FileReport::Status::Failed:
         break;
     }
-    return input + ": FAILED: " + report.reason + "\n";
+    return name + ": FAILED: " + printable(report.reason) + "\n";
 }
 
 std::string progressLine(const BatchTotals& totals, double seconds) {
@@ -46,8 +52,9 @@ std::string progressLine(const BatchTotals& totals, double seconds) {
 
 std::string summaryLine(const BatchTotals& totals, double seconds) {
     const double megabytes = double(totals.bytesRead) / BYTES_PER_MB;
-    return format("%zu converted (%zu with diagnostics), %zu skipped, %zu failed; %.1f MB read in %.2f s\n",
-                  totals.converted, totals.withDiagnostics, totals.skipped, totals.failed, megabytes, seconds);
+    return format("%zu converted (%zu with diagnostics, %zu damaged), %zu skipped, %zu failed; %.1f MB read in %.2f s\n",
+                  totals.converted, totals.withDiagnostics, totals.damaged, totals.skipped, totals.failed, megabytes,
+                  seconds);
 }
 
 }  // namespace tarnic::cli

@@ -12,10 +12,11 @@ struct FileReport {
     Status status = Status::Failed;
     std::size_t diagnostics = 0;
     std::string reason;  ///< why it failed
+    std::string damage;  ///< the first damage a converted input showed; empty when none
     bool read = false;   ///< whether its conversion ran, reading the input
 };
 
-/// The line printed for one input.
+/// The line printed for one input; control characters in its name and reason show as \xNN.
 std::string fileLine(const std::string& input, const FileReport& report);
 
 /// The batch's totals so far.
@@ -24,6 +25,7 @@ struct BatchTotals {
     std::size_t done = 0;
     std::size_t converted = 0;
     std::size_t withDiagnostics = 0;
+    std::size_t damaged = 0;
     std::size_t skipped = 0;
     std::size_t failed = 0;
     std::uintmax_t bytesTotal = 0;  ///< of every input, as listed

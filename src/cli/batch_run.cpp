@@ -19,7 +19,9 @@
 #include "cli/diagnostics_buffer.h"
 #include "cli/examine_file.h"
 #include "cli/examine_text.h"
+#include "cli/first_damage.h"
 #include "cli/platform.h"
+#include "cli/standard_output.h"
 #include "cli/terminal.h"
 
 namespace tarnic::cli {
@@ -39,34 +41,39 @@ struct FinishedFile {
     std::unique_ptr<DiagnosticsBuffer> diagnostics;
 };
 
-/// Why a conversion failed, in the single-file form's words.
-std::string describe(FileOutcome outcome, const BatchInput& item) {
-    switch (outcome) {
+/// Why a conversion failed, in the single-file form's words, with the system's reason.
+std::string describe(const FileConversion& conversion) {
+    std::string what;
+    switch (conversion.outcome) {
     case FileOutcome::Converted: return "converted";
-    case FileOutcome::CannotOpen: return "unable to open";
-    case FileOutcome::CannotCreate: return "unable to create " + utf8Of(item.output);
-    case FileOutcome::CannotRead: return "unable to read";
-    case FileOutcome::CannotWrite: return "unable to write " + utf8Of(item.output);
+    case FileOutcome::CannotOpen: what = "unable to open"; break;
+    case FileOutcome::CannotCreate: what = "unable to create"; break;
+    case FileOutcome::CannotRead: what = "unable to read"; break;
+    case FileOutcome::CannotWrite: what = "unable to write"; break;
     case FileOutcome::OutOfMemory: return "out of memory";
     case FileOutcome::MessageTooLarge: return "converted message too large";
+    case FileOutcome::Refused: return conversion.refusal;
     }
-    return "unknown failure";
+    if (conversion.error) what += ": " + conversion.error.message();
+    return what;
 }
 
-/// Verifies a new output; empty when it is well-formed. One that is not goes, so
-/// that no later run takes it for a good one.
-std::string verifyOutput(const std::string& output) {
-    const FileExamination examination = examineFile(output, examine::Protocol::New);
-    std::string problem;
-    if (!examination.report) {
-        problem = "unable to verify the output: " + examination.error;
-    } else if (examination.report->problem) {
-        problem = "the output does not verify (removed): " + problemDescription(*examination.report->problem);
-    } else {
-        return "";
+/// Verifies a whole output under its temporary name: why it may not take its final
+/// name, or nothing when it is well-formed.
+std::string verifyOutput(const std::string& temporaryPath) {
+    const FileExamination examination = examineFile(temporaryPath, examine::Protocol::New);
+    if (!examination.report) return "unable to verify the output: " + examination.error;
+    if (examination.report->problem) {
+        return "the output does not verify (not kept): " + problemDescription(*examination.report->problem);
     }
-    platform::removeFile(output.c_str());
-    return problem;
+    return "";
+}
+
+/// True when an output is there already: a file, or a link to one. A dangling link
+/// or a link to a folder is no output; converting replaces it.
+bool outputExists(const fs::path& output) {
+    std::error_code error;
+    return fs::is_regular_file(fs::status(output, error));
 }
 
 /// Converts one input; never throws.
@@ -79,12 +86,12 @@ FinishedFile convertOne(const BatchInput& item, const Options& options) {
             report.reason = item.problem;
             return done;
         }
-        std::error_code error;
-        if (options.skipExisting && fs::exists(fs::symlink_status(item.output, error))) {
+        if (options.skipExisting && outputExists(item.output)) {
             report.status = FileReport::Status::Skipped;
             return done;
         }
         if (options.outputDir && item.output.has_parent_path()) {
+            std::error_code error;
             fs::create_directories(item.output.parent_path(), error);
             if (error) {
                 report.reason = "unable to create folder " + utf8Of(item.output.parent_path()) + ": " + error.message();
@@ -92,15 +99,18 @@ FinishedFile convertOne(const BatchInput& item, const Options& options) {
             }
         }
         report.read = true;
-        const FileOutcome outcome = convertDemoFile(utf8Of(item.input), utf8Of(item.output), *done.diagnostics);
+        FirstDamage damage;
+        FileConversionOptions conversionOptions;
+        conversionOptions.observer = &damage;
+        if (options.verifyOutputs) conversionOptions.check = verifyOutput;
+        const FileConversion conversion =
+            convertDemoFile(utf8Of(item.input), utf8Of(item.output), *done.diagnostics, conversionOptions);
         report.diagnostics = done.diagnostics->count();
-        if (outcome != FileOutcome::Converted) {
-            report.reason = describe(outcome, item);
-        } else if (options.verifyOutputs) {
-            report.reason = verifyOutput(utf8Of(item.output));
-            if (report.reason.empty()) report.status = FileReport::Status::Converted;
-        } else {
+        if (conversion.outcome == FileOutcome::Converted) {
             report.status = FileReport::Status::Converted;
+            report.damage = damage.text();
+        } else {
+            report.reason = describe(conversion);
         }
     } catch (const std::exception& failure) {
         report.status = FileReport::Status::Failed;
@@ -173,8 +183,7 @@ public:
         lock.unlock();
         for (auto& worker : workers) worker.join();
         std::fputs(summaryLine(totals_, secondsSinceStart()).c_str(), stdout);
-        std::fflush(stdout);
-        return totals_.failed == 0 ? 0 : 1;
+        return withStandardOutputChecked(totals_.failed == 0 ? 0 : 1);
     }
 
 private:
@@ -204,6 +213,7 @@ private:
         case FileReport::Status::Converted:
             ++totals_.converted;
             if (report.diagnostics > 0) ++totals_.withDiagnostics;
+            if (!report.damage.empty()) ++totals_.damaged;
             break;
         case FileReport::Status::Skipped: ++totals_.skipped; break;
         case FileReport::Status::Failed: ++totals_.failed; break;

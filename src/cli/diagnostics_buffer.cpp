@@ -22,8 +22,7 @@ void writeIndented(std::FILE* out, std::string_view text, std::string_view inden
 
 void DiagnosticsBuffer::write(std::string_view text) {
     if (text.empty()) return;
-    lines_ += std::size_t(std::count(text.begin(), text.end(), '\n'));
-    openLine_ = text.back() != '\n';
+    ++messages_;
     if (keepText_) keep(text);
 }
 

@@ -20,8 +20,9 @@ public:
 
     void write(std::string_view text) override;
 
-    /// Diagnostics written: lines, and a last one left without a line end.
-    std::size_t count() const { return lines_ + (openLine_ ? 1 : 0); }
+    /// Diagnostics written: one a message, as --info counts them, whether or not it
+    /// ends its line.
+    std::size_t count() const { return messages_; }
 
     /// Writes the kept text to `out`, each line after `indent`.
     void printTo(std::FILE* out, std::string_view indent);
@@ -30,8 +31,7 @@ private:
     void keep(std::string_view text);
 
     bool keepText_;
-    std::size_t lines_ = 0;
-    bool openLine_ = false;
+    std::size_t messages_ = 0;
     std::string memory_;
     struct FileCloser {
         void operator()(std::FILE* file) const { std::fclose(file); }

@@ -7,6 +7,7 @@
 #include "cli/examine_file.h"
 #include "cli/examine_json.h"
 #include "cli/examine_text.h"
+#include "cli/standard_output.h"
 
 namespace tarnic::cli {
 
@@ -33,8 +34,8 @@ int examineAll(const Options& options, Run run) {
         std::fflush(stdout);
     }
     if (options.json) std::fputs(examinationJson(files, run == Run::Info).c_str(), stdout);
-    if (badName) return USAGE_ERROR_STATUS;
-    return failed ? 1 : 0;
+    if (badName) return withStandardOutputChecked(USAGE_ERROR_STATUS);
+    return withStandardOutputChecked(failed ? 1 : 0);
 }
 
 }  // namespace

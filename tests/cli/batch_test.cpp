@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "demokit/generator.h"
+#include "demokit/old_encoder.h"
+#include "examine/examine_demo.h"
 #include "support/demo_file.h"
 #include "support/run_program.h"
 
@@ -40,6 +42,23 @@ Bytes smallDemo(int sequence) {
     return demo;
 }
 
+/// A demo whose conversion prints messages that end without a line end: a player
+/// info string too long to edit.
+Bytes oversizeInfoDemo() {
+    demokit::GameState gameState;
+    gameState.entries.push_back(demokit::ConfigString{600, "\\model\\" + std::string(2000, 'm')});
+    demokit::Demo demo;
+    demo.records.push_back({3, {{gameState}}});
+    return demokit::encodeDemo(demo);
+}
+
+/// The diagnostics --info counts for an old demo.
+std::size_t diagnosticsCounted(const Bytes& demo) {
+    std::size_t count = 0;
+    for (const auto& kind : examine::examineDemo(demo, examine::Protocol::Old).facts.diagnostics) count += kind.count;
+    return count;
+}
+
 /// A tree of demos, every kind a batch meets; inputs lists the demos in path order.
 class Batch : public ::testing::Test {
 protected:
@@ -60,6 +79,7 @@ protected:
         writeBytes(folder_ / "tree/nested/cut.dm3", Bytes(sample.begin(), sample.begin() + 5000));
         writeBytes(folder_ / "tree/nested/deeper/Upper.DM3", smallDemo(40));
         writeBytes(folder_ / "tree/nested/with space.dm3", smallDemo(41));
+        writeBytes(folder_ / "tree/nested/oversize.dm3", oversizeInfoDemo());
         writeBytes(folder_ / "tree/notes.txt", smallDemo(42));
         // Unreadable whoever runs the tests, the superuser included.
         fs::create_symlink("nowhere.dm3", folder_ / "tree/dangling.dm3");
@@ -72,7 +92,8 @@ protected:
     static std::vector<std::string> demos() {
         std::vector<std::string> names = {"a-large.dm3"};
         for (int at = 0; at < SMALL_DEMO_COUNT; ++at) names.push_back("many/m" + std::to_string(10 + at) + ".dm3");
-        for (const char* name : {"nested/cut.dm3", "nested/deeper/Upper.DM3", "nested/with space.dm3"}) {
+        for (const char* name :
+             {"nested/cut.dm3", "nested/deeper/Upper.DM3", "nested/oversize.dm3", "nested/with space.dm3"}) {
             names.emplace_back(name);
         }
         return names;
@@ -125,21 +146,23 @@ TEST_F(Batch, TreeConvertsLikeTheSingleFileFormInPathOrder) {
         std::string expected;
         int withDiagnostics = 0;
         for (const std::string& name : demos()) {
-            if (name == "many/m10.dm3") expected += "tree/dangling.dm3: FAILED: unable to open\n";
+            if (name == "many/m10.dm3") expected += "tree/dangling.dm3: FAILED: unable to open: No such file or directory\n";
             const SingleFile alone = convertAlone(name);
             const fs::path output = folder_ / run.outputRoot / (name + ".dm_48");
             EXPECT_TRUE(readBytes(output) == alone.output) << output << " differs from the single-file conversion";
-            const auto count = std::count(alone.diagnostics.begin(), alone.diagnostics.end(), '\n');
+            // Counted as --info counts them: one a message, whether or not it ends its line.
+            const std::size_t count = diagnosticsCounted(readBytes(folder_ / "tree" / name));
             expected += "tree/" + name + ": converted";
             if (count > 0) {
                 ++withDiagnostics;
                 expected += " with " + std::to_string(count) + (count == 1 ? " diagnostic" : " diagnostics");
             }
+            if (name == "nested/cut.dm3") expected += "; damaged: last record (sequence 21) is cut short";
             expected += '\n';
             expected += indented(alone.diagnostics);
         }
         const std::string summary = std::to_string(demos().size()) + " converted (" + std::to_string(withDiagnostics) +
-                                    " with diagnostics), 0 skipped, 1 failed;";
+                                    " with diagnostics, 1 damaged), 0 skipped, 1 failed;";
         EXPECT_EQ(batch.output.substr(0, expected.size()), expected);
         EXPECT_EQ(batch.output.substr(expected.size(), summary.size()), summary) << batch.output;
         EXPECT_FALSE(fs::exists(folder_ / run.outputRoot / "notes.txt.dm_48"));
@@ -158,8 +181,108 @@ TEST_F(Batch, SkipExistingLeavesOutputsThereAndConvertsTheRest) {
 
     const test::RunResult again = runTarnic(folder_, arguments);
     EXPECT_EQ(again.status, 0);
-    EXPECT_NE(again.output.find("0 converted (0 with diagnostics), 4 skipped, 0 failed;"), std::string::npos)
+    EXPECT_NE(again.output.find("0 converted (0 with diagnostics, 0 damaged), 5 skipped, 0 failed;"), std::string::npos)
         << again.output;
+}
+
+/// Files below `folder` whose names end in ".tmp": what an interrupted or failed run left.
+std::vector<std::string> temporaryFilesIn(const fs::path& folder) {
+    std::vector<std::string> left;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.path().extension() == ".tmp") left.push_back(entry.path().filename().string());
+    }
+    return left;
+}
+
+TEST_F(Batch, InputsAndOutputsAreToldApartAsFilesNotSpellings) {
+    const fs::path absolute = fs::absolute(folder_);
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string expected;  ///< the lines before the summary
+    };
+    const std::vector<Case> cases = {
+        {{"in/x.dm3", (absolute / "in/x.dm3.dm_48").string()},
+         "in/x.dm3: FAILED: its output in/x.dm3.dm_48 is another input\n" + (absolute / "in/x.dm3.dm_48").string() +
+             ": converted with 2164 diagnostics; damaged: message 1 is truncated\n"},
+        {{"in/x.dm3", (absolute / "in/x.dm3").string(), "in/../in/x.dm3"}, "in/x.dm3: converted\n"},
+        {{"--output-dir", "out", "in/x.dm3", "other/x.dm3"},
+         "in/x.dm3: converted\nother/x.dm3: FAILED: same output as in/x.dm3\n"},
+        {{"--output-dir", "out", "in/x.dm3", "in/./sub/../x.dm3"}, "in/x.dm3: converted\n"},
+    };
+    const Bytes sample = readBytes(fs::path(TARNIC_SOURCE_DIR) / "examples/sample.dm3");
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.arguments[1]);
+        fs::remove_all(folder_ / "in");
+        fs::remove_all(folder_ / "out");
+        writeBytes(folder_ / "in/x.dm3", sample);
+        writeBytes(folder_ / "in/sub/keep", {});
+        writeBytes(folder_ / "other/x.dm3", sample);
+        const Bytes second = convertAlone("../in/x.dm3").output;
+        writeBytes(folder_ / "in/x.dm3.dm_48", second);
+        std::vector<std::string> arguments = {"--batch", "--jobs", "2"};
+        arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+        const test::RunResult run = runTarnic(folder_, arguments);
+        EXPECT_EQ(run.output.substr(0, row.expected.size()), row.expected) << run.output;
+        if (row.expected.find("another input") != std::string::npos) {
+            EXPECT_EQ(readBytes(folder_ / "in/x.dm3.dm_48"), second) << "an input was replaced";
+        }
+    }
+}
+
+TEST_F(Batch, LinksAtTheOutputNameAreReplacedNeverFollowed) {
+    const Bytes expected = convertAlone("many/m10.dm3").output;
+    const fs::path output = folder_ / "tree/many/m10.dm3.dm_48";
+    struct Case {
+        const char* name;
+        void (*make)(const fs::path& output, const fs::path& folder);
+    };
+    const Case cases[] = {
+        {"dangling link", [](const fs::path& at, const fs::path&) { fs::create_symlink("nowhere.dm_48", at); }},
+        {"link to a folder", [](const fs::path& at, const fs::path& folder) { fs::create_directory_symlink(folder, at); }},
+    };
+    for (const Case& row : cases) {
+        for (const char* skip : {"--verbose", "--skip-existing"}) {
+            SCOPED_TRACE(std::string(row.name) + " " + skip);
+            fs::remove_all(folder_ / "aside");
+            writeBytes(folder_ / "aside/kept", {'k'});
+            fs::remove(output);
+            row.make(output, folder_ / "aside");
+            const test::RunResult run = runTarnic(folder_, {"--batch", skip, "tree/many/m10.dm3"});
+            EXPECT_EQ(run.status, 0) << run.output;
+            EXPECT_FALSE(fs::is_symlink(output));
+            EXPECT_EQ(readBytes(output), expected);
+            EXPECT_EQ(fs::directory_iterator(folder_ / "aside")->path().filename(), "kept");
+        }
+    }
+}
+
+TEST_F(Batch, NamesAndFailuresAreReportedAsTheyAre) {
+    const Bytes demo = smallDemo(1);
+    writeBytes(folder_ / "odd/line\nbreak.dm3", demo);
+    writeBytes(folder_ / "odd/bell\x1b[2J.dm3", demo);
+    const test::RunResult odd = runTarnic(folder_, {"--batch", "odd"});
+    EXPECT_NE(odd.output.find("odd/bell\\x1B[2J.dm3: converted with 1 diagnostic\n"), std::string::npos) << odd.output;
+    EXPECT_NE(odd.output.find("odd/line\\x0Abreak.dm3: converted with 1 diagnostic\n"), std::string::npos)
+        << odd.output;
+
+    // A file size limit makes the write fail as a full disk would.
+    const test::RunResult full = test::runShell("cd '" + folder_.string() + "' && ulimit -f 8 && '" TARNIC_EXECUTABLE
+                                                "' --batch tree/a-large.dm3");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.output.find("tree/a-large.dm3: FAILED: unable to write: File too large\n"), std::string::npos)
+        << full.output;
+    EXPECT_TRUE(temporaryFilesIn(folder_).empty());
+}
+
+TEST_F(Batch, StandardOutputThatFailsFailsTheRun) {
+    for (const char* form : {"--batch tree/many/m10.dm3", "--verify tree/many/m10.dm3",
+                             "--info --json tree/many/m10.dm3", "--verify --json tree/many/m10.dm3"}) {
+        SCOPED_TRACE(form);
+        const test::RunResult run = test::runShell("cd '" + folder_.string() + "' && '" TARNIC_EXECUTABLE "' " + form +
+                                                   " 2>&1 >/dev/full");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.output.find("tarnic: error writing standard output: "), std::string::npos) << run.output;
+    }
 }
 
 }  // namespace

@@ -103,15 +103,20 @@ TEST_F(ExamineCommand, BatchVerifyFailsAConversionWhoseOutputDoesNotVerify) {
     test::appendRecord(demo, 5, {OP_NOP, OP_BAD});  // the converter passes the bad code on
     test::appendEndMarker(demo);
     writeFile("bad.dm3", demo);
+    // The output is checked before it takes its name: an earlier one stays as it was.
+    const Bytes earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+    writeFile("bad.dm3.dm_48", earlier);
     const auto run = tarnic("--batch --verify --jobs 1 bad.dm3 sample.dm3");
-    EXPECT_NE(run.output.find("bad.dm3: FAILED: the output does not verify (removed): record 0 (sequence 5), "
+    EXPECT_NE(run.output.find("bad.dm3: FAILED: the output does not verify (not kept): record 0 (sequence 5), "
                               "operation 1 (code 0, bad) at bit 8: an operation a message may not hold\n"),
               std::string::npos)
         << run.output;
     EXPECT_NE(run.output.find("sample.dm3: converted\n"), std::string::npos) << run.output;
     EXPECT_EQ(run.status, 1);
-    EXPECT_FALSE(fs::exists(folder_ / "bad.dm3.dm_48"));
+    std::ifstream kept(folder_ / "bad.dm3.dm_48", std::ios::binary);
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(kept), {}), earlier);
     EXPECT_TRUE(fs::exists(folder_ / "sample.dm3.dm_48"));
+    for (const auto& entry : fs::directory_iterator(folder_)) EXPECT_NE(entry.path().extension(), ".tmp");
 }
 
 }  // namespace
