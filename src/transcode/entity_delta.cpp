@@ -15,10 +15,6 @@ namespace tarnic {
 
 namespace {
 
-constexpr int ENTITY_NUMBER_BITS = 10;
-constexpr std::uint32_t ENTITY_LIST_END = 1023;
-constexpr int MASK_SELECTOR_BITS = 5;
-
 /// The largest entity type field 0 can carry.
 constexpr std::int32_t MAX_ENTITY_TYPE = 255;
 

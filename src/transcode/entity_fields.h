@@ -16,6 +16,14 @@ inline constexpr std::size_t NEW_ENTITY_FIELD_COUNT = 51;
 /// Bytes of a field mask: byte k, bit j announces field 8k + j.
 inline constexpr std::size_t ENTITY_MASK_BYTES = 7;
 
+/// The entity number that opens each entry of an entity list and each baseline, and
+/// the number that ends an entity list; the same in both protocols.
+inline constexpr int ENTITY_NUMBER_BITS = 10;
+inline constexpr std::uint32_t ENTITY_LIST_END = 1023;
+
+/// The selector that picks an entity delta's mask: a preset row, or an explicit mask.
+inline constexpr int MASK_SELECTOR_BITS = 5;
+
 /// The entity fields by field number; the field's mask bit is its number.
 inline constexpr std::array<FieldRow, NEW_ENTITY_FIELD_COUNT> ENTITY_FIELDS = {{
     // field  mask byte, bit      form                   old  new

@@ -7,6 +7,7 @@
 
 #include "transcode/config_index.h"
 #include "transcode/entity_delta.h"
+#include "transcode/entity_fields.h"
 #include "transcode/player_info.h"
 #include "transcode/server_op.h"
 
@@ -14,8 +15,6 @@ namespace tarnic {
 
 namespace {
 
-/// Ends the entries of a game state.
-constexpr std::uint32_t GAMESTATE_END = 0;
 /// Highest configuration-string index the new protocol takes without complaint.
 constexpr std::int32_t MAX_CONFIG_INDEX = 1024;
 
@@ -45,8 +44,8 @@ void transcodeConfigString(PacketReader& reader, PacketWriter& writer, Console& 
 
 void transcodeBaseline(PacketReader& reader, PacketWriter& writer, Console& console) {
     pktWriteBits(writer, OP_BASELINE, 8);
-    const std::uint32_t entityNumber = pktReadBits(reader, 10);
-    pktWriteBits(writer, std::int32_t(entityNumber), 10);
+    const std::uint32_t entityNumber = pktReadBits(reader, ENTITY_NUMBER_BITS);
+    pktWriteBits(writer, std::int32_t(entityNumber), ENTITY_NUMBER_BITS);
     if (entityNumber == 0) console.print("Baseline number out of range!\n");
     transcodeEntityDelta(reader, writer);
 }

@@ -16,4 +16,8 @@ enum ServerOp : std::uint8_t {
     OP_SNAPSHOT = 7,
 };
 
+/// The entry code that ends a game state; its other entries take the codes of the
+/// matching operations, OP_CONFIGSTRING and OP_BASELINE.
+inline constexpr std::uint8_t GAMESTATE_END = 0;
+
 }  // namespace tarnic
