@@ -1,30 +1,13 @@
 #include "driver/record_io.h"
 
-#include <algorithm>
 #include <array>
 
 #include "bits/byte_order.h"
+#include "driver/record_framing.h"
 
 namespace tarnic {
 
 namespace {
-
-constexpr std::int32_t END_SEQUENCE = -1;
-constexpr std::size_t FIRST_PAYLOAD_CHUNK = 64 * 1024;
-
-/// Reads up to `length` payload bytes. The buffer grows only as bytes arrive, so a
-/// damaged length field cannot make it allocate more than the input holds.
-std::size_t readPayload(ByteSource& input, std::vector<std::uint8_t>& payload, std::uint32_t length) {
-    std::size_t received = 0;
-    while (received < length) {
-        const std::size_t chunk = std::min<std::size_t>(length - received, std::max(FIRST_PAYLOAD_CHUNK, received));
-        if (payload.size() < received + chunk) payload.resize(received + chunk);
-        const std::size_t got = input.read(payload.data() + received, chunk);
-        received += got;
-        if (got < chunk) break;
-    }
-    return received;
-}
 
 RecordRead endAt(InputEnd end, bool failed) {
     RecordRead read;
@@ -52,7 +35,7 @@ RecordRead readRecord(ByteSource& input, std::vector<std::uint8_t>& buffer, bool
     if (read.end) return read;
     read.payload = mayBorrow ? input.borrow(read.size) : nullptr;
     if (read.payload == nullptr) {
-        if (readPayload(input, buffer, read.size) < read.size) {
+        if (readPayloadBytes(input, buffer, read.size) < read.size) {
             read.end = InputEnd::PayloadCut;
             if (input.failed()) read.result = ConversionResult::InputFailed;
             return read;
@@ -67,7 +50,8 @@ ConversionResult finishRecords(RecordRead& read, ByteSink& output, Console& cons
     switch (*read.end) {
         case InputEnd::EndMarker: {
             std::array<std::uint8_t, 8> marker;
-            marker.fill(0xFF);
+            storeLittle32(marker.data(), END_MARKER_WORD);
+            storeLittle32(marker.data() + 4, END_MARKER_WORD);
             if (output.write(marker.data(), marker.size())) return ConversionResult::Converted;
             read.end = InputEnd::Stopped;
             return ConversionResult::OutputFailed;
@@ -86,7 +70,7 @@ ConversionResult finishRecords(RecordRead& read, ByteSink& output, Console& cons
 bool writeRecord(ByteSink& output, std::int32_t sequence, const PacketWriter& writer, std::uint32_t messageHead) {
     std::array<std::uint8_t, 12> header;
     storeLittle32(header.data(), std::uint32_t(sequence));
-    storeLittle32(header.data() + 4, std::uint32_t(writer.count + 4));
+    storeLittle32(header.data() + 4, std::uint32_t(writer.count) + MESSAGE_HEAD_BYTES);
     storeLittle32(header.data() + 8, messageHead);
     return output.write(header.data(), header.size()) &&
            output.write(writer.data.data(), std::size_t(writer.count));

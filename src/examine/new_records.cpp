@@ -1,37 +1,11 @@
 #include "examine/new_records.h"
 
-#include <algorithm>
 #include <array>
 
 #include "bits/byte_order.h"
+#include "driver/record_framing.h"
 
 namespace tarnic::examine {
-
-namespace {
-
-constexpr std::uint32_t END_MARKER_WORD = 0xFFFFFFFF;
-/// The record length counts the messageHead too.
-constexpr std::uint32_t MESSAGE_HEAD_BYTES = 4;
-constexpr std::size_t FIRST_PAYLOAD_CHUNK = 64 * 1024;
-
-/// Reads `length` bytes into `into`, growing it only as bytes arrive; false when the input ends first.
-bool readGrowing(ByteSource& input, std::vector<std::uint8_t>& into, std::uint32_t length) {
-    std::size_t received = 0;
-    into.clear();
-    while (received < length) {
-        const std::size_t chunk = std::min<std::size_t>(length - received, std::max(FIRST_PAYLOAD_CHUNK, received));
-        into.resize(received + chunk);
-        const std::size_t got = input.read(into.data() + received, chunk);
-        received += got;
-        if (got < chunk) {
-            into.resize(received);
-            return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace
 
 const NewRecord* NewRecordReader::stop(ProblemKind kind, bool hasSequence) {
     done_ = true;
@@ -66,7 +40,9 @@ const NewRecord* NewRecordReader::next() {
         return stop(ProblemKind::RecordCutShort, true);
     }
     record_.messageHead = loadLittle32(header.data() + 8);
-    if (!readGrowing(input_, record_.payload, length - MESSAGE_HEAD_BYTES)) return stop(ProblemKind::RecordCutShort, true);
+    const std::uint32_t payloadBytes = length - MESSAGE_HEAD_BYTES;
+    record_.payload.resize(readPayloadBytes(input_, record_.payload, payloadBytes));
+    if (record_.payload.size() < payloadBytes) return stop(ProblemKind::RecordCutShort, true);
     ++records_;
     return &record_;
 }
