@@ -1,10 +1,10 @@
 #include "cli/batch_inputs.h"
 
 #include <algorithm>
-#include <cctype>
 #include <numeric>
 
 #include "cli/platform.h"
+#include "common/ascii_case.h"
 
 namespace tarnic::cli {
 namespace {
@@ -13,12 +13,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* OUTPUT_SUFFIX = ".dm_48";
 
-bool hasDemoExtension(const fs::path& path) {
-    std::string extension = utf8Of(path.extension());
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char letter) { return char(std::tolower(letter)); });
-    return extension == ".dm3";
-}
+bool hasDemoExtension(const fs::path& path) { return equalIgnoringAsciiCase(utf8Of(path.extension()), ".dm3"); }
 
 class Collector {
 public:

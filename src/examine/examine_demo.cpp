@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "common/ascii_case.h"
 #include "driver/record_loop.h"
 #include "examine/new_records.h"
 #include "transcode/server_op.h"
@@ -36,12 +37,6 @@ class DiscardingSink final : public ByteSink {
 public:
     bool write(const std::uint8_t*, std::size_t) override { return true; }
 };
-
-bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
-    if (text.size() < suffix.size()) return false;
-    return std::equal(suffix.begin(), suffix.end(), text.end() - std::ptrdiff_t(suffix.size()),
-                      [](char lower, char c) { return (c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c) == lower; });
-}
 
 void examineNewDemo(ByteSource& input, DemoReport& report) {
     NewRecordReader records(input);
@@ -159,8 +154,8 @@ void drain(ByteSource& input) {
 }  // namespace
 
 std::optional<Protocol> protocolOfName(std::string_view fileName) {
-    if (endsWithIgnoringCase(fileName, ".dm3")) return Protocol::Old;
-    if (endsWithIgnoringCase(fileName, ".dm_48")) return Protocol::New;
+    if (endsWithIgnoringAsciiCase(fileName, ".dm3")) return Protocol::Old;
+    if (endsWithIgnoringAsciiCase(fileName, ".dm_48")) return Protocol::New;
     return std::nullopt;
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "common/ascii_case.h"
+
 namespace tarnic {
 
 namespace {
@@ -39,18 +41,6 @@ std::optional<InfoPair> findInfoPair(std::string_view text, KeyMatch matches) {
         start = pair->end;  // at the end of the text the next read finds no key
     }
     return std::nullopt;
-}
-
-// Only ASCII letters fold; every other byte, including those above 127, compares
-// exactly, whatever the locale.
-char foldAsciiLetter(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-
-bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-        return foldAsciiLetter(x) == foldAsciiLetter(y);
-    });
 }
 
 /// The message of the first character test that `key` and `value` fail, or null.
