@@ -1,3 +1,28 @@
+// Two threads, one conversion: the forecast.
+//
+// Only a snapshot's header and player state carry state from one message to the
+// next, and they come before its entity list, where most of the work is. So the state
+// a run of records will leave can be found without converting them: `forecastMessage`
+// reads each message only as far as its snapshot's masked array 2 (the player-state
+// fields are stepped over, the entity list never reached), at about a sixth of the
+// cost of converting it.
+//
+// The records go in chunks of RECORDS_PER_CHUNK. A thread takes the next chunk of the
+// input, forecasts the state the chunk will leave and publishes it at once; then it
+// converts the chunk from the forecast of the chunk before, while the other thread
+// converts the chunk after from this one's forecast. Each chunk is written on its
+// turn, in file order, by the thread that converted it, which also checks that the
+// chunk left the state it was forecast to leave; where not (two snapshots in one
+// message, a snapshot cut short), the next chunk is converted again, in order, from
+// the true state. A wrong forecast therefore costs a second conversion, never
+// exactness: output and console are those of one thread byte for byte.
+//
+// Threads meet once a chunk, not once a record: each meeting moves cache lines from
+// one core to the other, which costs as much as converting a good part of a record.
+// Each thread holds at most CHUNKS_PER_THREAD chunks, so memory grows with the largest
+// record only. An input in memory is fetched ahead of each chunk's reading, so that
+// record headers, forecast and conversion find it in the cache.
+
 #include "driver/parallel_records.h"
 
 #if TARNIC_THREADS
@@ -104,12 +129,7 @@ struct Shared {
     alignas(64) SnapshotState written;
 };
 
-/// One thread's share: it takes the next chunk of the input, forecasts the state the
-/// chunk will leave and publishes it at once, so that the other thread can begin the
-/// chunk after; then converts the chunk from the forecast of the chunk before, and
-/// writes it once its turn comes. Threads meet once a chunk, not once a record: each
-/// meeting moves cache lines between the cores, which costs as much as converting a
-/// good part of a record.
+/// One thread's share of the conversion, as the comment at the top of this file tells.
 class Lane {
 public:
     explicit Lane(Shared& shared) : shared_(shared), forecastState_(forecastConsole_) {}

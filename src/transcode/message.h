@@ -35,11 +35,11 @@ enum class MessageEnd {
 /// operation the payload ends inside leaves nothing in the writer or the state.
 MessageEnd transcodeMessage(PacketReader& reader, PacketWriter& writer, ConversionState& state);
 
-/// The state converting a message will most likely leave, found at a fraction of the
-/// cost: its operations are read up to the first snapshot's entity list, which changes
-/// no state, and that snapshot is only read, not converted. Exact unless the message
-/// holds two snapshots or is cut short. Operations before the snapshot are converted
-/// into `scratch`, their diagnostics into `state.console`, both to be thrown away.
+/// The state converting a message will most likely leave, for the two-thread
+/// conversion (why and how: src/driver/parallel_records.cpp). Reads up to the first
+/// snapshot's entity list; exact unless the message holds two snapshots or is cut
+/// short. Operations before the snapshot are converted into `scratch`, their
+/// diagnostics into `state.console`, both to be thrown away.
 void forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionState& state);
 
 }  // namespace tarnic

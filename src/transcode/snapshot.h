@@ -22,10 +22,9 @@ struct SnapshotState {
     bool operator==(const SnapshotState&) const = default;
 };
 
-/// The state a snapshot operation will most likely leave, found without converting it:
-/// read only as far as its player state's masked array 2. The entity list behind changes
-/// no state, so the forecast is exact unless the snapshot is cut short. Past the end of
-/// the payload `state` may be left part-changed: the caller keeps its own copy.
+/// The state a snapshot operation will leave, read only as far as its player state's
+/// masked array 2 (see `forecastMessage`). Past the end of the payload `state` may be
+/// left part-changed: the caller keeps its own copy.
 void forecastSnapshot(PacketReader& reader, SnapshotState& state);
 
 /// Converts one snapshot operation; the reader and the writer stand just behind its code.
