@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "bench/match_options.h"
-#include "common/console.h"
-#include "driver/byte_stream.h"
-#include "driver/convert.h"
 #include "driver/record_loop.h"
+#include "tarnic/byte_stream.h"
+#include "tarnic/console.h"
+#include "tarnic/convert.h"
 
 namespace {
 

@@ -8,10 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "driver/byte_stream.h"
-#include "driver/convert.h"
-#include "driver/parallel_records.h"
 #include "examine/new_records.h"
+#include "tarnic/byte_stream.h"
+#include "tarnic/convert.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver/convert.h"
-#include "examine/examine_demo.h"
+#include "tarnic/convert.h"
+#include "tarnic/examine.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 
 #include "demo_edits.h"
 #include "demokit/old_encoder.h"
-#include "driver/convert.h"
 #include "examine/new_reader.h"
 #include "examine/new_records.h"
+#include "tarnic/convert.h"
 #include "transcode/config_index.h"
 #include "transcode/server_op.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "driver/convert.h"
+#include "tarnic/convert.h"
 
 #define TARNIC_EXPORT(name) extern "C" __attribute__((export_name(#name)))
 

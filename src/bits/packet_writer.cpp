@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/console.h"
+#include "tarnic/console.h"
 
 namespace tarnic {
 

@@ -5,8 +5,8 @@
 #include "cli/file_stream.h"
 #include "cli/platform.h"
 #include "cli/temporary_file.h"
-#include "driver/parallel_records.h"
 #include "driver/record_loop.h"
+#include "tarnic/convert.h"
 
 namespace tarnic::cli {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <system_error>
 
-#include "common/console.h"
 #include "driver/record_loop.h"
+#include "tarnic/console.h"
 
 namespace tarnic::cli {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include <memory>
-#include "common/console.h"
+#include "tarnic/console.h"
 
 namespace tarnic::cli {
 

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "examine/examine_demo.h"
+#include "tarnic/examine.h"
 
 namespace tarnic::cli {
 

@@ -4,7 +4,7 @@
 #include <system_error>
 #include <vector>
 
-#include "driver/byte_stream.h"
+#include "tarnic/byte_stream.h"
 
 namespace tarnic::cli {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "common/console.h"
+#include "tarnic/console.h"
 
 namespace tarnic::cli {
 

@@ -1,4 +1,4 @@
-#include "common/console.h"
+#include "tarnic/console.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "driver/byte_stream.h"
+#include "tarnic/byte_stream.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,9 +1,8 @@
-#include "driver/convert.h"
+#include "tarnic/convert.h"
 
-#include "common/console.h"
-#include "driver/byte_stream.h"
-#include "driver/parallel_records.h"
 #include "driver/record_loop.h"
+#include "tarnic/byte_stream.h"
+#include "tarnic/console.h"
 
 namespace tarnic {
 

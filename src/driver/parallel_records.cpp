@@ -23,7 +23,7 @@
 // record only. An input in memory is fetched ahead of each chunk's reading, so that
 // record headers, forecast and conversion find it in the cache.
 
-#include "driver/parallel_records.h"
+#include "tarnic/convert.h"
 
 #if TARNIC_THREADS
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "bits/packet_writer.h"
-#include "common/console.h"
-#include "driver/byte_stream.h"
 #include "driver/record_loop.h"
+#include "tarnic/byte_stream.h"
+#include "tarnic/console.h"
 
 namespace tarnic {
 

@@ -1,4 +1,4 @@
-#include "examine/examine_demo.h"
+#include "tarnic/examine.h"
 
 #include <algorithm>
 #include <array>
@@ -6,6 +6,7 @@
 #include "common/ascii_case.h"
 #include "driver/record_loop.h"
 #include "examine/new_records.h"
+#include "examine/record_facts.h"
 #include "transcode/server_op.h"
 
 namespace tarnic::examine {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "examine/problem.h"
+#include "tarnic/problem.h"
 
 namespace tarnic::examine {
 

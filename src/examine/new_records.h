@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
-#include "driver/byte_stream.h"
-#include "examine/problem.h"
+#include "tarnic/byte_stream.h"
+#include "tarnic/problem.h"
 
 namespace tarnic::examine {
 

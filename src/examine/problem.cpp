@@ -1,4 +1,4 @@
-#include "examine/problem.h"
+#include "tarnic/problem.h"
 
 namespace tarnic::examine {
 

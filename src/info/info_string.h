@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/console.h"
+#include "tarnic/console.h"
 
 namespace tarnic {
 

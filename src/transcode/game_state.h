@@ -2,7 +2,7 @@
 
 #include "bits/packet_reader.h"
 #include "bits/packet_writer.h"
-#include "common/console.h"
+#include "tarnic/console.h"
 
 namespace tarnic {
 

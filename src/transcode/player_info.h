@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/console.h"
+#include "tarnic/console.h"
 
 namespace tarnic {
 

@@ -8,8 +8,8 @@
 #include "bits/packet_copy.h"
 #include "bits/packet_reader.h"
 #include "bits/packet_writer.h"
-#include "common/console.h"
 #include "support/demo_file.h"
+#include "tarnic/console.h"
 
 namespace tarnic {
 namespace {

@@ -10,9 +10,9 @@
 
 #include "demokit/generator.h"
 #include "demokit/old_encoder.h"
-#include "examine/examine_demo.h"
 #include "support/demo_file.h"
 #include "support/run_program.h"
+#include "tarnic/examine.h"
 
 namespace tarnic {
 namespace {

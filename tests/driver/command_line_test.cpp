@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "demokit/old_encoder.h"
-#include "driver/convert.h"
 #include "support/demo_file.h"
+#include "tarnic/convert.h"
 
 namespace tarnic {
 namespace {

@@ -19,9 +19,9 @@
 #include "bits/byte_order.h"
 #include "demokit/generator.h"
 #include "demokit/old_encoder.h"
-#include "driver/convert.h"
 #include "examine/new_reader.h"
 #include "support/demo_file.h"
+#include "tarnic/convert.h"
 #include "transcode/server_op.h"
 
 namespace tarnic {

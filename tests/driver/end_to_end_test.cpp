@@ -7,9 +7,9 @@
 
 #include "demokit/generator.h"
 #include "demokit/old_encoder.h"
-#include "driver/convert.h"
 #include "examine/new_reader.h"
 #include "support/demo_file.h"
+#include "tarnic/convert.h"
 
 namespace tarnic {
 namespace {

@@ -11,11 +11,11 @@
 
 #include "bits/byte_order.h"
 #include "demokit/generator.h"
-#include "driver/byte_stream.h"
-#include "driver/parallel_records.h"
 #include "driver/record_loop.h"
 #include "support/byte_sources.h"
 #include "support/demo_file.h"
+#include "tarnic/byte_stream.h"
+#include "tarnic/convert.h"
 
 namespace tarnic {
 namespace {

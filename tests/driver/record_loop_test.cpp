@@ -3,12 +3,12 @@
 #include <string>
 #include <vector>
 
-#include "common/console.h"
-#include "driver/byte_stream.h"
-#include "driver/convert.h"
 #include "driver/record_loop.h"
 #include "support/byte_sources.h"
 #include "support/demo_file.h"
+#include "tarnic/byte_stream.h"
+#include "tarnic/console.h"
+#include "tarnic/convert.h"
 
 namespace tarnic {
 namespace {

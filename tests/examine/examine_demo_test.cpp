@@ -11,10 +11,10 @@
 
 #include "demokit/generator.h"
 #include "demokit/old_encoder.h"
-#include "driver/convert.h"
-#include "examine/examine_demo.h"
 #include "info/info_string.h"
 #include "support/demo_file.h"
+#include "tarnic/convert.h"
+#include "tarnic/examine.h"
 #include "transcode/server_op.h"
 
 namespace tarnic {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/byte_stream.h"
+#include "tarnic/byte_stream.h"
 
 namespace tarnic::test {
 

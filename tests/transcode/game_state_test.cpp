@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "common/console.h"
-#include "driver/convert.h"
 #include "support/demo_file.h"
+#include "tarnic/console.h"
+#include "tarnic/convert.h"
 
 namespace tarnic {
 namespace {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "demokit/generator.h"
-#include "driver/byte_stream.h"
 #include "driver/record_io.h"
+#include "tarnic/byte_stream.h"
 #include "transcode/message.h"
 
 namespace tarnic {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/convert.h"
 #include "support/demo_file.h"
+#include "tarnic/convert.h"
 #include "transcode/server_op.h"
 
 namespace tarnic {

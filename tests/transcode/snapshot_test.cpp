@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "driver/convert.h"
 #include "demokit/field_tables.h"
 #include "support/demo_file.h"
+#include "tarnic/convert.h"
 
 namespace tarnic {
 namespace {

@@ -7,17 +7,19 @@
 #include <span>
 #include <string_view>
 
-#include "driver/byte_stream.h"
-#include "examine/demo_facts.h"
-#include "examine/problem.h"
+#include "tarnic/byte_stream.h"
+#include "tarnic/demo_facts.h"
+#include "tarnic/problem.h"
 
 namespace tarnic::examine {
 
+/// The two protocols: old demos (.dm3), which the library converts, and new ones (.dm_48).
 enum class Protocol { Old, New };
 
 /// The protocol a file name's extension names, ".dm3" or ".dm_48" in any letter case.
 std::optional<Protocol> protocolOfName(std::string_view fileName);
 
+/// What verifying a demo found.
 struct DemoReport {
     Protocol protocol = Protocol::New;
     /// The first problem found; none when the demo is well-formed.

@@ -1,4 +1,4 @@
-#include "examine/demo_facts.h"
+#include "examine/record_facts.h"
 
 #include <algorithm>
 #include <optional>

@@ -1,16 +1,12 @@
 #pragma once
 
-// What a demo holds, gathered record by record from new-protocol payloads.
+// What a demo holds: the facts gathered while verifying it (tarnic/examine.h).
 
 #include <array>
 #include <cstdint>
-#include <span>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
-
-#include "examine/new_reader.h"
 
 namespace tarnic::examine {
 
@@ -46,24 +42,5 @@ struct DemoFacts {
     /// The conversion's diagnostics by kind, in the order first seen (old demos only).
     std::vector<DiagnosticCount> diagnostics;
 };
-
-/// Adds one record's payload, operation by operation as it is read, then the record.
-class RecordFacts {
-public:
-    explicit RecordFacts(DemoFacts& facts) : facts_(facts) {}
-    void addOperation(const NewOperation& operation);
-    void addRecord(std::int32_t sequence, std::uint32_t messageHead);
-
-private:
-    DemoFacts& facts_;
-    bool snapshot_ = false;  ///< the record holds a snapshot
-};
-
-/// Walks a record's payload into the facts; how the walk went.
-PayloadWalk addRecordFacts(DemoFacts& facts, std::int32_t sequence, std::uint32_t messageHead,
-                           std::span<const std::uint8_t> payload);
-
-/// Counts one diagnostic by its kind.
-void addDiagnostic(DemoFacts& facts, std::string_view text);
 
 }  // namespace tarnic::examine

@@ -1,0 +1,11 @@
+#pragma once
+
+// The whole public interface of the tarnic library: converting old demos into new
+// ones (convert.h) and verifying and describing demos of either protocol (examine.h).
+
+#include "tarnic/byte_stream.h"
+#include "tarnic/console.h"
+#include "tarnic/convert.h"
+#include "tarnic/demo_facts.h"
+#include "tarnic/examine.h"
+#include "tarnic/problem.h"
