@@ -1,6 +1,6 @@
 #include "cli/examine_json.h"
 
-#include "cli/json_writer.h"
+#include "text/json_writer.h"
 
 namespace tarnic::cli {
 
@@ -8,6 +8,7 @@ namespace {
 
 using examine::DemoFacts;
 using examine::InfoTable;
+using text::JsonWriter;
 
 constexpr std::uint8_t FIRST_UNKNOWN_CODE = 8;
 
