@@ -55,7 +55,7 @@ function addCard(name) {
 /// Sends one demo to the worker; a worker that fails is replaced and the failure
 /// becomes this demo's reply, so the page never waits on a dead worker.
 function convertInWorker(demo) {
-  if (!worker) worker = new Worker('convert_worker.js');
+  if (!worker) worker = new Worker('convert_worker.js', { type: 'module' });
   const current = worker;
   const request = nextRequest++;
   return new Promise((resolve) => {

@@ -1,17 +1,21 @@
-// The C entry points the page's worker calls: it copies a demo into the module's
-// memory, converts it, then reads the new demo and the console text back out.
-// One conversion's result is held at a time, until the next conversion.
+// The C entry points the npm package (and through it the page) calls: it copies a
+// demo into the module's memory, converts or examines it, then reads the result back
+// out. One conversion's result and one examination's JSON are held at a time, until
+// the next call of the same kind.
 
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 
 #include "tarnic/convert.h"
+#include "tarnic/report_json.h"
 
 #define TARNIC_EXPORT(name) extern "C" __attribute__((export_name(#name)))
 
 namespace {
 
 tarnic::ConvertedDemo converted;
+std::string examinedJson;
 
 }  // namespace
 
@@ -33,3 +37,16 @@ TARNIC_EXPORT(tarnic_output_data) const std::uint8_t* tarnic_output_data() { ret
 TARNIC_EXPORT(tarnic_output_size) std::size_t tarnic_output_size() { return converted.demo.size(); }
 TARNIC_EXPORT(tarnic_console_data) const char* tarnic_console_data() { return converted.console.data(); }
 TARNIC_EXPORT(tarnic_console_size) std::size_t tarnic_console_size() { return converted.console.size(); }
+
+/// Examines the demo at `data`, an old one when `newProtocol` is 0, into the JSON
+/// object --verify --json gives for it (--info --json's when `withFacts` is not 0),
+/// its `file` null.
+TARNIC_EXPORT(tarnic_examine) void tarnic_examine(const std::uint8_t* data, std::size_t size, int newProtocol,
+                                                  int withFacts) {
+    const auto protocol = newProtocol != 0 ? tarnic::examine::Protocol::New : tarnic::examine::Protocol::Old;
+    const tarnic::examine::DemoReport report = tarnic::examine::examineDemo({data, size}, protocol);
+    examinedJson = tarnic::examine::examinedDemoJson({std::nullopt, protocol, &report, {}}, withFacts != 0);
+}
+
+TARNIC_EXPORT(tarnic_json_data) const char* tarnic_json_data() { return examinedJson.data(); }
+TARNIC_EXPORT(tarnic_json_size) std::size_t tarnic_json_size() { return examinedJson.size(); }

@@ -1,7 +1,8 @@
 #pragma once
 
 // The whole public interface of the tarnic library: converting old demos into new
-// ones (convert.h) and verifying and describing demos of either protocol (examine.h).
+// ones (convert.h), verifying and describing demos of either protocol (examine.h),
+// and the JSON that describes them (report_json.h).
 
 #include "tarnic/byte_stream.h"
 #include "tarnic/console.h"
@@ -9,3 +10,4 @@
 #include "tarnic/demo_facts.h"
 #include "tarnic/examine.h"
 #include "tarnic/problem.h"
+#include "tarnic/report_json.h"

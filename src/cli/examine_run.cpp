@@ -5,15 +5,25 @@
 #include <vector>
 
 #include "cli/examine_file.h"
-#include "cli/examine_json.h"
 #include "cli/examine_text.h"
 #include "cli/standard_output.h"
+#include "tarnic/report_json.h"
 
 namespace tarnic::cli {
 
 namespace {
 
 enum class Run { Verify, Info };
+
+/// What --json prints: an array with one object per file, facts included for --info.
+std::string examinationJson(const std::vector<FileExamination>& files, bool withFacts) {
+    std::vector<examine::ExaminedDemo> demos;
+    demos.reserve(files.size());
+    for (const FileExamination& file : files) {
+        demos.push_back({file.path, file.protocol, file.report ? &*file.report : nullptr, file.error});
+    }
+    return examine::examinedDemosJson(demos, withFacts);
+}
 
 int examineAll(const Options& options, Run run) {
     std::vector<FileExamination> files;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "cli/utf8.h"
+#include "text/utf8.h"
 
 namespace tarnic::cli {
 
@@ -12,6 +12,8 @@ namespace {
 
 using examine::DemoFacts;
 using examine::InfoTable;
+using text::displayWidth;
+using text::utf8SequenceAt;
 
 constexpr std::size_t LABEL_WIDTH = 14;
 constexpr std::uint8_t FIRST_UNKNOWN_CODE = 8;

@@ -151,7 +151,7 @@ async function checkConversions(browser, url) {
 async function checkBrokenModule(browser) {
   const brokenSite = path.join(work, 'broken site');
   fs.cpSync(site, brokenSite, { recursive: true });
-  fs.writeFileSync(path.join(brokenSite, 'tarnic.wasm'), 'not a module');
+  fs.writeFileSync(path.join(brokenSite, 'tarnic/tarnic.wasm'), 'not a module');
   const server = await serve(brokenSite);
   const page = await browser.newPage();
   await page.goto(`http://127.0.0.1:${server.address().port}/`);

@@ -1,20 +1,19 @@
-#include "cli/examine_json.h"
+#include "tarnic/report_json.h"
 
-#include "cli/json_writer.h"
+#include "text/json_writer.h"
 
-namespace tarnic::cli {
+namespace tarnic::examine {
 
 namespace {
 
-using examine::DemoFacts;
-using examine::InfoTable;
+using text::JsonWriter;
 
 constexpr std::uint8_t FIRST_UNKNOWN_CODE = 8;
 
-void writeProblem(JsonWriter& json, const examine::Problem& problem) {
+void writeProblem(JsonWriter& json, const Problem& problem) {
     json.beginObject();
-    json.key("kind").string(examine::problemName(problem.kind));
-    json.key("text").string(examine::problemText(problem.kind));
+    json.key("kind").string(problemName(problem.kind));
+    json.key("text").string(problemText(problem.kind));
     json.key("record").number(std::uint64_t{problem.record});
     json.key("sequence");
     problem.hasSequence ? json.number(std::int64_t{problem.sequence}) : json.null();
@@ -67,7 +66,7 @@ void writeRange(JsonWriter& json, bool any, Value lowest, Value highest) {
     json.endObject();
 }
 
-void writeFacts(JsonWriter& json, const examine::DemoReport& report) {
+void writeFacts(JsonWriter& json, const DemoReport& report) {
     const DemoFacts& facts = report.facts;
     json.key("size").number(facts.bytes);
     json.key("sequences");
@@ -93,18 +92,19 @@ void writeFacts(JsonWriter& json, const examine::DemoReport& report) {
     json.endArray();
 }
 
-void writeFile(JsonWriter& json, const FileExamination& file, bool withFacts) {
+void writeDemo(JsonWriter& json, const ExaminedDemo& demo, bool withFacts) {
     json.beginObject();
-    json.key("file").string(file.path);
+    json.key("file");
+    demo.file ? json.string(*demo.file) : json.null();
     json.key("protocol");
-    if (file.protocol) {
-        json.string(*file.protocol == examine::Protocol::Old ? "old" : "new");
+    if (demo.protocol) {
+        json.string(*demo.protocol == Protocol::Old ? "old" : "new");
     } else {
         json.null();
     }
     json.key("error");
-    file.report ? json.null() : json.string(file.error);
-    const examine::DemoReport* report = file.report ? &*file.report : nullptr;
+    demo.report ? json.null() : json.string(demo.error);
+    const DemoReport* report = demo.report;
     json.key("wellFormed").boolean(report && report->wellFormed());
     json.key("records");
     report ? json.number(report->facts.records) : json.null();
@@ -120,12 +120,18 @@ void writeFile(JsonWriter& json, const FileExamination& file, bool withFacts) {
 
 }  // namespace
 
-std::string examinationJson(const std::vector<FileExamination>& files, bool withFacts) {
+std::string examinedDemoJson(const ExaminedDemo& demo, bool withFacts) {
+    JsonWriter json;
+    writeDemo(json, demo, withFacts);
+    return json.finish();
+}
+
+std::string examinedDemosJson(std::span<const ExaminedDemo> demos, bool withFacts) {
     JsonWriter json;
     json.beginArray();
-    for (const FileExamination& file : files) writeFile(json, file, withFacts);
+    for (const ExaminedDemo& demo : demos) writeDemo(json, demo, withFacts);
     json.endArray();
     return json.finish();
 }
 
-}  // namespace tarnic::cli
+}  // namespace tarnic::examine

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tarnic::cli {
+namespace tarnic::text {
 
 /// Builds a JSON document, indented two spaces a level. Strings are taken as bytes:
 /// well-formed UTF-8 passes through, control characters are escaped, and each byte
@@ -43,4 +43,4 @@ private:
     bool afterKey_ = false;
 };
 
-}  // namespace tarnic::cli
+}  // namespace tarnic::text

@@ -1,10 +1,10 @@
-#include "cli/json_writer.h"
+#include "text/json_writer.h"
 
 #include <cstdio>
 
-#include "cli/utf8.h"
+#include "text/utf8.h"
 
-namespace tarnic::cli {
+namespace tarnic::text {
 
 namespace {
 
@@ -105,4 +105,4 @@ void JsonWriter::appendEscaped(std::string_view bytes) {
     text_ += '"';
 }
 
-}  // namespace tarnic::cli
+}  // namespace tarnic::text

@@ -1,6 +1,6 @@
-#include "cli/utf8.h"
+#include "text/utf8.h"
 
-namespace tarnic::cli {
+namespace tarnic::text {
 
 namespace {
 
@@ -43,4 +43,4 @@ std::size_t displayWidth(std::string_view text) {
     return width;
 }
 
-}  // namespace tarnic::cli
+}  // namespace tarnic::text

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace tarnic::cli {
+namespace tarnic::text {
 
 /// The length of the well-formed UTF-8 sequence at `at` (1 for ASCII, up to 4), or 0
 /// where the byte there begins none: a stray continuation byte, an overlong form, a
@@ -13,4 +13,4 @@ std::size_t utf8SequenceAt(std::string_view text, std::size_t at);
 /// The number of characters a terminal shows for the text, taken as UTF-8.
 std::size_t displayWidth(std::string_view text);
 
-}  // namespace tarnic::cli
+}  // namespace tarnic::text

@@ -1,0 +1,132 @@
+// Tarnic in WebAssembly, for Node and browsers: converts old demos (.dm3) to new
+// ones (.dm_48), and verifies and describes demos of either protocol.
+//
+// The module is compiled once; each call then runs in a fresh instance of it, so its
+// memory is released with the instance, and a call that makes the module trap (memory
+// exhausted) leaves nothing broken for the next.
+
+const PROTOCOLS = { old: 0, new: 1 };
+const WASI_ERRNO_SPIPE = 70;
+
+/// The compiled module, once asked for; forgotten again if compiling failed.
+let compiled = null;
+
+/// The module's bytes at `url`: read from the file system for a file: URL (Node), else fetched.
+async function moduleBytes(url) {
+  if (url.protocol === 'file:') {
+    const { readFile } = await import('node:fs/promises');
+    return readFile(url);
+  }
+  const response = await fetch(url);
+  if (!response.ok) throw new Error(`${url}: HTTP ${response.status}`);
+  return response.arrayBuffer();
+}
+
+async function compile(source) {
+  if (source instanceof WebAssembly.Module) return source;
+  if (source instanceof ArrayBuffer || ArrayBuffer.isView(source)) return WebAssembly.compile(source);
+  return WebAssembly.compile(await moduleBytes(new URL(source ?? './tarnic.wasm', import.meta.url)));
+}
+
+function compiledModule(source) {
+  if (source !== undefined || compiled === null) {
+    const attempt = compile(source);
+    compiled = attempt;
+    attempt.catch(() => {
+      if (compiled === attempt) compiled = null;
+    });
+  }
+  return compiled;
+}
+
+/// Compiles the module now, from `source` when given (a URL, a string taken relative to
+/// this file, the module's bytes or a compiled WebAssembly.Module), else from the
+/// tarnic.wasm beside this file. Optional: every call loads the module when needed.
+export async function load(source) {
+  await compiledModule(source);
+}
+
+// The C library links these in for its standard streams; the library writes to none
+// of them, except the C runtime's own message when it aborts.
+function wasiImports(memory) {
+  return {
+    wasi_snapshot_preview1: {
+      fd_write(fd, iovecs, count, writtenOut) {
+        const view = new DataView(memory().buffer);
+        let text = '';
+        let written = 0;
+        for (let i = 0; i < count; i++) {
+          const pointer = view.getUint32(iovecs + 8 * i, true);
+          const length = view.getUint32(iovecs + 8 * i + 4, true);
+          text += new TextDecoder().decode(new Uint8Array(memory().buffer, pointer, length));
+          written += length;
+        }
+        console.error(text);
+        view.setUint32(writtenOut, written, true);
+        return 0;
+      },
+      fd_close: () => 0,
+      fd_seek: () => WASI_ERRNO_SPIPE,
+    },
+  };
+}
+
+function asBytes(bytes) {
+  if (bytes instanceof Uint8Array) return bytes;
+  if (bytes instanceof ArrayBuffer) return new Uint8Array(bytes);
+  if (ArrayBuffer.isView(bytes)) return new Uint8Array(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+  throw new TypeError('tarnic: a demo is given as a Uint8Array, an ArrayBuffer or another view of bytes');
+}
+
+/// A fresh instance of the module, holding a copy of `demo`: [its exports, the copy's address].
+async function instanceWith(demo) {
+  const module = await compiledModule();
+  let instance = null;
+  instance = await WebAssembly.instantiate(module, wasiImports(() => instance.exports.memory));
+  const api = instance.exports;
+  api._initialize();
+  const input = api.tarnic_alloc(demo.length) >>> 0;
+  if (input === 0) throw new Error('tarnic: out of memory');
+  new Uint8Array(api.memory.buffer, input, demo.length).set(demo);
+  return [api, input];
+}
+
+/// A copy of `size` bytes of the instance's memory at `start`, in a buffer of its own.
+function copyOut(api, start, size) {
+  return new Uint8Array(api.memory.buffer.slice(start >>> 0, (start >>> 0) + (size >>> 0)));
+}
+
+/// Converts an old demo: the new demo's bytes, the messages the program prints for it
+/// and how the conversion ended.
+export async function convert(bytes) {
+  const demo = asBytes(bytes);
+  const [api, input] = await instanceWith(demo);
+  const tooLarge = api.tarnic_convert(input, demo.length) !== 0;
+  api.tarnic_free(input);
+  return {
+    demo: copyOut(api, api.tarnic_output_data(), api.tarnic_output_size()),
+    console: new TextDecoder().decode(copyOut(api, api.tarnic_console_data(), api.tarnic_console_size())),
+    outcome: tooLarge ? 'message-too-large' : 'converted',
+  };
+}
+
+async function examine(bytes, protocol, name, withFacts) {
+  if (!Object.hasOwn(PROTOCOLS, protocol)) throw new TypeError(`tarnic: the protocol is "old" or "new", not ${protocol}`);
+  const demo = asBytes(bytes);
+  const [api, input] = await instanceWith(demo);
+  api.tarnic_examine(input, demo.length, PROTOCOLS[protocol], withFacts ? 1 : 0);
+  api.tarnic_free(input);
+  const report = JSON.parse(new TextDecoder().decode(copyOut(api, api.tarnic_json_data(), api.tarnic_json_size())));
+  report.file = name ?? null;
+  return report;
+}
+
+/// Verifies a demo: the object `tarnic --verify --json` gives for it, `file` being `name` or null.
+export function verify(bytes, protocol, name) {
+  return examine(bytes, protocol, name, false);
+}
+
+/// Describes a demo: the object `tarnic --info --json` gives for it, `file` being `name` or null.
+export function info(bytes, protocol, name) {
+  return examine(bytes, protocol, name, true);
+}

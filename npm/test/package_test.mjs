@@ -1,0 +1,71 @@
+// Checks the installed package in Node against the native program: a conversion's
+// bytes and messages, and verify and info objects against --verify --json and
+// --info --json, on the sample, its conversion and the sample cut short.
+//   node package_test.mjs <native program> <sample.dm3> <work folder>
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import path from 'node:path';
+import { convert, info, verify } from 'tarnic';
+
+const [program, samplePath, work] = process.argv.slice(2).map((arg) => path.resolve(arg));
+const results = [];
+async function check(name, test) {
+  try {
+    await test();
+    results.push(true);
+    console.log(`PASS ${name}`);
+  } catch (error) {
+    results.push(false);
+    console.log(`FAIL ${name}: ${error.message}`);
+  }
+}
+
+function native(...args) {
+  return execFileSync(program, args, { cwd: work }).toString('utf8');
+}
+
+fs.rmSync(work, { recursive: true, force: true });
+fs.mkdirSync(work, { recursive: true });
+const sample = fs.readFileSync(samplePath);
+fs.writeFileSync(path.join(work, 'sample.dm3'), sample);
+const printed = native('sample.dm3');
+const converted = await convert(sample);
+
+await check('convert: the bytes and messages of the native program', () => {
+  assert.equal(converted.outcome, 'converted');
+  assert.ok(Buffer.from(converted.demo).equals(fs.readFileSync(path.join(work, 'sample.dm3.dm_48'))),
+    'the converted bytes differ');
+  assert.ok(printed.endsWith(`Converting...\n${converted.console}\nsample.dm3.dm_48 created successfully!\n`),
+    JSON.stringify(converted.console));
+});
+
+const cut = sample.subarray(0, sample.length >> 1);
+fs.writeFileSync(path.join(work, 'cut.dm3'), cut);
+const DEMOS = [
+  { name: 'sample.dm3', bytes: sample, protocol: 'old' },
+  { name: 'sample.dm3.dm_48', bytes: converted.demo, protocol: 'new' },
+  { name: 'cut.dm3', bytes: cut, protocol: 'old' },
+];
+for (const [call, option] of [[verify, '--verify'], [info, '--info']]) {
+  // The program exits with 1 for the cut demo; its JSON is what counts.
+  let json;
+  try {
+    json = native(option, '--json', ...DEMOS.map((demo) => demo.name));
+  } catch (error) {
+    json = error.stdout.toString('utf8');
+  }
+  const expected = JSON.parse(json);
+  for (const [index, demo] of DEMOS.entries()) {
+    await check(`${call.name} ${demo.name}: the object of ${option} --json`, async () => {
+      assert.deepEqual(await call(demo.bytes, demo.protocol, demo.name), expected[index]);
+      assert.deepEqual(await call(demo.bytes, demo.protocol), { ...expected[index], file: null });
+    });
+  }
+}
+await check('a protocol other than "old" or "new" is refused', () =>
+  assert.rejects(verify(sample, 'dm3'), TypeError));
+
+const failed = results.filter((ok) => !ok).length;
+console.log(`${results.length - failed} passed, ${failed} failed`);
+process.exitCode = failed === 0 ? 0 : 1;
