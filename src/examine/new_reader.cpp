@@ -16,11 +16,6 @@ constexpr std::uint32_t ENTITY_LIST_END = 1023;
 constexpr int MASK_SELECTOR_BITS = 5;
 constexpr std::uint32_t GAMESTATE_END = 0;
 
-/// A code a message may hold; the rest are illegal (0 to 7) or unknown.
-bool isMessageOperation(std::uint32_t code) {
-    return code == OP_NOP || code == OP_GAMESTATE || code == OP_SERVERCOMMAND || code == OP_SNAPSHOT;
-}
-
 class PayloadWalker {
 public:
     PayloadWalker(std::span<const std::uint8_t> payload, const OperationVisitor& visit) : visit_(visit) {

@@ -16,4 +16,9 @@ enum ServerOp : std::uint8_t {
     OP_SNAPSHOT = 7,
 };
 
+/// A code a message may hold; the others are illegal (0 to 7) or unknown.
+constexpr bool isMessageOperation(std::uint32_t code) {
+    return code == OP_NOP || code == OP_GAMESTATE || code == OP_SERVERCOMMAND || code == OP_SNAPSHOT;
+}
+
 }  // namespace tarnic
