@@ -31,7 +31,9 @@ struct DemoReport {
 /// Walks the whole demo record by record. A new demo is read with the new-protocol
 /// reader; an old one goes through the converter's own record loop and message
 /// transcoding into a sink that keeps nothing, its converted payloads read back in
-/// memory for the facts. Safe on any bytes; memory grows with the largest record.
+/// memory for the facts and the verdict: an old demo is well-formed exactly when its
+/// conversion is, but for damage the conversion leaves out or ends at. Safe on any
+/// bytes; memory grows with the largest record.
 /// Throws std::bad_alloc when memory runs out.
 DemoReport examineDemo(ByteSource& input, Protocol protocol);
 

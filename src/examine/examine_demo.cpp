@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #include "common/ascii_case.h"
 #include "driver/record_loop.h"
@@ -53,8 +54,11 @@ void examineNewDemo(ByteSource& input, DemoReport& report) {
     if (records.problem() && !report.problem) report.problem = records.problem();
 }
 
-/// Watches the converter's record loop over an old demo. The converter's diagnostics
-/// come here as they are printed, while the conversion state names the operation.
+/// Watches the converter's record loop over an old demo. An old demo is well-formed
+/// exactly when its conversion is, but for the damage the conversion leaves out: each
+/// converted payload is read with the new reader, and what it finds there is the old
+/// demo's problem too, placed at the old operation. The only problem the conversion
+/// does not keep is an operation cut by the end of its payload, which is left out.
 class OldDemoWatcher final : public Console, public RecordObserver {
 public:
     explicit OldDemoWatcher(DemoReport& report) : report_(report) {}
@@ -65,35 +69,37 @@ public:
     void write(std::string_view text) override {
         addDiagnostic(report_.facts, text);
         if (!state_) return;
-        // The converter prints one diagnostic for each operation it may not hold.
+        // The converter prints in every operation that holds what the new reader
+        // rejects, while the state names it: where it begins in the old payload is
+        // known from here. Such content is a code a message may not hold, which is
+        // the first problem at the latest, or an unknown game state entry code; only
+        // those operations are noted, so that memory grows with them alone.
         const OperationPlace& place = state_->operation;
-        const bool badCode = place.code != OP_NOP && place.code != OP_GAMESTATE && place.code != OP_SERVERCOMMAND &&
-                             place.code != OP_SNAPSHOT;
-        if (badCode && !pending_) {
-            pending_ = payloadProblem(place.code <= OP_SNAPSHOT ? ProblemKind::IllegalOperation
-                                                                 : ProblemKind::UnknownOperation,
-                                      place);
-        }
+        const bool mayBeRejected = place.code == OP_GAMESTATE || !isMessageOperation(place.code);
+        const bool noted = !printedIn_.empty() && printedIn_.back().index == place.index;
+        const bool badCodeNoted = !printedIn_.empty() && !isMessageOperation(printedIn_.back().code);
+        if (mayBeRejected && !noted && !badCodeNoted) printedIn_.push_back(place);
     }
 
     void converted(const ConvertedRecord& record, const ConversionState& state) override {
-        addRecordFacts(report_.facts, record.sequence, record.messageHead, record.newPayload);
-        if (!pending_ && record.end == MessageEnd::Truncated) {
-            pending_ = payloadProblem(ProblemKind::FieldPastEnd, state.operation);
+        const PayloadWalk walk = addRecordFacts(report_.facts, record.sequence, record.messageHead, record.newPayload);
+        std::optional<Problem> problem;
+        if (walk.problem) {
+            problem = inOldPayload(*walk.problem);
+        } else if (record.end == MessageEnd::Truncated) {
+            problem = payloadProblem(ProblemKind::FieldPastEnd, state.operation);
         }
-        if (pending_ && !report_.problem) {
-            report_.problem = pending_;
+        if (problem && !report_.problem) {
+            report_.problem = problem;
             report_.problem->record = report_.facts.records - 1;
             report_.problem->hasSequence = true;
             report_.problem->sequence = record.sequence;
         }
-        pending_.reset();
+        printedIn_.clear();
     }
 
     void ended(InputEnd end, std::optional<std::int32_t> sequence) override {
         end_ = end;
-        // What the record loop printed on its way out belongs to no operation.
-        pending_.reset();
         Problem problem;
         problem.record = report_.facts.records;
         problem.sequence = sequence.value_or(0);
@@ -123,9 +129,22 @@ private:
         return problem;
     }
 
+    /// A problem of a converted payload as one of the old payload. The conversion keeps
+    /// every whole operation, in order and with its code, so the operation is the same;
+    /// the bit becomes where that operation begins in the old payload.
+    Problem inOldPayload(const Problem& found) const {
+        for (const OperationPlace& place : printedIn_) {
+            if (place.index == found.operation) return payloadProblem(found.kind, place);
+        }
+        // An operation not noted: no content is known to come here. The verdict
+        // stands; the bit stays where the new reader found the problem.
+        return found;
+    }
+
     DemoReport& report_;
     const ConversionState* state_ = nullptr;
-    std::optional<Problem> pending_;  ///< the current record's first problem
+    /// The current record's operations that printed and may hold what the new reader rejects.
+    std::vector<OperationPlace> printedIn_;
     InputEnd end_ = InputEnd::NoEndMarker;
 };
 

@@ -11,11 +11,6 @@ namespace tarnic::examine {
 
 namespace {
 
-/// A code a message may hold; the rest are illegal (0 to 7) or unknown.
-bool isMessageOperation(std::uint32_t code) {
-    return code == OP_NOP || code == OP_GAMESTATE || code == OP_SERVERCOMMAND || code == OP_SNAPSHOT;
-}
-
 class PayloadWalker {
 public:
     PayloadWalker(std::span<const std::uint8_t> payload, const OperationVisitor& visit) : visit_(visit) {

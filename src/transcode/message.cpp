@@ -1,5 +1,6 @@
 #include "transcode/message.h"
 
+#include "common/held_console.h"
 #include "transcode/game_state.h"
 #include "transcode/server_command.h"
 #include "transcode/server_op.h"
@@ -8,15 +9,34 @@ namespace tarnic {
 
 namespace {
 
+/// A game state and a server command print as they read, and the payload may end
+/// inside them after a line: a cut operation is taken back whole, and lines about
+/// bytes that are not in the file must go with it. So their lines are held, and passed
+/// on, one write each, only once the operation proves whole: here, before the next
+/// operation starts, while the state still names this one to whoever watches.
+void passOnIfWhole(const PacketReader& reader, const HeldConsole& held, Console& console) {
+    if (!reader.pastEnd) held.passOn(console);
+}
+
 void dispatch(std::uint32_t code, PacketReader& reader, PacketWriter& writer, ConversionState& state) {
     Console& console = state.console;
     switch (code) {
         case OP_BAD: console.print("Bad server command.\n"); break;
         case OP_NOP: console.print("NOP server command.\n"); break;
-        case OP_GAMESTATE: transcodeGameState(reader, writer, console); break;
+        case OP_GAMESTATE: {
+            HeldConsole held;
+            transcodeGameState(reader, writer, held);
+            passOnIfWhole(reader, held, console);
+            break;
+        }
         case OP_CONFIGSTRING: console.print("Configstring - illegal server command.\n"); break;
         case OP_BASELINE: console.print("Baseline - illegal server command.\n"); break;
-        case OP_SERVERCOMMAND: transcodeServerCommand(reader, writer, console); break;
+        case OP_SERVERCOMMAND: {
+            HeldConsole held;
+            transcodeServerCommand(reader, writer, held);
+            passOnIfWhole(reader, held, console);
+            break;
+        }
         case OP_DOWNLOAD: console.print("Download - illegal server command.\n"); break;
         case OP_SNAPSHOT: transcodeSnapshot(reader, writer, state.snapshots); break;
         default: console.print("Unknown server command.\n"); break;

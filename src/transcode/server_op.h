@@ -20,4 +20,9 @@ enum ServerOp : std::uint8_t {
 /// matching operations, OP_CONFIGSTRING and OP_BASELINE.
 inline constexpr std::uint8_t GAMESTATE_END = 0;
 
+/// A code a message may hold; the others are illegal (0 to 7) or unknown.
+constexpr bool isMessageOperation(std::uint32_t code) {
+    return code == OP_NOP || code == OP_GAMESTATE || code == OP_SERVERCOMMAND || code == OP_SNAPSHOT;
+}
+
 }  // namespace tarnic

@@ -19,9 +19,11 @@
 #include "bits/byte_order.h"
 #include "demokit/generator.h"
 #include "demokit/old_encoder.h"
+#include "driver/record_loop.h"
 #include "examine/new_reader.h"
 #include "support/demo_file.h"
 #include "tarnic/convert.h"
+#include "tarnic/examine.h"
 #include "transcode/server_op.h"
 
 namespace tarnic {
@@ -389,6 +391,60 @@ TEST(DamagedInput, OperationCutMidwayLeavesNoTraceInTheOutputOrTheNextRecord) {
             ASSERT_TRUE(converted.demo == withoutTheCutOperation.demo)
                 << differenceText(converted.demo, withoutTheCutOperation.demo);
         }
+    }
+}
+
+/// Bytes of a text, without its NUL: a string the payload ends inside.
+Bytes unterminated(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+Bytes joined(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// An operation cut short whose transcoder printed on its way to the cut: the lines
+// described bytes that are not in the file, and must go with the operation.
+TEST(DamagedInput, CutOperationLeavesNoDiagnosticOnOneThreadOrTwo) {
+    const Bytes gameState = {OP_GAMESTATE, 1, 0, 0, 0};
+    const Bytes command = {OP_SERVERCOMMAND, 99, 0, 0, 0};
+    const struct {
+        const char* name;
+        Bytes cut;  ///< the operation, up to where the payload ends
+    } rows[] = {
+        {"baseline whose entity number lies past the end", joined({gameState, {OP_BASELINE}})},
+        {"configuration string of 1100 characters",
+         joined({gameState, {OP_CONFIGSTRING, 40, 0}, unterminated(std::string(1100, 'x'))})},
+        {"player info with a semicolon in its model",
+         joined({gameState, {OP_CONFIGSTRING, 0x20, 0x02}, unterminated("\\u\\Ash\\model\\rock;y")})},
+        {"server command of 1100 characters", joined({command, unterminated("plink \"" + std::string(1100, 'z'))})},
+    };
+    const Bytes before = demokit::encodeMessage({{demokit::ServerCommand{98, "plink \"before\""}}});
+    const Bytes next = demokit::encodeMessage({{demokit::ServerCommand{99, "plink \"still here\""}}});
+    const ConvertedDemo withoutTheCutOperation = convertDemo(twoRecords(before, next));
+    ASSERT_EQ(withoutTheCutOperation.console, "");
+
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Bytes demo = twoRecords(joined({before, row.cut}), next);
+        using Convert = ConversionResult (*)(ByteSource&, ByteSink&, Console&);
+        const Convert oneThread = [](ByteSource& input, ByteSink& output, Console& console) {
+            return convertRecords(input, output, console);
+        };
+        for (const Convert convert : {oneThread, &convertRecordsOnTwoThreads}) {
+            MemorySource input(demo);
+            Bytes converted;
+            MemorySink output(converted);
+            CollectingConsole console;
+            convert(input, output, console);
+            EXPECT_EQ(console.text(), "WARNING: message 40 is truncated\n");
+            EXPECT_TRUE(converted == withoutTheCutOperation.demo) << differenceText(converted, withoutTheCutOperation.demo);
+        }
+        // The verifier counts what the conversion would print.
+        const examine::DemoReport report = examine::examineDemo(demo, examine::Protocol::Old);
+        std::string kinds;
+        for (const examine::DiagnosticCount& count : report.facts.diagnostics) kinds += count.kind + ";";
+        EXPECT_EQ(kinds, "WARNING: message N is truncated;");
     }
 }
 

@@ -214,6 +214,9 @@ std::vector<Damage> damages() {
         {"bytes after the end", NEW, trailing, DataAfterEnd, 3, -1, -1, 0, 0},
         {"old: unknown operation", OLD, oldDemoWith({OP_NOP, 200}), UnknownOperation, 2, 12, 1, 200, 8},
         {"old: download", OLD, oldDemoWith({OP_DOWNLOAD}), IllegalOperation, 2, 12, 0, OP_DOWNLOAD, 0},
+        // Kept by the conversion, so a problem of the old demo too, placed where its operation begins.
+        {"old: unknown entry", OLD, oldDemoWith({OP_NOP, OP_GAMESTATE, 0, 0, 0, 0, 9, 0}), UnknownEntry, 2, 12, 1,
+         OP_GAMESTATE, 8},
         {"old: operation past end", OLD, oldDemoWith({OP_NOP, OP_SERVERCOMMAND, 1}), FieldPastEnd, 2, 12, 1,
          OP_SERVERCOMMAND, 8},
         {"old: missing end marker", OLD, oldNoEnd, MissingEndMarker, 3, -1, -1, 0, 0},
