@@ -9,14 +9,13 @@
 #include "cli/options.h"
 #include "cli/platform.h"
 #include "cli/standard_output.h"
+#include "cli/termination.h"
 
 namespace {
 
 constexpr const char* OUTPUT_SUFFIX = ".dm_48";
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     using tarnic::cli::FileOutcome;
     const std::vector<std::string> arguments = tarnic::cli::platform::startProgram(argc, argv);
     if (tarnic::cli::isOptionForm(arguments)) return tarnic::cli::runOptionForm(arguments);
@@ -44,4 +43,11 @@ int main(int argc, char** argv) {
     }
     console.print("ERROR: unable to write %s\n", outputName.c_str());
     return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    tarnic::cli::startTerminationWatch();
+    return tarnic::cli::endProgram(run(argc, argv));
 }

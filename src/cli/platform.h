@@ -39,15 +39,29 @@ bool nameTooLong(const std::string& path);
 /// Gives `from` the name `to` in one step, replacing whatever file had it.
 bool replaceFile(const std::string& from, const std::string& to);
 
-/// Removes a file. Safe to call from the cleanup run on a termination signal.
+/// Removes a file.
 void removeFile(const char* path);
 
 /// Distinguishes this run from any other running at the same time.
 unsigned long processId();
 
-/// Has `cleanup` run when the user or the system ends the program (an interrupt, a
-/// termination request, a hang-up, a closed pipe), before the program ends as it
-/// would have without it. `cleanup` may only make calls safe in a signal handler.
-void onTermination(void (*cleanup)());
+/// Why the user or the system ends the program.
+enum class Termination {
+    Interrupted,  ///< an interrupt (Ctrl-C), a termination request, a hang-up, a closed console
+    PipeClosed,   ///< standard output's reader went away
+};
+
+/// Has `onSignal` run when the user or the system ends the program, then ends the
+/// program as it would have ended without it (a shell sees the same signal). It runs
+/// once, on a thread of its own (on POSIX systems the only one that takes those
+/// signals; a closed pipe's, which stops the thread that wrote, is handed to it), while
+/// the program's other threads go on; it is an ordinary function, free to wait for
+/// them. Call it first, before the program starts any thread.
+void watchTermination(void (*onSignal)(Termination));
+
+/// Keeps the calling thread from being stopped by a termination signal until
+/// `releaseSignals`, while it holds something the cleanup would wait for.
+void holdSignals();
+void releaseSignals();
 
 }  // namespace tarnic::cli::platform

@@ -15,7 +15,7 @@ namespace tarnic::cli::platform {
 
 namespace {
 
-void (*terminationCleanup)() = nullptr;
+void (*terminationHandler)(Termination) = nullptr;
 
 std::wstring wide(const std::string& text) {
     if (text.empty()) return {};
@@ -46,8 +46,9 @@ int openHandle(const std::string& path, DWORD access, DWORD share, DWORD disposi
     return file < 0 ? NO_FILE : file;
 }
 
+/// Runs on a thread of its own, the console's, for each event.
 BOOL WINAPI onConsoleEvent(DWORD /*event*/) {
-    terminationCleanup();
+    terminationHandler(Termination::Interrupted);
     return FALSE;  // and the default handling ends the program
 }
 
@@ -112,9 +113,13 @@ void removeFile(const char* path) { DeleteFileW(wide(path).c_str()); }
 
 unsigned long processId() { return GetCurrentProcessId(); }
 
-void onTermination(void (*cleanup)()) {
-    terminationCleanup = cleanup;
+void watchTermination(void (*onSignal)(Termination)) {
+    terminationHandler = onSignal;
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
+
+// The console's events stop no thread of the program.
+void holdSignals() {}
+void releaseSignals() {}
 
 }  // namespace tarnic::cli::platform
