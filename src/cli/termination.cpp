@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "cli/platform.h"
@@ -15,7 +16,10 @@ namespace {
 enum ProgramState : int { RUNNING, RETURNING, TERMINATING };
 std::atomic<int> programState{RUNNING};
 
-void onTermination(platform::Termination) {
+std::mutex noticeLock;
+const std::function<void()>* notice = nullptr;
+
+void onTermination(platform::Termination why) {
     int state = RUNNING;
     if (!programState.compare_exchange_strong(state, TERMINATING)) {
         // Another signal is ending the program already; or main has returned, every
@@ -24,6 +28,10 @@ void onTermination(platform::Termination) {
         return;
     }
     closeTemporaryFiles();
+    if (why == platform::Termination::Interrupted) {
+        noticeLock.lock();  // kept: the notice's owner waits for the end
+        if (notice) (*notice)();
+    }
 }
 
 }  // namespace
@@ -38,6 +46,16 @@ int endProgram(int status) {
 
 void waitForTheEnd() {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+InterruptionNotice::InterruptionNotice(std::function<void()> say) : say_(std::move(say)) {
+    const std::lock_guard hold(noticeLock);
+    notice = &say_;
+}
+
+InterruptionNotice::~InterruptionNotice() {
+    const std::lock_guard hold(noticeLock);
+    notice = nullptr;
 }
 
 }  // namespace tarnic::cli

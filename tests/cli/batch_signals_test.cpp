@@ -17,10 +17,12 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "demokit/generator.h"
 #include "driver/convert.h"
 #include "support/demo_file.h"
 
@@ -49,6 +51,15 @@ Bytes smallDemo(int sequence) {
     test::appendRecord(demo, sequence, {0x01});
     test::appendEndMarker(demo);
     return demo;
+}
+
+/// A demo that takes a while to convert.
+Bytes largeDemo() {
+    demokit::DemoOptions options;
+    options.records = 1500;
+    options.entities = 200;
+    options.fieldDensity = 0.8;
+    return demokit::generateDemoBytes(options);
 }
 
 struct Ended {
@@ -151,6 +162,24 @@ private:
     bool reaped_ = false;
 };
 
+/// Stops the program once the temporary file of `output` shows up under `folder`;
+/// false when, stopped, it is no longer there (that conversion is over).
+bool stopWhileWriting(RunningTarnic& running, const fs::path& folder, const std::string& output) {
+    const auto writing = [&] {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(folder, error)) {
+            if (entry.path().filename().string().starts_with(output + ".tarnic-")) return true;
+        }
+        return false;
+    };
+    const auto deadline = Clock::now() + milliseconds(20000);
+    while (!writing() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::microseconds(100));
+    kill(running.pid(), SIGSTOP);
+    int status = 0;
+    waitpid(running.pid(), &status, WUNTRACED);
+    return writing();
+}
+
 class BatchSignals : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -174,6 +203,9 @@ protected:
 
     fs::path folder_;
 };
+
+const std::regex INTERRUPTED_LINE("tarnic: interrupted after ([0-9]+) of ([0-9]+) inputs; "
+                                  "run again with --skip-existing to resume\n");
 
 TEST_F(BatchSignals, InterruptedAtAnyMomentLeavesNoTemporaryFileAndOnlyWholeOutputs) {
     constexpr int DEMOS = 60;
@@ -232,8 +264,75 @@ TEST_F(BatchSignals, InterruptedAtAnyMomentLeavesNoTemporaryFileAndOnlyWholeOutp
         }
         ++interrupted;
         ASSERT_EQ(ended.signal, signalNumber) << ended.errors;
+        std::smatch line;
+        if (signalNumber == SIGPIPE) {
+            EXPECT_EQ(ended.errors, "");
+        } else if (ended.errors.empty()) {
+            EXPECT_EQ(present, 0u) << "interrupted before the conversions began, or the notice is missing";
+        } else if (!std::regex_match(ended.errors, line, INTERRUPTED_LINE)) {
+            ADD_FAILURE() << "standard error: " << ended.errors;
+        } else {
+            const std::size_t finished = std::stoul(line[1]);
+            EXPECT_EQ(std::stoul(line[2]), expected.size());
+            // Every input counted finished has its output; two jobs may finish after the count.
+            EXPECT_LE(finished, present);
+            EXPECT_LE(present, finished + 2);
+        }
     }
     EXPECT_GT(interrupted, RUNS / 2) << "most runs must end by their signal";
+}
+
+/// What a terminal shows on its last line after `shown`: a carriage return goes back
+/// to the line's start, and text overwrites what is there.
+std::string lastLineOnScreen(const std::string& shown) {
+    std::string line;
+    std::size_t column = 0;
+    for (const char letter : shown.substr(shown.rfind('\n') + 1)) {
+        if (letter == '\r') {
+            column = 0;
+            continue;
+        }
+        if (column == line.size()) line += letter;
+        line[column++] = letter;
+    }
+    return line;
+}
+
+TEST_F(BatchSignals, InterruptClearsTheProgressLineAndSaysHowToResume) {
+    for (int at = 0; at < 4; ++at) writeBytes(folder_ / "src" / ("a" + std::to_string(at) + ".dm3"), smallDemo(at));
+    writeBytes(folder_ / "src/z-large.dm3", largeDemo());
+    bool caught = false;
+    for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+        fs::remove_all(folder_ / "out");
+        const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(terminal, 0);
+        ASSERT_EQ(grantpt(terminal), 0);
+        ASSERT_EQ(unlockpt(terminal), 0);
+        const int screen = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+        ASSERT_GE(screen, 0);
+        RunningTarnic running(folder_, {"--batch", "--jobs", "1", "--output-dir", "out", "src"}, screen);
+        close(screen);
+        // Interrupted while the large demo converts, the progress line showing.
+        std::string shown;
+        const auto deadline = Clock::now() + milliseconds(20000);
+        while (shown.find("4/5 files") == std::string::npos && Clock::now() < deadline) {
+            pollfd file{terminal, POLLIN, 0};
+            if (poll(&file, 1, 50) > 0 && !readAvailable(terminal, shown)) break;
+        }
+        caught = stopWhileWriting(running, folder_ / "out", "z-large.dm3.dm_48");
+        kill(running.pid(), SIGINT);
+        kill(running.pid(), SIGCONT);
+        const Ended ended = running.finish();
+        while (readAvailable(terminal, shown)) {}  // the rest, until the program's end closes the terminal
+        close(terminal);
+        if (!caught) continue;
+        EXPECT_EQ(ended.signal, SIGINT);
+        EXPECT_EQ(ended.errors, "tarnic: interrupted after 4 of 5 inputs; run again with --skip-existing to resume\n");
+        ASSERT_NE(shown.find("4/5 files"), std::string::npos) << shown;
+        const std::string lastLine = lastLineOnScreen(shown);
+        EXPECT_EQ(lastLine.find_first_not_of(' '), std::string::npos) << "left on the screen: " << lastLine;
+    }
+    EXPECT_TRUE(caught) << "the large demo was never caught converting";
 }
 
 }  // namespace
