@@ -51,6 +51,7 @@ std::string describe(FileOutcome outcome, const BatchInput& item) {
     case FileOutcome::CannotWrite: return "unable to write " + utf8Of(item.output);
     case FileOutcome::OutOfMemory: return "out of memory";
     case FileOutcome::MessageTooLarge: return "converted message too large";
+    case FileOutcome::NotRegular: return "not a regular file";
     }
     return "unknown failure";
 }
@@ -94,7 +95,8 @@ FinishedFile convertOne(const BatchInput& item, const Options& options) {
             }
         }
         report.read = true;
-        const FileOutcome outcome = convertDemoFile(utf8Of(item.input), utf8Of(item.output), *done.diagnostics);
+        const FileOutcome outcome = convertDemoFile(utf8Of(item.input), utf8Of(item.output), *done.diagnostics, {},
+                                                    Threads::One, Inputs::RegularFile);
         report.diagnostics = done.diagnostics->count();
         if (outcome != FileOutcome::Converted) {
             report.reason = describe(outcome, item);

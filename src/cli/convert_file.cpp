@@ -19,9 +19,11 @@ constexpr std::size_t FILE_BUFFER_BYTES = 64 << 10;
 /// Closes a file when its owner goes.
 class InputFile {
 public:
-    explicit InputFile(const std::string& path) : file_(platform::openForReading(path)) {}
+    InputFile(const std::string& path, Inputs inputs)
+        : file_(inputs == Inputs::RegularFile ? platform::openRegularForReading(path)
+                                              : platform::openForReading(path)) {}
     ~InputFile() {
-        if (file_ != platform::NO_FILE) platform::closeFile(file_);
+        if (file_ >= 0) platform::closeFile(file_);
     }
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
@@ -32,8 +34,9 @@ private:
 };
 
 FileOutcome convert(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
-                    Threads threads, const std::function<void()>& onStarted) {
-    const InputFile input(inputPath);
+                    Threads threads, const std::function<void()>& onStarted, Inputs inputs) {
+    const InputFile input(inputPath, inputs);
+    if (input.file() == platform::NOT_REGULAR) return FileOutcome::NotRegular;
     if (input.file() == platform::NO_FILE) return FileOutcome::CannotOpen;
     FileSource source(input.file(), FILE_BUFFER_BYTES);
     if (!source.readAhead()) return FileOutcome::CannotOpen;
@@ -58,9 +61,9 @@ FileOutcome convert(const std::string& inputPath, const std::string& outputPath,
 }  // namespace
 
 FileOutcome convertDemoFile(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
-                            const std::function<void()>& onStarted, Threads threads) {
+                            const std::function<void()>& onStarted, Threads threads, Inputs inputs) {
     try {
-        return convert(inputPath, outputPath, diagnostics, threads, onStarted);
+        return convert(inputPath, outputPath, diagnostics, threads, onStarted, inputs);
     } catch (const std::bad_alloc&) {
         // The temporary file is gone with the stack.
         return FileOutcome::OutOfMemory;

@@ -16,7 +16,12 @@ enum class FileOutcome {
     CannotWrite,      ///< writing, closing or naming the output failed
     OutOfMemory,      ///< memory ran out during the conversion
     MessageTooLarge,  ///< a converted message outgrew what an output record can frame
+    NotRegular,       ///< the input is not a regular file, where only one is taken
 };
+
+/// The inputs a conversion takes: any file, or regular files only, opened without
+/// waiting so that a pipe or a device met in their place cannot stall the caller.
+enum class Inputs { AnyFile, RegularFile };
 
 /// Threads one conversion may use: a batch keeps every core busy with files of its own.
 enum class Threads { One, Two };
@@ -29,6 +34,7 @@ enum class Threads { One, Two };
 /// The conversion's records are shared between `threads`. Safe to call from several
 /// threads at once on different files.
 FileOutcome convertDemoFile(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
-                            const std::function<void()>& onStarted = {}, Threads threads = Threads::One);
+                            const std::function<void()>& onStarted = {}, Threads threads = Threads::One,
+                            Inputs inputs = Inputs::AnyFile);
 
 }  // namespace tarnic::cli

@@ -34,6 +34,7 @@ int run(int argc, char** argv) {
         case FileOutcome::Converted:
             console.print("\n%s created successfully!\n", outputName.c_str());
             return 0;
+        case FileOutcome::NotRegular:  // not asked for: any file is read
         case FileOutcome::CannotOpen: console.print("ERROR: unable to open %s\n", inputName.c_str()); return 1;
         case FileOutcome::CannotCreate: console.print("ERROR: unable to create %s\n", outputName.c_str()); return 1;
         case FileOutcome::CannotRead: console.print("ERROR: unable to read %s\n", inputName.c_str()); return 1;

@@ -17,6 +17,15 @@ std::vector<std::string> startProgram(int argc, char** argv);
 /// Opens an existing file for reading; NO_FILE when it cannot be opened.
 int openForReading(const std::string& path);
 
+/// What `openRegularForReading` gives for anything but a regular file.
+constexpr int NOT_REGULAR = -2;
+
+/// Opens an existing regular file for reading without waiting for anything (a pipe's
+/// writer, a device): NOT_REGULAR, closed again, when what was opened is not a regular
+/// file (a folder, a pipe, a device), whatever the name held before; NO_FILE when it
+/// cannot be opened.
+int openRegularForReading(const std::string& path);
+
 /// Creates a new file for writing, failing when anything (a link included) already
 /// has the name; the permissions of any newly created file. NO_FILE on failure.
 int createNew(const std::string& path);

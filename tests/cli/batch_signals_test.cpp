@@ -1,4 +1,5 @@
-// The batch through the real program, interrupted.
+// The batch through the real program, interrupted or handed inputs swapped after
+// it listed them.
 
 #include <gtest/gtest.h>
 
@@ -333,6 +334,48 @@ TEST_F(BatchSignals, InterruptClearsTheProgressLineAndSaysHowToResume) {
         EXPECT_EQ(lastLine.find_first_not_of(' '), std::string::npos) << "left on the screen: " << lastLine;
     }
     EXPECT_TRUE(caught) << "the large demo was never caught converting";
+}
+
+TEST_F(BatchSignals, InputSwappedForANonRegularFileAfterListingFailsWithoutStalling) {
+    struct Swap {
+        const char* name;
+        void (*make)(const fs::path&);
+    };
+    const Swap swaps[] = {
+        {"b-pipe.dm3", [](const fs::path& at) { mkfifo(at.c_str(), 0600); }},
+        {"c-zero.dm3", [](const fs::path& at) { fs::create_symlink("/dev/zero", at); }},
+        {"d-folder.dm3", [](const fs::path& at) { fs::create_directory(at); }},
+    };
+    writeBytes(folder_ / "src/a-large.dm3", largeDemo());
+    writeBytes(folder_ / "src/e-last.dm3", smallDemo(9));
+    // With one job, each input is opened only once the one before it is done: while the
+    // large demo converts, the program is stopped and the swaps are made.
+    bool swapped = false;
+    for (int attempt = 0; attempt < 5 && !swapped; ++attempt) {
+        fs::remove_all(folder_ / "out");
+        for (const Swap& swap : swaps) {
+            fs::remove_all(folder_ / "src" / swap.name);
+            writeBytes(folder_ / "src" / swap.name, smallDemo(1));
+        }
+        RunningTarnic running(folder_, {"--batch", "--jobs", "1", "--output-dir", "out", "src"});
+        swapped = stopWhileWriting(running, folder_ / "out", "a-large.dm3.dm_48");
+        if (swapped) {
+            for (const Swap& swap : swaps) {
+                fs::remove(folder_ / "src" / swap.name);
+                swap.make(folder_ / "src" / swap.name);
+            }
+        }
+        kill(running.pid(), SIGCONT);
+        const Ended ended = running.finish();
+        if (!swapped) continue;
+        ASSERT_FALSE(ended.stalled) << ended.output;
+        EXPECT_EQ(ended.status, 1);
+        std::string lines;
+        for (const Swap& swap : swaps) lines += std::string("src/") + swap.name + ": FAILED: not a regular file\n";
+        EXPECT_NE(ended.output.find(lines + "src/e-last.dm3: converted"), std::string::npos) << ended.output;
+        EXPECT_TRUE(fs::exists(folder_ / "out/a-large.dm3.dm_48"));
+    }
+    EXPECT_TRUE(swapped) << "the large demo was never caught converting";
 }
 
 }  // namespace

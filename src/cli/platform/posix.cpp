@@ -60,6 +60,23 @@ int openForReading(const std::string& path) {
     return file < 0 ? NO_FILE : file;
 }
 
+int openRegularForReading(const std::string& path) {
+    // Without waiting: opening a pipe for reading waits for a writer.
+    int file;
+    do file = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    while (file < 0 && errno == EINTR);
+    if (file < 0) return NO_FILE;
+    // Judged on the file opened: its name may hold something else than when it was listed.
+    struct stat status{};
+    const bool examined = ::fstat(file, &status) == 0;
+    if (examined && S_ISREG(status.st_mode)) {
+        const int flags = ::fcntl(file, F_GETFL);
+        if (flags >= 0 && ::fcntl(file, F_SETFL, flags & ~O_NONBLOCK) == 0) return file;
+    }
+    ::close(file);
+    return examined && !S_ISREG(status.st_mode) ? NOT_REGULAR : NO_FILE;
+}
+
 int createNew(const std::string& path) {
     // O_EXCL refuses any existing name, a symbolic link included, so nothing is written through one.
     int file;

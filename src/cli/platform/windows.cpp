@@ -71,6 +71,15 @@ int openForReading(const std::string& path) {
                       _O_RDONLY);
 }
 
+int openRegularForReading(const std::string& path) {
+    // Opening a pipe or a device does not wait here; reading it might.
+    const int file = openForReading(path);
+    if (file == NO_FILE) return NO_FILE;
+    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(file))) == FILE_TYPE_DISK) return file;
+    _close(file);
+    return NOT_REGULAR;
+}
+
 int createNew(const std::string& path) {
     // CREATE_NEW refuses any existing name. Sharing deletion lets the cleanup remove
     // the file while it is still open; it goes when the program ends.
