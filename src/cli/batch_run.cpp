@@ -1,6 +1,7 @@
 #include "cli/batch_run.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -23,6 +24,7 @@
 #include "cli/platform.h"
 #include "cli/standard_output.h"
 #include "cli/terminal.h"
+#include "cli/termination.h"
 
 namespace tarnic::cli {
 namespace {
@@ -52,6 +54,7 @@ std::string describe(const FileConversion& conversion) {
     case FileOutcome::CannotWrite: what = "unable to write"; break;
     case FileOutcome::OutOfMemory: return "out of memory";
     case FileOutcome::MessageTooLarge: return "converted message too large";
+    case FileOutcome::NotRegular: return "not a regular file";
     case FileOutcome::Refused: return conversion.refusal;
     }
     if (conversion.error) what += ": " + conversion.error.message();
@@ -102,6 +105,7 @@ FinishedFile convertOne(const BatchInput& item, const Options& options) {
         FirstDamage damage;
         FileConversionOptions conversionOptions;
         conversionOptions.observer = &damage;
+        conversionOptions.inputs = Inputs::RegularFile;
         if (options.verifyOutputs) conversionOptions.check = verifyOutput;
         const FileConversion conversion =
             convertDemoFile(utf8Of(item.input), utf8Of(item.output), *done.diagnostics, conversionOptions);
@@ -128,21 +132,34 @@ public:
     /// Replaces the line shown; an empty one shows nothing.
     void show(const std::string& line) {
         if (!enabled_ || line.empty()) return;
+        lockStream(stdout);
         clear();
         std::fputs(line.c_str(), stdout);
         width_ = line.size();
+        unlockStream(stdout);
     }
 
     /// Blanks the line shown and returns to its start, where the next text goes.
     void clear() {
         if (width_ == 0) return;
-        std::printf("\r%*s\r", int(width_), "");
+        lockStream(stdout);
+        if (width_ != 0) std::printf("\r%*s\r", int(width_), "");
         width_ = 0;
+        unlockStream(stdout);
+    }
+
+    /// Blanks the line for the program's end, on another thread: standard output stays
+    /// locked until then, so that nothing is drawn after.
+    void clearForTheEnd() {
+        if (!enabled_) return;  // a pipe may be full: not waited for
+        lockStream(stdout);
+        clear();
+        std::fflush(stdout);
     }
 
 private:
     bool enabled_;
-    std::size_t width_ = 0;
+    std::atomic<std::size_t> width_ = 0;  ///< changed with standard output locked
 };
 
 /// Runs the conversions on worker threads and hands their results back in input order.
@@ -155,10 +172,21 @@ public:
     }
 
     int run() {
+        ProgressLine progress(isTerminal(stdout));
+        // Interrupted, the batch says how far it came and how to go on.
+        const InterruptionNotice notice([this, &progress] {
+            std::size_t done = 0;
+            {
+                const std::lock_guard hold(mutex_);
+                done = totals_.done;
+            }
+            progress.clearForTheEnd();
+            std::fprintf(stderr, "tarnic: interrupted after %zu of %zu inputs; %s\n", done, inputs_.size(),
+                         "run again with --skip-existing to resume");
+        });
         const std::size_t workerCount = std::min<std::size_t>(options_.jobs, inputs_.size());
         std::vector<std::thread> workers;
         for (std::size_t at = 0; at < workerCount; ++at) workers.emplace_back([this] { work(); });
-        ProgressLine progress(isTerminal(stdout));
         std::unique_lock lock(mutex_);
         while (printed_ < inputs_.size()) {
             finished_.wait_for(lock, PROGRESS_INTERVAL, [this] { return slot(printed_).has_value(); });

@@ -19,9 +19,11 @@ constexpr std::size_t FILE_BUFFER_BYTES = 64 << 10;
 /// Closes a file when its owner goes.
 class InputFile {
 public:
-    explicit InputFile(const std::string& path) : file_(platform::openForReading(path)) {}
+    InputFile(const std::string& path, Inputs inputs)
+        : file_(inputs == Inputs::RegularFile ? platform::openRegularForReading(path)
+                                              : platform::openForReading(path)) {}
     ~InputFile() {
-        if (file_ != platform::NO_FILE) platform::closeFile(file_);
+        if (file_ >= 0) platform::closeFile(file_);
     }
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
@@ -35,7 +37,8 @@ FileConversion failed(FileOutcome outcome, std::error_code error = {}) { return 
 
 FileConversion convert(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
                        const FileConversionOptions& options) {
-    const InputFile input(inputPath);
+    const InputFile input(inputPath, options.inputs);
+    if (input.file() == platform::NOT_REGULAR) return failed(FileOutcome::NotRegular);
     if (input.file() == platform::NO_FILE) return failed(FileOutcome::CannotOpen, platform::lastError());
     FileSource source(input.file(), FILE_BUFFER_BYTES);
     if (!source.readAhead()) return failed(FileOutcome::CannotOpen, source.error());

@@ -18,8 +18,13 @@ enum class FileOutcome {
     CannotWrite,      ///< writing, closing or naming the output failed
     OutOfMemory,      ///< memory ran out during the conversion
     MessageTooLarge,  ///< a converted message outgrew what an output record can frame
+    NotRegular,       ///< the input is not a regular file, where only one is taken
     Refused,          ///< the whole output failed the caller's check and never took its name
 };
+
+/// The inputs a conversion takes: any file, or regular files only, opened without
+/// waiting so that a pipe or a device met in their place cannot stall the caller.
+enum class Inputs { AnyFile, RegularFile };
 
 /// Threads one conversion may use: a batch keeps every core busy with files of its own.
 enum class Threads { One, Two };
@@ -30,6 +35,8 @@ struct FileConversionOptions {
     std::function<void()> onStarted;
     /// The conversion's records are shared between these; with an observer, one.
     Threads threads = Threads::One;
+    /// Which inputs are taken.
+    Inputs inputs = Inputs::AnyFile;
     /// Told about every record and how the records ended.
     RecordObserver* observer = nullptr;
     /// Checks the whole output, closed under its temporary name, before it takes the

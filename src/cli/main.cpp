@@ -9,14 +9,13 @@
 #include "cli/options.h"
 #include "cli/platform.h"
 #include "cli/standard_output.h"
+#include "cli/termination.h"
 
 namespace {
 
 constexpr const char* OUTPUT_SUFFIX = ".dm_48";
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     using tarnic::cli::FileOutcome;
     const std::vector<std::string> arguments = tarnic::cli::platform::startProgram(argc, argv);
     if (tarnic::cli::isOptionForm(arguments)) return tarnic::cli::runOptionForm(arguments);
@@ -35,6 +34,7 @@ int main(int argc, char** argv) {
         case FileOutcome::Converted:
             console.print("\n%s created successfully!\n", outputName.c_str());
             return 0;
+        case FileOutcome::NotRegular:  // not asked for: any file is read
         case FileOutcome::CannotOpen: console.print("ERROR: unable to open %s\n", inputName.c_str()); return 1;
         case FileOutcome::CannotCreate: console.print("ERROR: unable to create %s\n", outputName.c_str()); return 1;
         case FileOutcome::CannotRead: console.print("ERROR: unable to read %s\n", inputName.c_str()); return 1;
@@ -45,4 +45,11 @@ int main(int argc, char** argv) {
     }
     console.print("ERROR: unable to write %s\n", outputName.c_str());
     return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    tarnic::cli::startTerminationWatch();
+    return tarnic::cli::endProgram(run(argc, argv));
 }

@@ -20,6 +20,15 @@ std::vector<std::string> startProgram(int argc, char** argv);
 /// Opens an existing file for reading; NO_FILE when it cannot be opened.
 int openForReading(const std::string& path);
 
+/// What `openRegularForReading` gives for anything but a regular file.
+constexpr int NOT_REGULAR = -2;
+
+/// Opens an existing regular file for reading without waiting for anything (a pipe's
+/// writer, a device): NOT_REGULAR, closed again, when what was opened is not a regular
+/// file (a folder, a pipe, a device), whatever the name held before; NO_FILE when it
+/// cannot be opened.
+int openRegularForReading(const std::string& path);
+
 /// Creates a new file for writing, failing when anything (a link included) already
 /// has the name; the permissions of any newly created file. NO_FILE on failure.
 int createNew(const std::string& path);
@@ -43,7 +52,7 @@ bool nameTooLong(const std::string& path);
 /// Gives `from` the name `to` in one step, replacing whatever file had it.
 bool replaceFile(const std::string& from, const std::string& to);
 
-/// Removes a file. Safe to call from the cleanup run on a termination signal.
+/// Removes a file.
 void removeFile(const char* path);
 
 /// Why the calling thread's last failed platform call failed.
@@ -64,9 +73,23 @@ std::optional<FileIdentity> identityOf(const std::string& path, bool followLinks
 /// Distinguishes this run from any other running at the same time.
 unsigned long processId();
 
-/// Has `cleanup` run when the user or the system ends the program (an interrupt, a
-/// termination request, a hang-up, a closed pipe), before the program ends as it
-/// would have without it. `cleanup` may only make calls safe in a signal handler.
-void onTermination(void (*cleanup)());
+/// Why the user or the system ends the program.
+enum class Termination {
+    Interrupted,  ///< an interrupt (Ctrl-C), a termination request, a hang-up, a closed console
+    PipeClosed,   ///< standard output's reader went away
+};
+
+/// Has `onSignal` run when the user or the system ends the program, then ends the
+/// program as it would have ended without it (a shell sees the same signal). It runs
+/// once, on a thread of its own (on POSIX systems the only one that takes those
+/// signals; a closed pipe's, which stops the thread that wrote, is handed to it), while
+/// the program's other threads go on; it is an ordinary function, free to wait for
+/// them. Call it first, before the program starts any thread.
+void watchTermination(void (*onSignal)(Termination));
+
+/// Keeps the calling thread from being stopped by a termination signal until
+/// `releaseSignals`, while it holds something the cleanup would wait for.
+void holdSignals();
+void releaseSignals();
 
 }  // namespace tarnic::cli::platform

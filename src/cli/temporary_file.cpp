@@ -2,10 +2,12 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
-#include <mutex>
+#include <thread>
 
 #include "cli/platform.h"
+#include "cli/termination.h"
 
 namespace tarnic::cli {
 
@@ -15,11 +17,11 @@ namespace {
 constexpr std::size_t MAX_KEPT_NAME_BYTES = 200;
 constexpr int MAX_NAME_ATTEMPTS = 8;
 
-// The live temporary files, for the termination cleanup to remove. A slot goes
-// FREE -> CLAIMED (its owner creates the file) -> LIVE -> CLAIMED (its owner empties it) -> FREE;
-// the cleanup takes a LIVE slot to CLEANING and never gives it back, so no name is
-// freed while the cleanup reads it. Lock-free atomics are safe in a signal handler.
-enum SlotState : int { FREE, CLAIMED, LIVE, CLEANING };
+// The temporary files, for the cleanup on a termination signal to remove. A slot goes
+// FREE -> CREATING (its owner creates the file) -> LIVE -> FREE (its owner has renamed
+// or removed it); the cleanup takes a LIVE slot to CLEANING and never gives it back, so
+// no name is freed while the cleanup reads it, and the owner waits for the end.
+enum SlotState : int { FREE, CREATING, LIVE, CLEANING };
 constexpr std::size_t SLOT_COUNT = 1024;
 
 struct Slot {
@@ -28,22 +30,24 @@ struct Slot {
 };
 std::array<Slot, SLOT_COUNT> slots;
 std::atomic<unsigned long> namesGiven{0};
+/// Set once the cleanup starts: no temporary file is created after it.
+std::atomic<bool> closed{false};
 
-void removeLiveFiles() {
-    for (Slot& slot : slots) {
-        int expected = LIVE;
-        if (slot.state.compare_exchange_strong(expected, CLEANING)) platform::removeFile(slot.path);
-    }
-}
-
-/// A slot held for a file about to be created; -1 when every slot is taken.
+/// A slot held for a file about to be created; -1 when every slot is taken. Once the
+/// files are closed, waits for the end instead.
 int claimSlot() {
-    static std::once_flag installed;
-    std::call_once(installed, [] { platform::onTermination(removeLiveFiles); });
     for (std::size_t i = 0; i < SLOT_COUNT; ++i) {
         int expected = FREE;
-        if (slots[i].state.compare_exchange_strong(expected, CLAIMED)) return int(i);
+        if (!slots[i].state.compare_exchange_strong(expected, CREATING)) continue;
+        // The cleanup sets `closed` before it looks at the slots, this looks at it after
+        // taking one: either the cleanup waits for this file, or none is created.
+        if (closed.load()) {
+            slots[i].state.store(FREE);
+            waitForTheEnd();
+        }
+        return int(i);
     }
+    if (closed.load()) waitForTheEnd();
     return -1;
 }
 
@@ -54,12 +58,9 @@ void publishSlot(int index, const char* path) {
 }
 
 void releaseSlot(int index) {
-    Slot& slot = slots[std::size_t(index)];
     int expected = LIVE;
-    // CLEANING: a termination signal is removing the files and ending the program.
-    while (!slot.state.compare_exchange_weak(expected, CLAIMED)) expected = LIVE;
-    slot.path = nullptr;
-    slot.state.store(FREE);
+    // CLEANING: the cleanup has the name and the program is ending.
+    if (!slots[std::size_t(index)].state.compare_exchange_strong(expected, FREE)) waitForTheEnd();
 }
 
 /// How many bytes of `name` to keep: at most `limit`, never splitting a UTF-8 character.
@@ -80,24 +81,35 @@ std::string temporaryPathFor(const std::string& finalPath, unsigned long process
 }
 
 TemporaryFile::TemporaryFile(const std::string& finalPath) : finalPath_(finalPath), file_(platform::NO_FILE) {
-    slot_ = claimSlot();
-    if (slot_ < 0) {
-        error_ = std::make_error_code(std::errc::too_many_files_open);
-        return;
-    }
     // A name can only be taken by a file a killed run left behind, or one of another
     // machine's run on a shared folder: another name then.
     for (int attempt = 0; attempt < MAX_NAME_ATTEMPTS && file_ == platform::NO_FILE; ++attempt) {
         path_ = temporaryPathFor(finalPath, platform::processId(), namesGiven.fetch_add(1));
-        file_ = platform::createNew(path_);
-    }
-    // Published only once created, so the cleanup never removes a file of someone else's.
-    if (file_ != platform::NO_FILE) {
-        publishSlot(slot_, path_.c_str());
-    } else {
-        error_ = platform::lastError();
-        slots[std::size_t(slot_)].state.store(FREE);
-        slot_ = -1;
+        // From the claim to the publication the cleanup waits for this thread, which
+        // nothing may stop meanwhile.
+        platform::holdSignals();
+        slot_ = claimSlot();
+        if (slot_ < 0) {
+            error_ = std::make_error_code(std::errc::too_many_files_open);
+            platform::releaseSignals();
+            return;
+        }
+        try {
+            file_ = platform::createNew(path_);
+        } catch (...) {
+            slots[std::size_t(slot_)].state.store(FREE);
+            platform::releaseSignals();
+            throw;
+        }
+        // Published only once created, so the cleanup never removes a file of someone else's.
+        if (file_ != platform::NO_FILE) {
+            publishSlot(slot_, path_.c_str());
+        } else {
+            error_ = platform::lastError();
+            slots[std::size_t(slot_)].state.store(FREE);
+            slot_ = -1;
+        }
+        platform::releaseSignals();
     }
 }
 
@@ -134,6 +146,25 @@ void TemporaryFile::discard() {
     platform::removeFile(path_.c_str());
     releaseSlot(slot_);
     slot_ = -1;
+}
+
+void closeTemporaryFiles() {
+    closed.store(true);
+    for (Slot& slot : slots) {
+        for (;;) {
+            int state = slot.state.load();
+            if (state == CREATING) {
+                // Its thread publishes the file or gives the slot up in a moment.
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+                continue;
+            }
+            if (state != LIVE) break;
+            if (slot.state.compare_exchange_strong(state, CLEANING)) {
+                platform::removeFile(slot.path);
+                break;
+            }
+        }
+    }
 }
 
 }  // namespace tarnic::cli

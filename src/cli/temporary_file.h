@@ -8,7 +8,8 @@ namespace tarnic::cli {
 /// A new file written under a temporary name beside its final one, which it takes
 /// only when `commit` succeeds. Until then the final name keeps whatever it held, and
 /// the temporary file is removed when its owner goes, on a failure, and when a
-/// termination signal ends the program. Owners in several threads at once are safe.
+/// termination signal ends the program (see termination.h). Owners in several threads
+/// at once are safe.
 ///
 /// The temporary name is the final one followed by ".tarnic-<process>-<number>.tmp"
 /// (the final name's last part shortened when long), so a file left by a killed run
@@ -47,6 +48,11 @@ private:
     int file_;
     std::error_code error_;
 };
+
+/// Closes the temporary files for good, as a termination signal ends the program: no
+/// file is created from now on (a thread about to create one waits for the end), those
+/// being created are waited for, and every one is removed.
+void closeTemporaryFiles();
 
 /// The temporary name for `finalPath` in the run `process`, `number` telling apart
 /// those of one run.

@@ -16,4 +16,20 @@ bool isTerminal(std::FILE* stream) {
 #endif
 }
 
+void lockStream(std::FILE* stream) {
+#ifdef _WIN32
+    _lock_file(stream);
+#else
+    flockfile(stream);
+#endif
+}
+
+void unlockStream(std::FILE* stream) {
+#ifdef _WIN32
+    _unlock_file(stream);
+#else
+    funlockfile(stream);
+#endif
+}
+
 }  // namespace tarnic::cli

@@ -1,12 +1,14 @@
 // The platform calls on POSIX systems.
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <thread>
 
 #include "cli/platform.h"
 
@@ -14,13 +16,37 @@ namespace tarnic::cli::platform {
 
 namespace {
 
-void (*terminationCleanup)() = nullptr;
+constexpr int TERMINATION_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
-void onTerminationSignal(int signalNumber) {
-    terminationCleanup();
+void (*terminationHandler)(Termination) = nullptr;
+sigset_t watchedSignals;  ///< the termination signals not ignored when the program started
+pthread_t watcher;
+
+sigset_t onlySignal(int signalNumber) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signalNumber);
+    return set;
+}
+
+/// The thread that takes the termination signals, blocked in every other one.
+void watchSignals() {
+    int signalNumber = 0;
+    while (sigwait(&watchedSignals, &signalNumber) != 0) {}
+    terminationHandler(signalNumber == SIGPIPE ? Termination::PipeClosed : Termination::Interrupted);
     // End as the signal would have ended the program, so the shell sees why.
     std::signal(signalNumber, SIG_DFL);
-    std::raise(signalNumber);
+    const sigset_t only = onlySignal(signalNumber);
+    pthread_kill(pthread_self(), signalNumber);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    _exit(128 + signalNumber);  // not reached
+}
+
+/// A closed pipe stops the thread that wrote to it, whichever that is: the signal is
+/// handed to the watcher, and this thread waits for the program's end.
+void onPipeClosed(int) {
+    pthread_kill(watcher, SIGPIPE);
+    for (;;) pause();
 }
 
 }  // namespace
@@ -32,6 +58,23 @@ int openForReading(const std::string& path) {
     do file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     while (file < 0 && errno == EINTR);
     return file < 0 ? NO_FILE : file;
+}
+
+int openRegularForReading(const std::string& path) {
+    // Without waiting: opening a pipe for reading waits for a writer.
+    int file;
+    do file = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    while (file < 0 && errno == EINTR);
+    if (file < 0) return NO_FILE;
+    // Judged on the file opened: its name may hold something else than when it was listed.
+    struct stat status{};
+    const bool examined = ::fstat(file, &status) == 0;
+    if (examined && S_ISREG(status.st_mode)) {
+        const int flags = ::fcntl(file, F_GETFL);
+        if (flags >= 0 && ::fcntl(file, F_SETFL, flags & ~O_NONBLOCK) == 0) return file;
+    }
+    ::close(file);
+    return examined && !S_ISREG(status.st_mode) ? NOT_REGULAR : NO_FILE;
 }
 
 int createNew(const std::string& path) {
@@ -89,22 +132,42 @@ std::optional<FileIdentity> identityOf(const std::string& path, bool followLinks
 
 unsigned long processId() { return static_cast<unsigned long>(::getpid()); }
 
-void onTermination(void (*cleanup)()) {
-    terminationCleanup = cleanup;
-    struct sigaction action{};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    // While one signal cleans up, the others wait: the cleanup runs once.
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&action.sa_mask, signalNumber);
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+void watchTermination(void (*onSignal)(Termination)) {
+    terminationHandler = onSignal;
+    sigemptyset(&watchedSignals);
+    for (const int signalNumber : TERMINATION_SIGNALS) {
         // A signal the caller chose to ignore (nohup, a shell's background job) stays ignored.
         struct sigaction previous{};
         if (sigaction(signalNumber, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
-        sigaction(signalNumber, &action, nullptr);
+        sigaddset(&watchedSignals, signalNumber);
+    }
+    // Blocked before any other thread starts, so that every thread started later has
+    // them blocked too and only the watcher, waiting for them, ever takes one.
+    pthread_sigmask(SIG_BLOCK, &watchedSignals, nullptr);
+    std::thread watching(watchSignals);
+    watcher = watching.native_handle();
+    watching.detach();
+    if (sigismember(&watchedSignals, SIGPIPE)) {
+        struct sigaction action{};
+        action.sa_handler = onPipeClosed;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGPIPE, &action, nullptr);
+        const sigset_t pipe = onlySignal(SIGPIPE);
+        pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
     }
     // A file grown past the size limit is a write error to report, not a reason to end
     // the program with its temporary file left behind.
     std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void holdSignals() {
+    const sigset_t pipe = onlySignal(SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+}
+
+void releaseSignals() {
+    const sigset_t pipe = onlySignal(SIGPIPE);
+    pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
 }
 
 }  // namespace tarnic::cli::platform

@@ -16,7 +16,7 @@ namespace tarnic::cli::platform {
 
 namespace {
 
-void (*terminationCleanup)() = nullptr;
+void (*terminationHandler)(Termination) = nullptr;
 
 /// Why this thread's last failed platform call failed: Windows' own codes for its
 /// calls, the C library's for _read, _write and _close.
@@ -63,8 +63,9 @@ int openHandle(const std::string& path, DWORD access, DWORD share, DWORD disposi
     return file < 0 ? NO_FILE : file;
 }
 
+/// Runs on a thread of its own, the console's, for each event.
 BOOL WINAPI onConsoleEvent(DWORD /*event*/) {
-    terminationCleanup();
+    terminationHandler(Termination::Interrupted);
     return FALSE;  // and the default handling ends the program
 }
 
@@ -85,6 +86,15 @@ std::vector<std::string> startProgram(int argc, char** argv) {
 int openForReading(const std::string& path) {
     return openHandle(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
                       _O_RDONLY);
+}
+
+int openRegularForReading(const std::string& path) {
+    // Opening a pipe or a device does not wait here; reading it might.
+    const int file = openForReading(path);
+    if (file == NO_FILE) return NO_FILE;
+    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(file))) == FILE_TYPE_DISK) return file;
+    _close(file);
+    return NOT_REGULAR;
 }
 
 int createNew(const std::string& path) {
@@ -156,9 +166,13 @@ std::optional<FileIdentity> identityOf(const std::string& path, bool followLinks
 
 unsigned long processId() { return GetCurrentProcessId(); }
 
-void onTermination(void (*cleanup)()) {
-    terminationCleanup = cleanup;
+void watchTermination(void (*onSignal)(Termination)) {
+    terminationHandler = onSignal;
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
+
+// The console's events stop no thread of the program.
+void holdSignals() {}
+void releaseSignals() {}
 
 }  // namespace tarnic::cli::platform

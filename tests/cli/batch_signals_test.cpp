@@ -1,0 +1,339 @@
+// The batch through the real program, interrupted, or handed inputs swapped after it
+// listed them.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "demokit/generator.h"
+#include "support/demo_file.h"
+#include "tarnic/convert.h"
+
+namespace tarnic {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using Clock = std::chrono::steady_clock;
+
+Bytes readBytes(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), {});
+}
+
+void writeBytes(const fs::path& path, const Bytes& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                std::streamsize(bytes.size()));
+}
+
+/// A demo of one record holding one no-op.
+Bytes smallDemo(int sequence) {
+    Bytes demo;
+    test::appendRecord(demo, sequence, {0x01});
+    test::appendEndMarker(demo);
+    return demo;
+}
+
+/// Reads what `file` holds into `into`, waiting for it until `deadline`; false at its end.
+bool readSome(int file, std::string& into, Clock::time_point deadline) {
+    pollfd ready{file, POLLIN, 0};
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (file < 0 || wait <= 0 || poll(&ready, 1, int(wait)) <= 0) return false;
+    char chunk[4096];
+    const ssize_t got = read(file, chunk, sizeof chunk);
+    if (got > 0) into.append(chunk, std::size_t(got));
+    return got > 0;
+}
+
+struct Ended {
+    int status = -1;  ///< the exit status; -1 when a signal ended the program
+    int signal = 0;   ///< the signal that ended it, if one did
+    bool stalled = false;
+    std::string output;
+    std::string errors;
+};
+
+/// The real program started in `folder`, its standard output a pipe (or `terminal`),
+/// its standard error the file "errors" there; killed if still running after 20 s.
+class RunningTarnic {
+public:
+    RunningTarnic(const fs::path& folder, std::vector<std::string> words, int terminal = -1)
+        : errors_(folder / "errors") {
+        words.insert(words.begin(), TARNIC_EXECUTABLE);
+        std::vector<char*> argv;
+        for (auto& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        int ends[2];
+        const int errors = open(errors_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (errors < 0 || pipe2(ends, O_CLOEXEC) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(terminal >= 0 ? terminal : ends[1], STDOUT_FILENO);
+            dup2(errors, STDERR_FILENO);
+            for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(signalNumber, SIG_DFL);
+            if (chdir(folder.c_str()) == 0) execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(ends[1]);
+        close(errors);
+        outputPipe_ = ends[0];
+    }
+    ~RunningTarnic() {
+        if (pid_ > 0) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
+        closeOutput();
+    }
+    RunningTarnic(const RunningTarnic&) = delete;
+    RunningTarnic& operator=(const RunningTarnic&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+    /// Stops reading standard output: the program's next write to it meets a closed pipe.
+    void closeOutput() {
+        if (outputPipe_ >= 0) close(outputPipe_);
+        outputPipe_ = -1;
+    }
+
+    /// Reads standard output until `text` shows up in it; false when it ends first.
+    bool readOutputUntil(const std::string& text) {
+        while (outputRead_.find(text) == std::string::npos && readSome(outputPipe_, outputRead_, deadline_)) {}
+        return outputRead_.find(text) != std::string::npos;
+    }
+
+    /// Reads standard output to its end and waits for the program.
+    Ended finish() {
+        Ended ended;
+        ended.output = std::move(outputRead_);
+        while (readSome(outputPipe_, ended.output, deadline_)) {}
+        int status = 0;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            ended.stalled = Clock::now() >= deadline_;
+            if (ended.stalled) kill(pid_, SIGKILL);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        pid_ = -1;
+        if (WIFEXITED(status)) ended.status = WEXITSTATUS(status);
+        if (WIFSIGNALED(status)) ended.signal = WTERMSIG(status);
+        const Bytes errors = readBytes(errors_);
+        ended.errors.assign(errors.begin(), errors.end());
+        return ended;
+    }
+
+private:
+    fs::path errors_;
+    const Clock::time_point deadline_ = Clock::now() + std::chrono::seconds(20);
+    pid_t pid_ = -1;
+    int outputPipe_ = -1;
+    std::string outputRead_;  ///< by readOutputUntil
+};
+
+/// Stops the program once the temporary file of `output` shows up in `folder`; false
+/// when, stopped, it is gone again (that conversion is over).
+bool stopWhileWriting(RunningTarnic& running, const fs::path& folder, const std::string& output) {
+    const auto writing = [&] {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(folder, error)) {
+            if (entry.path().filename().string().starts_with(output + ".tarnic-")) return true;
+        }
+        return false;
+    };
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (!writing() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::microseconds(100));
+    kill(running.pid(), SIGSTOP);
+    int status = 0;
+    waitpid(running.pid(), &status, WUNTRACED);
+    return writing();
+}
+
+class BatchSignals : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() / ("tarnic-signals-" + std::to_string(getpid()) + "-" +
+                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    /// A batch of small demos, then one that takes a while: with one job, each input
+    /// is opened once the one before is done, and the last is caught converting.
+    void writeDemosAndALargeOne(const std::vector<std::string>& small, const std::string& large) {
+        for (const std::string& name : small) writeBytes(folder_ / "src" / name, smallDemo(1));
+        demokit::DemoOptions options;
+        options.records = 1500;
+        options.entities = 200;
+        options.fieldDensity = 0.8;
+        writeBytes(folder_ / "src" / large, demokit::generateDemoBytes(options));
+    }
+
+    fs::path folder_;
+};
+
+const std::regex INTERRUPTED_LINE("tarnic: interrupted after ([0-9]+) of ([0-9]+) inputs; "
+                                  "run again with --skip-existing to resume\n");
+
+TEST_F(BatchSignals, InterruptedAtAnyMomentLeavesNoTemporaryFileAndOnlyWholeOutputs) {
+    constexpr int DEMOS = 40, RUNS = 200;
+    std::map<std::string, Bytes> expected;  ///< by output name
+    for (int at = 0; at < DEMOS; ++at) {
+        const std::string name = "d" + std::to_string(1000 + at) + ".dm3";
+        writeBytes(folder_ / "src" / name, smallDemo(at));
+        expected[name + ".dm_48"] = convertDemo(smallDemo(at)).demo;
+    }
+    const std::vector<std::string> arguments = {"--batch", "--jobs", "2", "--output-dir", "out", "src"};
+    // The moments to interrupt range over a whole run up to its summary line.
+    const auto started = Clock::now();
+    RunningTarnic first(folder_, arguments);
+    ASSERT_TRUE(first.readOutputUntil(" MB read in "));
+    const auto length = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started).count();
+    ASSERT_EQ(first.finish().status, 0);
+
+    const unsigned seed = std::random_device{}();
+    std::printf("seed %u, a whole run %lld us\n", seed, static_cast<long long>(length));
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<long long> moment(0, length);
+    int interrupted = 0;
+    for (int run = 0; run < RUNS; ++run) {
+        const int signalNumber = std::vector{SIGINT, SIGTERM, SIGHUP, SIGPIPE}[run % 4];
+        const auto delay = std::chrono::microseconds(moment(random));
+        SCOPED_TRACE(std::string(strsignal(signalNumber)) + " after " + std::to_string(delay.count()) + " us");
+        fs::remove_all(folder_ / "out");
+        RunningTarnic running(folder_, arguments);
+        std::this_thread::sleep_for(delay);
+        // A closed pipe comes as it does in use: the reader of the lines goes away.
+        if (signalNumber == SIGPIPE) {
+            running.closeOutput();
+        } else {
+            kill(running.pid(), signalNumber);
+        }
+        const Ended ended = running.finish();
+        ASSERT_FALSE(ended.stalled);
+        std::size_t present = 0;
+        std::error_code noFolder;
+        for (const auto& entry : fs::recursive_directory_iterator(folder_ / "out", noFolder)) {
+            if (entry.is_directory()) continue;
+            const std::string name = entry.path().filename().string();
+            ASSERT_TRUE(expected.count(name)) << "left behind: " << name;
+            EXPECT_TRUE(readBytes(entry.path()) == expected[name]) << name << " is not whole";
+            ++present;
+        }
+        if (ended.signal == 0) {  // over before the signal came
+            EXPECT_EQ(ended.status, 0);
+            EXPECT_EQ(present, expected.size());
+            EXPECT_EQ(ended.errors, "");
+            continue;
+        }
+        ++interrupted;
+        ASSERT_EQ(ended.signal, signalNumber);
+        std::smatch line;
+        if (signalNumber == SIGPIPE) {
+            EXPECT_EQ(ended.errors, "");
+        } else if (ended.errors.empty()) {
+            // Before the conversions began, or once the batch was over: nothing to resume.
+            EXPECT_TRUE(present == 0 || present == expected.size()) << present << " outputs and no notice";
+        } else if (!std::regex_match(ended.errors, line, INTERRUPTED_LINE)) {
+            ADD_FAILURE() << "standard error: " << ended.errors;
+        } else {
+            // Every input counted finished has its output; two jobs may finish after the count.
+            EXPECT_EQ(std::stoul(line[2]), expected.size());
+            EXPECT_LE(std::stoul(line[1]), present);
+            EXPECT_LE(present, std::stoul(line[1]) + 2);
+        }
+    }
+    EXPECT_GT(interrupted, RUNS / 2) << "most runs must end by their signal";
+}
+
+TEST_F(BatchSignals, InterruptClearsTheProgressLineAndSaysHowToResume) {
+    writeDemosAndALargeOne({"a0.dm3", "a1.dm3", "a2.dm3", "a3.dm3"}, "z-large.dm3");
+    bool caught = false;
+    for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+        fs::remove_all(folder_ / "out");
+        const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+        const int screen = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+        RunningTarnic running(folder_, {"--batch", "--jobs", "1", "--output-dir", "out", "src"}, screen);
+        close(screen);
+        // Interrupted while the large demo converts, the progress line showing.
+        std::string shown;
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        while (shown.find("4/5 files") == std::string::npos && readSome(terminal, shown, deadline)) {}
+        caught = stopWhileWriting(running, folder_ / "out", "z-large.dm3.dm_48");
+        kill(running.pid(), SIGINT);
+        kill(running.pid(), SIGCONT);
+        const Ended ended = running.finish();
+        while (readSome(terminal, shown, deadline)) {}  // until the program's end closes the terminal
+        close(terminal);
+        if (!caught) continue;
+        EXPECT_EQ(ended.signal, SIGINT);
+        EXPECT_EQ(ended.errors, "tarnic: interrupted after 4 of 5 inputs; run again with --skip-existing to resume\n");
+        ASSERT_NE(shown.find("4/5 files"), std::string::npos) << shown;
+        // The screen's last line: a carriage return goes back to its start, text overwrites.
+        std::string lastLine;
+        std::size_t column = 0;
+        for (const char letter : shown.substr(shown.rfind('\n') + 1)) {
+            if (letter == '\r') {
+                column = 0;
+            } else {
+                if (column == lastLine.size()) lastLine += ' ';
+                lastLine[column++] = letter;
+            }
+        }
+        EXPECT_EQ(lastLine.find_first_not_of(' '), std::string::npos) << "left on the screen: " << lastLine;
+    }
+    EXPECT_TRUE(caught) << "the large demo was never caught converting";
+}
+
+TEST_F(BatchSignals, InputSwappedForANonRegularFileAfterListingFailsWithoutStalling) {
+    const std::map<std::string, void (*)(const fs::path&)> swaps = {
+        {"b-pipe.dm3", [](const fs::path& at) { mkfifo(at.c_str(), 0600); }},
+        {"c-zero.dm3", [](const fs::path& at) { fs::create_symlink("/dev/zero", at); }},
+        {"d-folder.dm3", [](const fs::path& at) { fs::create_directory(at); }},
+    };
+    writeBytes(folder_ / "src/e-last.dm3", smallDemo(9));
+    bool swapped = false;
+    for (int attempt = 0; attempt < 5 && !swapped; ++attempt) {
+        fs::remove_all(folder_ / "out");
+        for (const auto& [name, make] : swaps) fs::remove_all(folder_ / "src" / name);
+        writeDemosAndALargeOne({"b-pipe.dm3", "c-zero.dm3", "d-folder.dm3"}, "a-large.dm3");
+        RunningTarnic running(folder_, {"--batch", "--jobs", "1", "--output-dir", "out", "src"});
+        // Stopped while the first input converts: the next ones are swapped meanwhile.
+        swapped = stopWhileWriting(running, folder_ / "out", "a-large.dm3.dm_48");
+        for (const auto& [name, make] : swaps) {
+            if (!swapped) break;
+            fs::remove(folder_ / "src" / name);
+            make(folder_ / "src" / name);
+        }
+        kill(running.pid(), SIGCONT);
+        const Ended ended = running.finish();
+        if (!swapped) continue;
+        ASSERT_FALSE(ended.stalled) << ended.output;
+        EXPECT_EQ(ended.status, 1);
+        std::string lines;
+        for (const auto& [name, make] : swaps) lines += "src/" + name + ": FAILED: not a regular file\n";
+        EXPECT_NE(ended.output.find(lines + "src/e-last.dm3: converted"), std::string::npos) << ended.output;
+        EXPECT_TRUE(fs::exists(folder_ / "out/a-large.dm3.dm_48"));
+    }
+    EXPECT_TRUE(swapped) << "the large demo was never caught converting";
+}
+
+}  // namespace
+}  // namespace tarnic
