@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
     std::ofstream(argv[2], std::ios::binary)
         .write(reinterpret_cast<const char*>(converted.demo.data()), std::streamsize(converted.demo.size()));
 
-    const tarnic::examine::DemoReport report = tarnic::examine::examineDemo(converted.demo, tarnic::examine::Protocol::New);
+    using tarnic::examine::Protocol;
+    const tarnic::examine::DemoReport report = tarnic::examine::examineDemo(converted.demo, Protocol::New);
     std::printf("%s: %llu records, %s\n", argv[2], static_cast<unsigned long long>(report.facts.records),
                 report.wellFormed() ? "well-formed" : tarnic::examine::problemText(report.problem->kind).data());
     return report.wellFormed() ? 0 : 1;

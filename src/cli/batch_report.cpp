@@ -52,7 +52,8 @@ std::string progressLine(const BatchTotals& totals, double seconds) {
 
 std::string summaryLine(const BatchTotals& totals, double seconds) {
     const double megabytes = double(totals.bytesRead) / BYTES_PER_MB;
-    return format("%zu converted (%zu with diagnostics, %zu damaged), %zu skipped, %zu failed; %.1f MB read in %.2f s\n",
+    return format("%zu converted (%zu with diagnostics, %zu damaged), %zu skipped, %zu failed; "
+                  "%.1f MB read in %.2f s\n",
                   totals.converted, totals.withDiagnostics, totals.damaged, totals.skipped, totals.failed, megabytes,
                   seconds);
 }

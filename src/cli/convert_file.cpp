@@ -43,7 +43,9 @@ FileConversion convert(const std::string& inputPath, const std::string& outputPa
     FileSource source(input.file(), FILE_BUFFER_BYTES);
     if (!source.readAhead()) return failed(FileOutcome::CannotOpen, source.error());
     // Renaming would fail only at the end, after the whole conversion.
-    if (platform::isFolder(outputPath)) return failed(FileOutcome::CannotCreate, std::make_error_code(std::errc::is_a_directory));
+    if (platform::isFolder(outputPath)) {
+        return failed(FileOutcome::CannotCreate, std::make_error_code(std::errc::is_a_directory));
+    }
     if (platform::nameTooLong(outputPath)) {
         return failed(FileOutcome::CannotCreate, std::make_error_code(std::errc::filename_too_long));
     }

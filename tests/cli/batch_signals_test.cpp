@@ -32,26 +32,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
+using test::oneNopDemo;
+using test::readFileBytes;
+using test::writeFileBytes;
 using Clock = std::chrono::steady_clock;
-
-Bytes readBytes(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(file), {});
-}
-
-void writeBytes(const fs::path& path, const Bytes& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                std::streamsize(bytes.size()));
-}
-
-/// A demo of one record holding one no-op.
-Bytes smallDemo(int sequence) {
-    Bytes demo;
-    test::appendRecord(demo, sequence, {0x01});
-    test::appendEndMarker(demo);
-    return demo;
-}
 
 /// Reads what `file` holds into `into`, waiting for it until `deadline`; false at its end.
 bool readSome(int file, std::string& into, Clock::time_point deadline) {
@@ -132,7 +116,7 @@ public:
         pid_ = -1;
         if (WIFEXITED(status)) ended.status = WEXITSTATUS(status);
         if (WIFSIGNALED(status)) ended.signal = WTERMSIG(status);
-        const Bytes errors = readBytes(errors_);
+        const Bytes errors = readFileBytes(errors_);
         ended.errors.assign(errors.begin(), errors.end());
         return ended;
     }
@@ -176,12 +160,12 @@ protected:
     /// A batch of small demos, then one that takes a while: with one job, each input
     /// is opened once the one before is done, and the last is caught converting.
     void writeDemosAndALargeOne(const std::vector<std::string>& small, const std::string& large) {
-        for (const std::string& name : small) writeBytes(folder_ / "src" / name, smallDemo(1));
+        for (const std::string& name : small) writeFileBytes(folder_ / "src" / name, oneNopDemo(1));
         demokit::DemoOptions options;
         options.records = 1500;
         options.entities = 200;
         options.fieldDensity = 0.8;
-        writeBytes(folder_ / "src" / large, demokit::generateDemoBytes(options));
+        writeFileBytes(folder_ / "src" / large, demokit::generateDemoBytes(options));
     }
 
     fs::path folder_;
@@ -195,8 +179,8 @@ TEST_F(BatchSignals, InterruptedAtAnyMomentLeavesNoTemporaryFileAndOnlyWholeOutp
     std::map<std::string, Bytes> expected;  ///< by output name
     for (int at = 0; at < DEMOS; ++at) {
         const std::string name = "d" + std::to_string(1000 + at) + ".dm3";
-        writeBytes(folder_ / "src" / name, smallDemo(at));
-        expected[name + ".dm_48"] = convertDemo(smallDemo(at)).demo;
+        writeFileBytes(folder_ / "src" / name, oneNopDemo(at));
+        expected[name + ".dm_48"] = convertDemo(oneNopDemo(at)).demo;
     }
     const std::vector<std::string> arguments = {"--batch", "--jobs", "2", "--output-dir", "out", "src"};
     // The moments to interrupt range over a whole run up to its summary line.
@@ -233,7 +217,7 @@ TEST_F(BatchSignals, InterruptedAtAnyMomentLeavesNoTemporaryFileAndOnlyWholeOutp
             if (entry.is_directory()) continue;
             const std::string name = entry.path().filename().string();
             ASSERT_TRUE(expected.count(name)) << "left behind: " << name;
-            EXPECT_TRUE(readBytes(entry.path()) == expected[name]) << name << " is not whole";
+            EXPECT_TRUE(readFileBytes(entry.path()) == expected[name]) << name << " is not whole";
             ++present;
         }
         if (ended.signal == 0) {  // over before the signal came
@@ -308,7 +292,7 @@ TEST_F(BatchSignals, InputSwappedForANonRegularFileAfterListingFailsWithoutStall
         {"c-zero.dm3", [](const fs::path& at) { fs::create_symlink("/dev/zero", at); }},
         {"d-folder.dm3", [](const fs::path& at) { fs::create_directory(at); }},
     };
-    writeBytes(folder_ / "src/e-last.dm3", smallDemo(9));
+    writeFileBytes(folder_ / "src/e-last.dm3", oneNopDemo(9));
     bool swapped = false;
     for (int attempt = 0; attempt < 5 && !swapped; ++attempt) {
         fs::remove_all(folder_ / "out");

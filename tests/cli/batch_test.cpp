@@ -19,28 +19,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
+using test::oneNopDemo;
+using test::readFileBytes;
+using test::writeFileBytes;
 using test::runTarnic;
 
 constexpr int SMALL_DEMO_COUNT = 12;
-
-Bytes readBytes(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(file), {});
-}
-
-void writeBytes(const fs::path& path, const Bytes& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                std::streamsize(bytes.size()));
-}
-
-/// A demo of one record holding one no-op: converts with one diagnostic.
-Bytes smallDemo(int sequence) {
-    Bytes demo;
-    test::appendRecord(demo, sequence, {0x01});
-    test::appendEndMarker(demo);
-    return demo;
-}
 
 /// A demo whose conversion prints messages that end without a line end: a player
 /// info string too long to edit.
@@ -66,21 +50,21 @@ protected:
         folder_ = fs::temp_directory_path() / ("tarnic-batch-" + std::to_string(getpid()) + "-" +
                                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(folder_);
-        const Bytes sample = readBytes(fs::path(TARNIC_SOURCE_DIR) / "examples/sample.dm3");
+        const Bytes sample = readFileBytes(fs::path(TARNIC_SOURCE_DIR) / "examples/sample.dm3");
         // The large demo sorts first, so with two jobs the small ones finish before it.
         demokit::DemoOptions large;
         large.records = 1500;
         large.entities = 200;
         large.fieldDensity = 0.8;
-        writeBytes(folder_ / "tree/a-large.dm3", demokit::generateDemoBytes(large));
+        writeFileBytes(folder_ / "tree/a-large.dm3", demokit::generateDemoBytes(large));
         for (int at = 0; at < SMALL_DEMO_COUNT; ++at) {
-            writeBytes(folder_ / ("tree/many/m" + std::to_string(10 + at) + ".dm3"), smallDemo(at));
+            writeFileBytes(folder_ / ("tree/many/m" + std::to_string(10 + at) + ".dm3"), oneNopDemo(at));
         }
-        writeBytes(folder_ / "tree/nested/cut.dm3", Bytes(sample.begin(), sample.begin() + 5000));
-        writeBytes(folder_ / "tree/nested/deeper/Upper.DM3", smallDemo(40));
-        writeBytes(folder_ / "tree/nested/with space.dm3", smallDemo(41));
-        writeBytes(folder_ / "tree/nested/oversize.dm3", oversizeInfoDemo());
-        writeBytes(folder_ / "tree/notes.txt", smallDemo(42));
+        writeFileBytes(folder_ / "tree/nested/cut.dm3", Bytes(sample.begin(), sample.begin() + 5000));
+        writeFileBytes(folder_ / "tree/nested/deeper/Upper.DM3", oneNopDemo(40));
+        writeFileBytes(folder_ / "tree/nested/with space.dm3", oneNopDemo(41));
+        writeFileBytes(folder_ / "tree/nested/oversize.dm3", oversizeInfoDemo());
+        writeFileBytes(folder_ / "tree/notes.txt", oneNopDemo(42));
         // Unreadable whoever runs the tests, the superuser included.
         fs::create_symlink("nowhere.dm3", folder_ / "tree/dangling.dm3");
         // A folder reached through a link is not entered.
@@ -113,7 +97,7 @@ protected:
         const std::string before = "Converting...\n", after = "\ndemo.dm3.dm_48 created successfully!\n";
         const std::size_t start = run.output.find(before) + before.size();
         const std::size_t end = run.output.rfind(after);
-        SingleFile result{readBytes(alone / "demo.dm3.dm_48"), run.output.substr(start, end - start)};
+        SingleFile result{readFileBytes(alone / "demo.dm3.dm_48"), run.output.substr(start, end - start)};
         fs::remove_all(alone);
         return result;
     }
@@ -146,12 +130,14 @@ TEST_F(Batch, TreeConvertsLikeTheSingleFileFormInPathOrder) {
         std::string expected;
         int withDiagnostics = 0;
         for (const std::string& name : demos()) {
-            if (name == "many/m10.dm3") expected += "tree/dangling.dm3: FAILED: unable to open: No such file or directory\n";
+            if (name == "many/m10.dm3") {
+                expected += "tree/dangling.dm3: FAILED: unable to open: No such file or directory\n";
+            }
             const SingleFile alone = convertAlone(name);
             const fs::path output = folder_ / run.outputRoot / (name + ".dm_48");
-            EXPECT_TRUE(readBytes(output) == alone.output) << output << " differs from the single-file conversion";
+            EXPECT_TRUE(readFileBytes(output) == alone.output) << output << " differs from the single-file conversion";
             // Counted as --info counts them: one a message, whether or not it ends its line.
-            const std::size_t count = diagnosticsCounted(readBytes(folder_ / "tree" / name));
+            const std::size_t count = diagnosticsCounted(readFileBytes(folder_ / "tree" / name));
             expected += "tree/" + name + ": converted";
             if (count > 0) {
                 ++withDiagnostics;
@@ -172,12 +158,12 @@ TEST_F(Batch, TreeConvertsLikeTheSingleFileFormInPathOrder) {
 
 TEST_F(Batch, SkipExistingLeavesOutputsThereAndConvertsTheRest) {
     const std::vector<std::string> arguments = {"--batch", "--skip-existing", "tree/nested", "tree/a-large.dm3"};
-    writeBytes(folder_ / "tree/nested/cut.dm3.dm_48", {'k', 'e', 'e', 'p'});
+    writeFileBytes(folder_ / "tree/nested/cut.dm3.dm_48", {'k', 'e', 'e', 'p'});
     const test::RunResult first = runTarnic(folder_, arguments);
     EXPECT_EQ(first.status, 0) << first.output;
     EXPECT_NE(first.output.find("tree/nested/cut.dm3: skipped"), std::string::npos) << first.output;
-    EXPECT_EQ(readBytes(folder_ / "tree/nested/cut.dm3.dm_48"), (Bytes{'k', 'e', 'e', 'p'}));
-    EXPECT_EQ(readBytes(folder_ / "tree/a-large.dm3.dm_48"), convertAlone("a-large.dm3").output);
+    EXPECT_EQ(readFileBytes(folder_ / "tree/nested/cut.dm3.dm_48"), (Bytes{'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(readFileBytes(folder_ / "tree/a-large.dm3.dm_48"), convertAlone("a-large.dm3").output);
 
     const test::RunResult again = runTarnic(folder_, arguments);
     EXPECT_EQ(again.status, 0);
@@ -209,22 +195,22 @@ TEST_F(Batch, InputsAndOutputsAreToldApartAsFilesNotSpellings) {
          "in/x.dm3: converted\nother/x.dm3: FAILED: same output as in/x.dm3\n"},
         {{"--output-dir", "out", "in/x.dm3", "in/./sub/../x.dm3"}, "in/x.dm3: converted\n"},
     };
-    const Bytes sample = readBytes(fs::path(TARNIC_SOURCE_DIR) / "examples/sample.dm3");
+    const Bytes sample = readFileBytes(fs::path(TARNIC_SOURCE_DIR) / "examples/sample.dm3");
     for (const Case& row : cases) {
         SCOPED_TRACE(row.arguments[1]);
         fs::remove_all(folder_ / "in");
         fs::remove_all(folder_ / "out");
-        writeBytes(folder_ / "in/x.dm3", sample);
-        writeBytes(folder_ / "in/sub/keep", {});
-        writeBytes(folder_ / "other/x.dm3", sample);
+        writeFileBytes(folder_ / "in/x.dm3", sample);
+        writeFileBytes(folder_ / "in/sub/keep", {});
+        writeFileBytes(folder_ / "other/x.dm3", sample);
         const Bytes second = convertAlone("../in/x.dm3").output;
-        writeBytes(folder_ / "in/x.dm3.dm_48", second);
+        writeFileBytes(folder_ / "in/x.dm3.dm_48", second);
         std::vector<std::string> arguments = {"--batch", "--jobs", "2"};
         arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
         const test::RunResult run = runTarnic(folder_, arguments);
         EXPECT_EQ(run.output.substr(0, row.expected.size()), row.expected) << run.output;
         if (row.expected.find("another input") != std::string::npos) {
-            EXPECT_EQ(readBytes(folder_ / "in/x.dm3.dm_48"), second) << "an input was replaced";
+            EXPECT_EQ(readFileBytes(folder_ / "in/x.dm3.dm_48"), second) << "an input was replaced";
         }
     }
 }
@@ -238,28 +224,29 @@ TEST_F(Batch, LinksAtTheOutputNameAreReplacedNeverFollowed) {
     };
     const Case cases[] = {
         {"dangling link", [](const fs::path& at, const fs::path&) { fs::create_symlink("nowhere.dm_48", at); }},
-        {"link to a folder", [](const fs::path& at, const fs::path& folder) { fs::create_directory_symlink(folder, at); }},
+        {"link to a folder",
+         [](const fs::path& at, const fs::path& folder) { fs::create_directory_symlink(folder, at); }},
     };
     for (const Case& row : cases) {
         for (const char* skip : {"--verbose", "--skip-existing"}) {
             SCOPED_TRACE(std::string(row.name) + " " + skip);
             fs::remove_all(folder_ / "aside");
-            writeBytes(folder_ / "aside/kept", {'k'});
+            writeFileBytes(folder_ / "aside/kept", {'k'});
             fs::remove(output);
             row.make(output, folder_ / "aside");
             const test::RunResult run = runTarnic(folder_, {"--batch", skip, "tree/many/m10.dm3"});
             EXPECT_EQ(run.status, 0) << run.output;
             EXPECT_FALSE(fs::is_symlink(output));
-            EXPECT_EQ(readBytes(output), expected);
+            EXPECT_EQ(readFileBytes(output), expected);
             EXPECT_EQ(fs::directory_iterator(folder_ / "aside")->path().filename(), "kept");
         }
     }
 }
 
 TEST_F(Batch, NamesAndFailuresAreReportedAsTheyAre) {
-    const Bytes demo = smallDemo(1);
-    writeBytes(folder_ / "odd/line\nbreak.dm3", demo);
-    writeBytes(folder_ / "odd/bell\x1b[2J.dm3", demo);
+    const Bytes demo = oneNopDemo(1);
+    writeFileBytes(folder_ / "odd/line\nbreak.dm3", demo);
+    writeFileBytes(folder_ / "odd/bell\x1b[2J.dm3", demo);
     const test::RunResult odd = runTarnic(folder_, {"--batch", "odd"});
     EXPECT_NE(odd.output.find("odd/bell\\x1B[2J.dm3: converted with 1 diagnostic\n"), std::string::npos) << odd.output;
     EXPECT_NE(odd.output.find("odd/line\\x0Abreak.dm3: converted with 1 diagnostic\n"), std::string::npos)

@@ -17,9 +17,9 @@
 
 #include "demokit/generator.h"
 #include "demokit/old_encoder.h"
+#include "support/demo_file.h"
 #include "tarnic/convert.h"
 #include "tarnic/examine.h"
-#include "support/demo_file.h"
 #include "transcode/server_op.h"
 
 namespace tarnic {

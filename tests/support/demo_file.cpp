@@ -1,9 +1,28 @@
 #include "support/demo_file.h"
 
 #include <cstdio>
-
+#include <fstream>
+#include <iterator>
 
 namespace tarnic::test {
+
+Bytes readFileBytes(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), {});
+}
+
+void writeFileBytes(const std::filesystem::path& path, const Bytes& bytes) {
+    if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+Bytes oneNopDemo(std::int32_t sequence) {
+    Bytes demo;
+    appendRecord(demo, sequence, {0x01});
+    appendEndMarker(demo);
+    return demo;
+}
 
 Bytes bytesOf(const PacketWriter& writer) {
     return Bytes(writer.data.begin(), writer.data.begin() + writer.count);

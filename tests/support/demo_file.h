@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,15 @@ using Bytes = std::vector<std::uint8_t>;
 using demokit::appendEndMarker;
 using demokit::appendLittle32;
 using demokit::appendRecord;
+
+/// A whole file's bytes; none when it cannot be read.
+Bytes readFileBytes(const std::filesystem::path& path);
+
+/// Writes a file, making its folders first.
+void writeFileBytes(const std::filesystem::path& path, const Bytes& bytes);
+
+/// An old demo of one record holding one no-op: it converts with one diagnostic.
+Bytes oneNopDemo(std::int32_t sequence);
 
 /// The bytes a writer holds: its first `count` bytes.
 Bytes bytesOf(const PacketWriter& writer);
