@@ -28,7 +28,12 @@ FileExamination examineFile(const std::string& path, examine::Protocol protocol)
     FileExamination examination;
     examination.path = path;
     examination.protocol = protocol;
-    const int file = platform::openForReading(path);
+    // Opened without waiting: a pipe or a device by a demo's name would never end.
+    const int file = platform::openRegularForReading(path);
+    if (file == platform::NOT_REGULAR) {
+        examination.error = "not a regular file";
+        return examination;
+    }
     if (file == platform::NO_FILE) {
         examination.error = "unable to open";
         return examination;

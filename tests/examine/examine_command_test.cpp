@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -58,6 +59,12 @@ TEST_F(ExamineCommand, VerifyGivesAVerdictPerFileAndTheStatusOfTheWorst) {
     run = tarnic("--verify NO-END.DM_48 garbage.dm3");
     EXPECT_EQ(run.output, "NO-END.DM_48: record 300: the file ends without the end marker\n"
                           "garbage.dm3: record 0: the file ends inside a record\n");
+    EXPECT_EQ(run.status, 1);
+    // What never ends, or is no file, is refused at once rather than read.
+    fs::create_symlink("/dev/zero", folder_ / "zeros.dm_48");
+    ASSERT_EQ(mkfifo((folder_ / "pipe.dm3").c_str(), 0600), 0);
+    run = tarnic("--verify zeros.dm_48 pipe.dm3");
+    EXPECT_EQ(run.output, "zeros.dm_48: error: not a regular file\npipe.dm3: error: not a regular file\n");
     EXPECT_EQ(run.status, 1);
     run = tarnic("--verify sample.dm3 notes.txt");
     EXPECT_EQ(run.output, "sample.dm3: ok, 300 records\n"
