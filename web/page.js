@@ -1,9 +1,16 @@
 // The converter page: takes the demos dropped or picked, converts them one at a time
-// in a worker, and shows for each what the tarnic program prints and offers the file
-// it would write.
+// in a worker, and shows for each what the tarnic program prints, the verdict
+// `tarnic --verify` gives it, and the file the program would write.
 'use strict';
 
 const OUTPUT_SUFFIX = '.dm_48';
+// Problems of an old demo that are damage to the file: an operation cut by the end of
+// its message, and records cut, missing or misframed, or bytes after the end marker.
+// The other problems are content the conversion keeps as it is, and prints about.
+const DAMAGE = new Set(['field-past-end', 'string-past-end', 'record-cut-short', 'missing-end-marker',
+  'bad-record-length', 'data-after-end']);
+const OPERATION_NAMES = ['bad', 'nop', 'game state', 'configstring', 'baseline', 'server command', 'download',
+  'snapshot'];
 
 const dropZone = document.getElementById('drop-zone');
 const picker = document.getElementById('demo-files');
@@ -20,14 +27,22 @@ let nextRequest = 1;
 let taken = 0;
 let done = 0;
 
-/// A result card for one demo, showing its state, console text and download.
+/// A result card for one demo: its state, the verdict and diagnostics, the console
+/// text and the download.
 function addCard(name) {
   const item = document.createElement('li');
   item.className = 'result';
-  item.innerHTML = '<h2><span class="name"></span><span class="state"></span></h2>' +
-    '<progress hidden></progress><pre class="console" hidden></pre><a class="download" hidden></a>';
+  item.innerHTML = '<h2><span class="name"></span><span class="state"></span></h2><progress hidden></progress>' +
+    '<p class="verdict" hidden>Verdict: <code></code></p><p class="note" hidden></p>' +
+    '<div class="diagnostics" hidden>Diagnostics in conversion:<ul></ul></div>' +
+    '<details hidden><summary>Messages</summary><pre class="console"></pre></details><a class="download" hidden></a>';
   item.querySelector('.name').textContent = name;
   results.append(item);
+  const show = (selector, text) => {
+    const element = item.querySelector(selector);
+    (element.querySelector('code') ?? element).textContent = text;
+    element.hidden = false;
+  };
   const card = {
     setState(state, label) {
       item.dataset.state = state;
@@ -36,9 +51,21 @@ function addCard(name) {
     },
     finish(state, label, consoleText) {
       card.setState(state, label);
-      const pre = item.querySelector('pre');
-      pre.textContent = consoleText;
-      pre.hidden = false;
+      const details = item.querySelector('details');
+      details.querySelector('pre').textContent = consoleText;
+      details.open = state === 'failed';
+      details.hidden = false;
+    },
+    judged(verdict, note) {
+      show('.verdict', verdictLine(verdict));
+      if (note) show('.note', note);
+      const list = item.querySelector('.diagnostics ul');
+      for (const { kind, count } of verdict.diagnostics) {
+        const entry = document.createElement('li');
+        entry.textContent = `${count} \u00d7 ${kind}`;
+        list.append(entry);
+      }
+      list.parentElement.hidden = verdict.diagnostics.length === 0;
     },
     offer(bytes, fileName) {
       const link = item.querySelector('a');
@@ -50,6 +77,42 @@ function addCard(name) {
   };
   card.setState('waiting', 'waiting');
   return card;
+}
+
+function plural(count, noun) {
+  return `${count} ${noun}${count === 1 ? '' : 's'}`;
+}
+
+function diagnosticCount(verdict) {
+  return verdict.diagnostics.reduce((sum, { count }) => sum + count, 0);
+}
+
+/// The verdict as `tarnic --verify` words it, less the file name.
+function verdictLine({ wellFormed, records, problem, diagnostics }) {
+  if (wellFormed) {
+    const count = diagnosticCount({ diagnostics });
+    return `ok, ${plural(records, 'record')}${count > 0 ? `, ${plural(count, 'diagnostic')} in conversion` : ''}`;
+  }
+  let text = `record ${problem.record}`;
+  if (problem.sequence !== null) text += ` (sequence ${problem.sequence})`;
+  if (problem.operation !== null) {
+    text += `, operation ${problem.operation} (code ${problem.code}, ${OPERATION_NAMES[problem.code] ?? 'unknown'})` +
+      ` at bit ${problem.bit}`;
+  }
+  return `${text}: ${problem.text}`;
+}
+
+/// The outcome of a conversion, from the old demo's verdict: [state, label]. A file of
+/// which the verifier read no record whole is not a demo; a damaged one has a problem
+/// of a kind in DAMAGE; anything else with diagnostics, or with a problem, which comes
+/// with a diagnostic, converted with diagnostics.
+function outcomeOf(verdict) {
+  if (!verdict.wellFormed && verdict.records === 0) return ['not-a-demo', 'not a demo'];
+  if (verdict.problem && DAMAGE.has(verdict.problem.kind)) return ['damaged', 'damaged'];
+  const count = diagnosticCount(verdict);
+  if (count > 0) return ['diagnostics', `converted with ${plural(count, 'diagnostic')}`];
+  if (verdict.problem) return ['diagnostics', 'converted, not well-formed'];
+  return ['converted', 'converted'];
 }
 
 /// Sends one demo to the worker; a worker that fails is replaced and the failure
@@ -97,8 +160,14 @@ async function convertDemo({ file, card }) {
     text += `${reply.console}ERROR: converted message too large\nERROR: unable to write ${outputName}\n`;
     card.finish('failed', 'failed', text);
   } else {
-    text += `${reply.console}\n${outputName} created successfully!\n`;
-    card.finish('done', 'converted', text);
+    const [state, label] = outcomeOf(reply.verdict);
+    if (state === 'not-a-demo') {
+      card.finish(state, label, text + reply.console);
+      card.judged(reply.verdict, 'No record of it could be read whole: it is not a demo, and nothing is written.');
+      return;
+    }
+    card.finish(state, label, `${text}${reply.console}\n${outputName} created successfully!\n`);
+    card.judged(reply.verdict, state === 'damaged' ? 'Damaged: converted as far as it could be read.' : '');
     card.offer(reply.output, outputName);
   }
 }

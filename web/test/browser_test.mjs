@@ -1,8 +1,9 @@
 // Checks the built page in headless Chromium: demos go in through the file input,
 // and each one's console text and downloaded file must equal what the native
-// program prints (less its banner line, which the page does not show) and writes.
+// program prints (less its banner line, which the page does not show) and writes,
+// and its outcome, verdict and diagnostics what `tarnic --verify` and `--info` say.
 //   node browser_test.mjs <site folder> <native build folder> <work folder>
-import { execFileSync } from 'node:child_process';
+import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -33,23 +34,23 @@ function record(sequence, payload) {
   return Buffer.concat([header, Buffer.from(payload)]);
 }
 
-// Each demo, and a diagnostic the native program must print for it, so that every
-// damaged case really is damaged. Names hold a space, as players' files do.
+// Each demo, its outcome on the page, and a diagnostic the native program must print
+// for it, so that every damaged case really is damaged. Names hold a space, as
+// players' files do.
 const [middle, middleLength] = recordsOf(SAMPLE)[150];
 const second = recordsOf(SAMPLE)[1][0];
+const withSecondRecord = (payload) => Buffer.concat([SAMPLE.subarray(0, second), record(2, payload), SAMPLE.subarray(second)]);
 // A demo of tens of MB, converted first so that the others wait behind it.
 const BIG_DEMO_RECORDS = '150000';
 const CASES = [
-  { name: 'busy match.dm3', demo: null, diagnostic: '' },
-  { name: 'sample.dm3', demo: SAMPLE, diagnostic: '' },
-  { name: 'cut short.dm3', demo: SAMPLE.subarray(0, middle + 8 + (middleLength >> 1)), diagnostic: 'cut short' },
-  {
-    name: 'bad operation.dm3',
-    demo: Buffer.concat([SAMPLE.subarray(0, second), record(2, [0xee]), SAMPLE.subarray(second)]),
-    diagnostic: 'Unknown server command.',
-  },
-  { name: 'not a demo.dm3', demo: Buffer.from('This is a text file, not a demo.\n'), diagnostic: 'WARNING' },
+  { name: 'busy match.dm3', demo: null, state: 'converted', diagnostic: '' },
+  { name: 'sample.dm3', demo: SAMPLE, state: 'converted', diagnostic: '' },
+  { name: 'two notes.dm3', demo: withSecondRecord([1, 1]), state: 'diagnostics', diagnostic: 'NOP server command.' },
+  { name: 'cut short.dm3', demo: SAMPLE.subarray(0, middle + 8 + (middleLength >> 1)), state: 'damaged', diagnostic: 'cut short' },
+  { name: 'bad operation.dm3', demo: withSecondRecord([0xee]), state: 'diagnostics', diagnostic: 'Unknown server command.' },
+  { name: 'not a demo.dm3', demo: Buffer.from('This is a text file, not a demo.\n'), state: 'not-a-demo', diagnostic: 'WARNING' },
 ];
+const converts = (demoCase) => demoCase.state !== 'not-a-demo';
 
 const results = [];
 function check(name, ok, detail = '') {
@@ -57,30 +58,39 @@ function check(name, ok, detail = '') {
   console.log(`${ok ? 'PASS' : 'FAIL'} ${name}${ok || !detail ? '' : `: ${detail}`}`);
 }
 
-/// Runs the native program on a copy of each demo, as a user would, beside it.
+/// Runs the native program on a copy of each demo, as a user would, beside it: its
+/// conversion, and its verdict and diagnostics.
 function runNative(folder) {
   fs.mkdirSync(folder, { recursive: true });
   for (const demoCase of CASES) {
     fs.writeFileSync(path.join(folder, demoCase.name), demoCase.demo);
     const stdout = execFileSync(nativeProgram, [demoCase.name], { cwd: folder });
     demoCase.expectedConsole = stdout.toString('utf8').replace(/^[^\n]*\n/, '');
+    // A file that is not a demo gets no output, nor the line saying it was written.
+    if (!converts(demoCase)) demoCase.expectedConsole = demoCase.expectedConsole.replace(/\n[^\n]*\n$/, '');
     demoCase.expectedDemo = fs.readFileSync(path.join(folder, `${demoCase.name}.dm_48`));
     if (!demoCase.expectedConsole.includes(demoCase.diagnostic)) {
       throw new Error(`the native program printed no "${demoCase.diagnostic}" for ${demoCase.name}`);
     }
+    const verify = spawnSync(nativeProgram, ['--verify', demoCase.name], { cwd: folder, encoding: 'utf8' });
+    demoCase.expectedVerdict = verify.stdout.slice(`${demoCase.name}: `.length).trimEnd();
+    const [described] = JSON.parse(execFileSync(nativeProgram, ['--info', '--json', demoCase.name], { cwd: folder }));
+    demoCase.expectedDiagnostics = described.diagnostics.map(({ kind, count }) => `${count} \u00d7 ${kind}`);
   }
 }
 
 async function waitForCards(page, count) {
   await page.waitForFunction((n) => {
     const cards = [...document.querySelectorAll('.result')];
-    return cards.length === n && cards.every((card) => ['done', 'failed'].includes(card.dataset.state)) &&
+    return cards.length === n && cards.every((card) => !['waiting', 'converting'].includes(card.dataset.state)) &&
       !document.getElementById('progress').checkVisibility();
   }, { timeout: WAIT_MS }, count);
   return page.$$eval('.result', (cards) => cards.map((card) => ({
     name: card.querySelector('.name').textContent,
     state: card.dataset.state,
     console: card.querySelector('pre').textContent,
+    verdict: card.querySelector('.verdict').checkVisibility() ? card.querySelector('.verdict code').textContent : null,
+    diagnostics: [...card.querySelectorAll('.diagnostics li')].map((item) => item.textContent),
     downloadShown: card.querySelector('a').checkVisibility(),
   })));
 }
@@ -134,12 +144,18 @@ async function checkConversions(browser, url) {
   for (const demoCase of CASES) {
     const card = cards.find((c) => c.name === demoCase.name);
     const outputName = `${demoCase.name}.dm_48`;
-    check(`${demoCase.name}: converted`, card?.state === 'done', card?.state);
+    check(`${demoCase.name}: ${demoCase.state}`, card?.state === demoCase.state, card?.state);
+    check(`${demoCase.name}: verdict and diagnostics as the program's`, card?.verdict === demoCase.expectedVerdict &&
+      JSON.stringify(card?.diagnostics) === JSON.stringify(demoCase.expectedDiagnostics), JSON.stringify(card));
     check(`${demoCase.name}: console text as the program's`, card?.console === demoCase.expectedConsole,
       JSON.stringify(card?.console));
-    check(`${demoCase.name}: download ${outputName} as the program's output`,
-      saved.get(outputName)?.equals(demoCase.expectedDemo) === true,
-      saved.has(outputName) ? `${saved.get(outputName).length} bytes differ` : 'not downloaded');
+    if (converts(demoCase)) {
+      check(`${demoCase.name}: download ${outputName} as the program's output`,
+        saved.get(outputName)?.equals(demoCase.expectedDemo) === true,
+        saved.has(outputName) ? `${saved.get(outputName).length} bytes differ` : 'not downloaded');
+    } else {
+      check(`${demoCase.name}: nothing to download`, !card?.downloadShown && !saved.has(outputName));
+    }
   }
   const seen = await page.evaluate(() => window.seen);
   check('progress shown while converting', seen.progress && seen.converting, JSON.stringify(seen));
