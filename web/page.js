@@ -4,6 +4,7 @@
 'use strict';
 
 const OUTPUT_SUFFIX = '.dm_48';
+const ZIP_NAME = 'converted demos.zip';
 // Problems of an old demo that are damage to the file: an operation cut by the end of
 // its message, and records cut, missing or misframed, or bytes after the end marker.
 // The other problems are content the conversion keeps as it is, and prints about.
@@ -18,6 +19,9 @@ const results = document.getElementById('results');
 const progress = document.getElementById('progress');
 const progressBar = document.getElementById('progress-bar');
 const progressText = document.getElementById('progress-text');
+const actions = document.getElementById('actions');
+const downloadAllButton = document.getElementById('download-all');
+const zipStatus = document.getElementById('zip-status');
 
 const queue = [];
 let busy = false;
@@ -26,6 +30,8 @@ let nextRequest = 1;
 // Counted since the queue last ran empty, for the overall progress bar.
 let taken = 0;
 let done = 0;
+// Every demo converted so far, by the name it takes in the zip of "Download all".
+const convertedFiles = new Map();
 
 /// A result card for one demo: its state, the verdict and diagnostics, the console
 /// text and the download.
@@ -67,9 +73,9 @@ function addCard(name) {
       }
       list.parentElement.hidden = verdict.diagnostics.length === 0;
     },
-    offer(bytes, fileName) {
+    offer(blob, fileName) {
       const link = item.querySelector('a');
-      link.href = URL.createObjectURL(new Blob([bytes], { type: 'application/octet-stream' }));
+      link.href = URL.createObjectURL(blob);
       link.download = fileName;
       link.textContent = `Download ${fileName}`;
       link.hidden = false;
@@ -168,8 +174,68 @@ async function convertDemo({ file, card }) {
     }
     card.finish(state, label, `${text}${reply.console}\n${outputName} created successfully!\n`);
     card.judged(reply.verdict, state === 'damaged' ? 'Damaged: converted as far as it could be read.' : '');
-    card.offer(reply.output, outputName);
+    const blob = new Blob([reply.output], { type: 'application/octet-stream' });
+    card.offer(blob, outputName);
+    keep(file.name, blob);
   }
+}
+
+/// `path` with " (n)" before its extension: "a/b (2).dm3".
+function numbered(path, n) {
+  const dot = path.lastIndexOf('.');
+  const at = dot > path.lastIndexOf('/') ? dot : path.length;
+  return `${path.slice(0, at)} (${n})${path.slice(at)}`;
+}
+
+/// Keeps a converted demo for the zip, under its input's path and the output suffix;
+/// a path met again (the same file taken twice) is numbered, so none is lost.
+function keep(inputPath, blob) {
+  let name = inputPath + OUTPUT_SUFFIX;
+  for (let n = 2; convertedFiles.has(name); n++) name = numbered(inputPath, n) + OUTPUT_SUFFIX;
+  convertedFiles.set(name, blob);
+  if (!downloadAllButton.disabled) labelDownloadAll();
+  actions.hidden = false;
+}
+
+function labelDownloadAll() {
+  downloadAllButton.textContent = `Download all ${plural(convertedFiles.size, 'converted file')} as one zip`;
+}
+
+/// Zips the files in a worker of its own, ended once it replies.
+function zipInWorker(files) {
+  return new Promise((resolve) => {
+    const zipper = new Worker('zip_worker.js', { type: 'module' });
+    const reply = (data) => {
+      zipper.terminate();
+      resolve(data);
+    };
+    zipper.onmessage = ({ data }) => reply(data);
+    zipper.onerror = (event) => {
+      event.preventDefault();
+      reply({ error: event.message || 'the zip could not be made' });
+    };
+    zipper.postMessage({ files });
+  });
+}
+
+/// Offers `blob` as a download named `name`, as a click on a link would.
+function save(blob, name) {
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(blob);
+  link.download = name;
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 60_000);
+}
+
+async function downloadAll() {
+  downloadAllButton.disabled = true;
+  downloadAllButton.textContent = 'Making the zip...';
+  zipStatus.textContent = '';
+  const reply = await zipInWorker([...convertedFiles].map(([name, blob]) => ({ name, blob })));
+  if (reply.error) zipStatus.textContent = `The zip could not be made: ${reply.error}`;
+  else save(reply.zip, ZIP_NAME);
+  downloadAllButton.disabled = false;
+  labelDownloadAll();
 }
 
 function showProgress(name) {
@@ -206,6 +272,7 @@ function addFiles(files) {
   drainQueue();
 }
 
+downloadAllButton.addEventListener('click', downloadAll);
 picker.addEventListener('change', () => {
   addFiles(picker.files);
   picker.value = '';

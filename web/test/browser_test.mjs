@@ -7,6 +7,7 @@ import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { unzipSync } from 'fflate';
 import puppeteer from 'puppeteer-core';
 import { serve } from '../serve.mjs';
 
@@ -95,13 +96,13 @@ async function waitForCards(page, count) {
   })));
 }
 
-/// Clicks each card's download link and returns the saved files by suggested name.
-async function downloadAll(page, cdp, folder) {
+/// Clicks each element and returns the files it saved, by suggested name.
+async function downloadsOf(cdp, folder, elements) {
   const saved = new Map();
   const names = new Map();
-  cdp.on('Browser.downloadWillBegin', (event) => names.set(event.guid, event.suggestedFilename));
-  const links = await page.$$('.result a.download:not([hidden])');
-  for (const link of links) {
+  const named = (event) => names.set(event.guid, event.suggestedFilename);
+  cdp.on('Browser.downloadWillBegin', named);
+  for (const element of elements) {
     const finished = new Promise((resolve, reject) => {
       const listener = (event) => {
         if (event.state === 'inProgress') return;
@@ -111,11 +112,25 @@ async function downloadAll(page, cdp, folder) {
       };
       cdp.on('Browser.downloadProgress', listener);
     });
-    await link.click();
+    await element.click();
     const guid = await finished;
     saved.set(names.get(guid), fs.readFileSync(path.join(folder, guid)));
   }
+  cdp.off('Browser.downloadWillBegin', named);
   return saved;
+}
+
+/// The zip of "Download all" must hold exactly the files the program writes, as it
+/// writes them: `expected` maps each name in the zip to the program's output.
+async function checkZip(page, cdp, folder, expected, what) {
+  const zips = await downloadsOf(cdp, folder, [await page.$('#download-all')]);
+  const zip = zips.get('converted demos.zip');
+  const entries = zip ? unzipSync(zip) : {};
+  const wrong = [...expected].filter(([name, bytes]) => !entries[name] || !bytes.equals(entries[name])).map(([name]) => name);
+  const extra = Object.keys(entries).filter((name) => !expected.has(name));
+  check(`${what}: Download all gives one zip of every converted file as the program's`,
+    zip !== undefined && wrong.length === 0 && extra.length === 0,
+    zip ? `wrong or missing: ${wrong.join(', ')}; extra: ${extra.join(', ')}` : `no zip among ${[...zips.keys()]}`);
 }
 
 async function checkConversions(browser, url) {
@@ -140,7 +155,7 @@ async function checkConversions(browser, url) {
   await input.uploadFile(...CASES.map((demoCase) => path.join(work, 'inputs', demoCase.name)));
   const cards = await waitForCards(page, CASES.length);
   await page.screenshot({ path: path.join(work, 'page.png'), fullPage: true });
-  const saved = await downloadAll(page, cdp, downloads);
+  const saved = await downloadsOf(cdp, downloads, await page.$$('.result a.download:not([hidden])'));
   for (const demoCase of CASES) {
     const card = cards.find((c) => c.name === demoCase.name);
     const outputName = `${demoCase.name}.dm_48`;
@@ -157,6 +172,8 @@ async function checkConversions(browser, url) {
       check(`${demoCase.name}: nothing to download`, !card?.downloadShown && !saved.has(outputName));
     }
   }
+  const converted = CASES.filter(converts).map((demoCase) => [`${demoCase.name}.dm_48`, demoCase.expectedDemo]);
+  await checkZip(page, cdp, downloads, new Map(converted), 'files picked');
   const seen = await page.evaluate(() => window.seen);
   check('progress shown while converting', seen.progress && seen.converting, JSON.stringify(seen));
   check('no script errors on the page', errors.length === 0, errors.join('; '));
