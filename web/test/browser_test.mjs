@@ -139,6 +139,14 @@ async function checkConversions(browser, url) {
   const page = await browser.newPage();
   const errors = [];
   page.on('pageerror', (error) => errors.push(String(error)));
+  // The page works offline: everything it loads comes from the site served, and is there.
+  const unmet = [];
+  page.on('request', (request) => {
+    if (!/^(blob|data):/.test(request.url()) && !request.url().startsWith(url)) unmet.push(request.url());
+  });
+  page.on('response', (response) => {
+    if (response.status() >= 400) unmet.push(`${response.url()} (${response.status()})`);
+  });
   // Whether the page ever showed its progress bar and a card converting, however briefly.
   await page.evaluateOnNewDocument(() => {
     window.seen = { progress: false, converting: false };
@@ -177,6 +185,7 @@ async function checkConversions(browser, url) {
   const seen = await page.evaluate(() => window.seen);
   check('progress shown while converting', seen.progress && seen.converting, JSON.stringify(seen));
   check('no script errors on the page', errors.length === 0, errors.join('; '));
+  check('everything loaded is in the site', unmet.length === 0, unmet.join(' '));
   await page.close();
 }
 
