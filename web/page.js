@@ -1,9 +1,11 @@
-// The converter page: takes the demos dropped or picked, converts them one at a time
-// in a worker, and shows for each what the tarnic program prints, the verdict
+// The converter page: takes the demos dropped or picked, files or every .dm3 in the
+// folders given, converts them one at a time in a worker, and shows for each what the tarnic program prints, the verdict
 // `tarnic --verify` gives it, and the file the program would write.
 'use strict';
 
 const OUTPUT_SUFFIX = '.dm_48';
+// The files taken from a folder, in any letter case.
+const DEMO_NAME = /\.dm3$/i;
 const ZIP_NAME = 'converted demos.zip';
 // Problems of an old demo that are damage to the file: an operation cut by the end of
 // its message, and records cut, missing or misframed, or bytes after the end marker.
@@ -15,6 +17,8 @@ const OPERATION_NAMES = ['bad', 'nop', 'game state', 'configstring', 'baseline',
 
 const dropZone = document.getElementById('drop-zone');
 const picker = document.getElementById('demo-files');
+const folderPicker = document.getElementById('demo-folder');
+const notice = document.getElementById('notice');
 const results = document.getElementById('results');
 const progress = document.getElementById('progress');
 const progressBar = document.getElementById('progress-bar');
@@ -148,13 +152,13 @@ function convertInWorker(demo) {
 }
 
 /// Converts one demo and fills its card with what the program would print.
-async function convertDemo({ file, card }) {
-  const outputName = file.name + OUTPUT_SUFFIX;
+async function convertDemo({ name, path, read, card }) {
+  const outputName = name + OUTPUT_SUFFIX;
   let demo;
   try {
-    demo = await file.arrayBuffer();
+    demo = await read();
   } catch {
-    card.finish('failed', 'failed', `ERROR: unable to open ${file.name}\n`);
+    card.finish('failed', 'failed', `ERROR: unable to open ${name}\n`);
     return;
   }
   const reply = await convertInWorker(demo);
@@ -176,7 +180,7 @@ async function convertDemo({ file, card }) {
     card.judged(reply.verdict, state === 'damaged' ? 'Damaged: converted as far as it could be read.' : '');
     const blob = new Blob([reply.output], { type: 'application/octet-stream' });
     card.offer(blob, outputName);
-    keep(file.name, blob);
+    keep(path, blob);
   }
 }
 
@@ -250,7 +254,7 @@ async function drainQueue() {
   busy = true;
   while (queue.length > 0) {
     const job = queue.shift();
-    showProgress(job.file.name);
+    showProgress(job.path);
     job.card.setState('converting', 'converting...');
     try {
       await convertDemo(job);
@@ -264,18 +268,86 @@ async function drainQueue() {
   busy = false;
 }
 
-function addFiles(files) {
-  for (const file of files) {
-    queue.push({ file, card: addCard(file.name) });
+/// A demo to convert: its name, its path from the folder given (its name in the zip
+/// of "Download all" and on its card), and how to read it.
+function job(name, path, read) {
+  return { name, path, read };
+}
+
+const fileJob = (file, path = file.name) => job(file.name, path, () => file.arrayBuffer());
+const byPath = (a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0);
+
+function addJobs(jobs) {
+  for (const demo of jobs) {
+    queue.push({ ...demo, card: addCard(demo.path) });
     taken++;
   }
   drainQueue();
 }
 
+function tell(text) {
+  notice.textContent = text;
+  notice.hidden = !text;
+}
+
+/// A file-system API call that takes a success and an error callback, as a promise.
+const promised = (call) => new Promise((resolve, reject) => call(resolve, reject));
+
+/// The jobs of every .dm3 file under a folder entry (dropped), at any depth, in path order.
+async function demosUnder(folder) {
+  const found = [];
+  const walk = async (directory) => {
+    const reader = directory.createReader();
+    // Entries come a batch at a time; an empty batch ends them.
+    for (let batch; (batch = await promised((ok, fail) => reader.readEntries(ok, fail))).length > 0;) {
+      for (const entry of batch) {
+        if (entry.isDirectory) {
+          await walk(entry);
+        } else if (entry.isFile && DEMO_NAME.test(entry.name)) {
+          found.push(job(entry.name, entry.fullPath.replace(/^\//, ''),
+            async () => (await promised((ok, fail) => entry.file(ok, fail))).arrayBuffer()));
+        }
+      }
+    }
+  };
+  await walk(folder);
+  return found.sort(byPath);
+}
+
+/// Takes what was dropped, in its order: a file as it is, whatever its name, and a
+/// folder for the .dm3 files in it. A folder that cannot be read says so.
+async function addDropped(entries) {
+  const jobs = [];
+  const unread = [];
+  for (const entry of entries) {
+    if (entry.isFile) {
+      jobs.push(job(entry.name, entry.name, async () => (await promised((ok, fail) => entry.file(ok, fail))).arrayBuffer()));
+      continue;
+    }
+    try {
+      const demos = await demosUnder(entry);
+      if (demos.length === 0) unread.push(`No .dm3 demo in the folder ${entry.name}.`);
+      jobs.push(...demos);
+    } catch (error) {
+      unread.push(`The folder ${entry.name} could not be read: ${error.message ?? error}.`);
+    }
+  }
+  tell(unread.join(' '));
+  addJobs(jobs);
+}
+
 downloadAllButton.addEventListener('click', downloadAll);
 picker.addEventListener('change', () => {
-  addFiles(picker.files);
+  tell('');
+  addJobs([...picker.files].map((file) => fileJob(file)));
   picker.value = '';
+});
+folderPicker.addEventListener('change', () => {
+  const jobs = [...folderPicker.files].filter((file) => DEMO_NAME.test(file.name))
+    .map((file) => fileJob(file, file.webkitRelativePath || file.name)).sort(byPath);
+  tell(jobs.length === 0 ? 'No .dm3 demo in the folder chosen.' : '');
+  addJobs(jobs);
+  folderPicker.value = '';
 });
 for (const type of ['dragenter', 'dragover']) {
   dropZone.addEventListener(type, (event) => {
@@ -287,7 +359,14 @@ dropZone.addEventListener('dragleave', () => dropZone.classList.remove('dragging
 dropZone.addEventListener('drop', (event) => {
   event.preventDefault();
   dropZone.classList.remove('dragging');
-  addFiles(event.dataTransfer.files);
+  // Entries must be taken while the event lasts; a browser that gives none gets the files.
+  const entries = [...event.dataTransfer.items].map((item) => item.webkitGetAsEntry?.() ?? null);
+  if (entries.length > 0 && !entries.includes(null)) {
+    addDropped(entries);
+  } else {
+    tell('');
+    addJobs([...event.dataTransfer.files].map((file) => fileJob(file)));
+  }
 });
 // A demo dropped beside the zone must not make the browser leave the page to show it.
 window.addEventListener('dragover', (event) => event.preventDefault());

@@ -52,6 +52,17 @@ const CASES = [
   { name: 'not a demo.dm3', demo: Buffer.from('This is a text file, not a demo.\n'), state: 'not-a-demo', diagnostic: 'WARNING' },
 ];
 const converts = (demoCase) => demoCase.state !== 'not-a-demo';
+const caseNamed = (name) => CASES.find((demoCase) => demoCase.name === name);
+// A folder to drop: each file's path in it, and the case it holds (none: not taken).
+// The page takes every .dm3 at any depth, in any letter case, and lists them in path order.
+const FOLDER = 'old matches';
+const FOLDER_FILES = [
+  ['2019/cut short.dm3', 'cut short.dm3'],
+  ['2019/deeper/two notes.Dm3', 'two notes.dm3'],
+  ['2019/not a demo.dm3', 'not a demo.dm3'],
+  ['final.DM3', 'sample.dm3'],
+  ['notes.txt', null],
+];
 
 const results = [];
 function check(name, ok, detail = '') {
@@ -133,9 +144,7 @@ async function checkZip(page, cdp, folder, expected, what) {
     zip ? `wrong or missing: ${wrong.join(', ')}; extra: ${extra.join(', ')}` : `no zip among ${[...zips.keys()]}`);
 }
 
-async function checkConversions(browser, url) {
-  const downloads = path.join(work, 'downloads');
-  fs.mkdirSync(downloads, { recursive: true });
+async function checkConversions(browser, cdp, downloads, url) {
   const page = await browser.newPage();
   const errors = [];
   page.on('pageerror', (error) => errors.push(String(error)));
@@ -156,8 +165,6 @@ async function checkConversions(browser, url) {
         document.querySelector('.result[data-state="converting"] progress')?.checkVisibility() === true;
     }).observe(document, { subtree: true, childList: true, attributes: true });
   });
-  const cdp = await browser.target().createCDPSession();
-  await cdp.send('Browser.setDownloadBehavior', { behavior: 'allowAndName', downloadPath: downloads, eventsEnabled: true });
   await page.goto(url);
   const input = await page.$('#demo-files');
   await input.uploadFile(...CASES.map((demoCase) => path.join(work, 'inputs', demoCase.name)));
@@ -187,6 +194,44 @@ async function checkConversions(browser, url) {
   check('no script errors on the page', errors.length === 0, errors.join('; '));
   check('everything loaded is in the site', unmet.length === 0, unmet.join(' '));
   await page.close();
+}
+
+/// The two ways to give the page a folder, as a person does.
+const FOLDER_WAYS = {
+  async dropped(page, folder) {
+    const session = await page.createCDPSession();
+    const zone = await (await page.$('#drop-zone')).boundingBox();
+    const drag = { x: zone.x + zone.width / 2, y: zone.y + zone.height / 2,
+      data: { items: [], files: [folder], dragOperationsMask: 1 } };
+    for (const type of ['dragEnter', 'dragOver', 'drop']) await session.send('Input.dispatchDragEvent', { type, ...drag });
+  },
+  async chosen(page, folder) {
+    await (await page.$('#demo-folder')).uploadFile(folder);
+  },
+};
+
+/// A folder given to the page gives a card for each .dm3 in it, and "Download all" a
+/// zip of their conversions under their paths in the folder.
+async function checkFolders(browser, cdp, downloads, url) {
+  for (const [file, name] of FOLDER_FILES) {
+    const where = path.join(work, FOLDER, file);
+    fs.mkdirSync(path.dirname(where), { recursive: true });
+    fs.writeFileSync(where, name ? caseNamed(name).demo : 'A note.\n');
+  }
+  const taken = FOLDER_FILES.filter(([, name]) => name);
+  const expected = taken.map(([file, name]) => `${FOLDER}/${file} ${caseNamed(name).state}`);
+  const converted = taken.filter(([, name]) => converts(caseNamed(name)))
+    .map(([file, name]) => [`${FOLDER}/${file}.dm_48`, caseNamed(name).expectedDemo]);
+  for (const [way, give] of Object.entries(FOLDER_WAYS)) {
+    const page = await browser.newPage();
+    await page.goto(url);
+    await give(page, path.join(work, FOLDER));
+    const cards = await waitForCards(page, taken.length);
+    check(`folder ${way}: a card for each .dm3 inside, in path order`, JSON.stringify(cards.map((card) =>
+      `${card.name} ${card.state}`)) === JSON.stringify(expected), JSON.stringify(cards));
+    await checkZip(page, cdp, downloads, new Map(converted), `folder ${way}`);
+    await page.close();
+  }
 }
 
 /// A module that will not load must fail each demo visibly, not leave it waiting.
@@ -223,7 +268,12 @@ const browser = await puppeteer.launch({
   args: [...CHROMIUM_ARGS, `--user-data-dir=${path.join(work, 'profile')}`],
 });
 try {
-  await checkConversions(browser, url);
+  const downloads = path.join(work, 'downloads');
+  fs.mkdirSync(downloads, { recursive: true });
+  const cdp = await browser.target().createCDPSession();
+  await cdp.send('Browser.setDownloadBehavior', { behavior: 'allowAndName', downloadPath: downloads, eventsEnabled: true });
+  await checkConversions(browser, cdp, downloads, url);
+  await checkFolders(browser, cdp, downloads, url);
   await checkBrokenModule(browser);
 } finally {
   await browser.close();
