@@ -63,6 +63,7 @@ const FOLDER_FILES = [
   ['final.DM3', 'sample.dm3'],
   ['notes.txt', null],
 ];
+const PHONE = { width: 390, height: 844 };
 
 const results = [];
 function check(name, ok, detail = '') {
@@ -170,6 +171,10 @@ async function checkConversions(browser, cdp, downloads, url) {
   await input.uploadFile(...CASES.map((demoCase) => path.join(work, 'inputs', demoCase.name)));
   const cards = await waitForCards(page, CASES.length);
   await page.screenshot({ path: path.join(work, 'page.png'), fullPage: true });
+  await page.setViewport(PHONE);
+  await page.screenshot({ path: path.join(work, 'page-phone.png'), fullPage: true });
+  check('at phone width nothing is wider than the screen',
+    await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth));
   const saved = await downloadsOf(cdp, downloads, await page.$$('.result a.download:not([hidden])'));
   for (const demoCase of CASES) {
     const card = cards.find((c) => c.name === demoCase.name);
