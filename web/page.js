@@ -1,6 +1,7 @@
 // The converter page: takes the demos dropped or picked, files or every .dm3 in the
-// folders given, converts them one at a time in a worker, and shows for each what the tarnic program prints, the verdict
-// `tarnic --verify` gives it, and the file the program would write.
+// folders given, converts them one at a time in a worker, and shows for each what
+// the tarnic program prints, the verdict `tarnic --verify` gives it, and the file the
+// program would write; "Download all" zips every file written.
 'use strict';
 
 const OUTPUT_SUFFIX = '.dm_48';
@@ -235,11 +236,16 @@ async function downloadAll() {
   downloadAllButton.disabled = true;
   downloadAllButton.textContent = 'Making the zip...';
   zipStatus.textContent = '';
-  const reply = await zipInWorker([...convertedFiles].map(([name, blob]) => ({ name, blob })));
-  if (reply.error) zipStatus.textContent = `The zip could not be made: ${reply.error}`;
-  else save(reply.zip, ZIP_NAME);
-  downloadAllButton.disabled = false;
-  labelDownloadAll();
+  try {
+    const reply = await zipInWorker([...convertedFiles].map(([name, blob]) => ({ name, blob })));
+    if (reply.error) throw new Error(reply.error);
+    save(reply.zip, ZIP_NAME);
+  } catch (error) {
+    zipStatus.textContent = `The zip could not be made: ${error.message}`;
+  } finally {
+    downloadAllButton.disabled = false;
+    labelDownloadAll();
+  }
 }
 
 function showProgress(name) {
@@ -275,6 +281,10 @@ function job(name, path, read) {
 }
 
 const fileJob = (file, path = file.name) => job(file.name, path, () => file.arrayBuffer());
+/// A file-system API call that takes a success and an error callback, as a promise.
+const promised = (call) => new Promise((resolve, reject) => call(resolve, reject));
+const entryJob = (entry, path) =>
+  job(entry.name, path, async () => (await promised((ok, fail) => entry.file(ok, fail))).arrayBuffer());
 const byPath = (a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0);
 
 function addJobs(jobs) {
@@ -290,9 +300,6 @@ function tell(text) {
   notice.hidden = !text;
 }
 
-/// A file-system API call that takes a success and an error callback, as a promise.
-const promised = (call) => new Promise((resolve, reject) => call(resolve, reject));
-
 /// The jobs of every .dm3 file under a folder entry (dropped), at any depth, in path order.
 async function demosUnder(folder) {
   const found = [];
@@ -304,8 +311,7 @@ async function demosUnder(folder) {
         if (entry.isDirectory) {
           await walk(entry);
         } else if (entry.isFile && DEMO_NAME.test(entry.name)) {
-          found.push(job(entry.name, entry.fullPath.replace(/^\//, ''),
-            async () => (await promised((ok, fail) => entry.file(ok, fail))).arrayBuffer()));
+          found.push(entryJob(entry, entry.fullPath.replace(/^\//, '')));
         }
       }
     }
@@ -321,7 +327,7 @@ async function addDropped(entries) {
   const unread = [];
   for (const entry of entries) {
     if (entry.isFile) {
-      jobs.push(job(entry.name, entry.name, async () => (await promised((ok, fail) => entry.file(ok, fail))).arrayBuffer()));
+      jobs.push(entryJob(entry, entry.name));
       continue;
     }
     try {
