@@ -40,16 +40,20 @@ function record(sequence, payload) {
 // players' files do.
 const [middle, middleLength] = recordsOf(SAMPLE)[150];
 const second = recordsOf(SAMPLE)[1][0];
-const withSecondRecord = (payload) => Buffer.concat([SAMPLE.subarray(0, second), record(2, payload), SAMPLE.subarray(second)]);
+const withSecondRecord = (payload) =>
+  Buffer.concat([SAMPLE.subarray(0, second), record(2, payload), SAMPLE.subarray(second)]);
 // A demo of tens of MB, converted first so that the others wait behind it.
 const BIG_DEMO_RECORDS = '150000';
 const CASES = [
   { name: 'busy match.dm3', demo: null, state: 'converted', diagnostic: '' },
   { name: 'sample.dm3', demo: SAMPLE, state: 'converted', diagnostic: '' },
   { name: 'two notes.dm3', demo: withSecondRecord([1, 1]), state: 'diagnostics', diagnostic: 'NOP server command.' },
-  { name: 'cut short.dm3', demo: SAMPLE.subarray(0, middle + 8 + (middleLength >> 1)), state: 'damaged', diagnostic: 'cut short' },
-  { name: 'bad operation.dm3', demo: withSecondRecord([0xee]), state: 'diagnostics', diagnostic: 'Unknown server command.' },
-  { name: 'not a demo.dm3', demo: Buffer.from('This is a text file, not a demo.\n'), state: 'not-a-demo', diagnostic: 'WARNING' },
+  { name: 'cut short.dm3', demo: SAMPLE.subarray(0, middle + 8 + (middleLength >> 1)), state: 'damaged',
+    diagnostic: 'cut short' },
+  { name: 'bad operation.dm3', demo: withSecondRecord([0xee]), state: 'diagnostics',
+    diagnostic: 'Unknown server command.' },
+  { name: 'not a demo.dm3', demo: Buffer.from('This is a text file, not a demo.\n'), state: 'not-a-demo',
+    diagnostic: 'WARNING' },
 ];
 const converts = (demoCase) => demoCase.state !== 'not-a-demo';
 const caseNamed = (name) => CASES.find((demoCase) => demoCase.name === name);
@@ -138,7 +142,8 @@ async function checkZip(page, cdp, folder, expected, what) {
   const zips = await downloadsOf(cdp, folder, [await page.$('#download-all')]);
   const zip = zips.get('converted demos.zip');
   const entries = zip ? unzipSync(zip) : {};
-  const wrong = [...expected].filter(([name, bytes]) => !entries[name] || !bytes.equals(entries[name])).map(([name]) => name);
+  const wrong = [...expected].filter(([name, bytes]) => !entries[name] || !bytes.equals(entries[name]))
+    .map(([name]) => name);
   const extra = Object.keys(entries).filter((name) => !expected.has(name));
   check(`${what}: Download all gives one zip of every converted file as the program's`,
     zip !== undefined && wrong.length === 0 && extra.length === 0,
