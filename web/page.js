@@ -1,16 +1,32 @@
-// The converter page: takes the demos dropped or picked, converts them one at a time
-// in a worker, and shows for each what the tarnic program prints and offers the file
-// it would write.
+// The converter page: takes the demos dropped or picked, files or every .dm3 in the
+// folders given, converts them one at a time in a worker, and shows for each what
+// the tarnic program prints, the verdict `tarnic --verify` gives it, and the file the
+// program would write; "Download all" zips every file written.
 'use strict';
 
 const OUTPUT_SUFFIX = '.dm_48';
+// The files taken from a folder, in any letter case.
+const DEMO_NAME = /\.dm3$/i;
+const ZIP_NAME = 'converted demos.zip';
+// Problems of an old demo that are damage to the file: an operation cut by the end of
+// its message, and records cut, missing or misframed, or bytes after the end marker.
+// The other problems are content the conversion keeps as it is, and prints about.
+const DAMAGE = new Set(['field-past-end', 'string-past-end', 'record-cut-short', 'missing-end-marker',
+  'bad-record-length', 'data-after-end']);
+const OPERATION_NAMES = ['bad', 'nop', 'game state', 'configstring', 'baseline', 'server command', 'download',
+  'snapshot'];
 
 const dropZone = document.getElementById('drop-zone');
 const picker = document.getElementById('demo-files');
+const folderPicker = document.getElementById('demo-folder');
+const notice = document.getElementById('notice');
 const results = document.getElementById('results');
 const progress = document.getElementById('progress');
 const progressBar = document.getElementById('progress-bar');
 const progressText = document.getElementById('progress-text');
+const actions = document.getElementById('actions');
+const downloadAllButton = document.getElementById('download-all');
+const zipStatus = document.getElementById('zip-status');
 
 const queue = [];
 let busy = false;
@@ -19,15 +35,25 @@ let nextRequest = 1;
 // Counted since the queue last ran empty, for the overall progress bar.
 let taken = 0;
 let done = 0;
+// Every demo converted so far, by the name it takes in the zip of "Download all".
+const convertedFiles = new Map();
 
-/// A result card for one demo, showing its state, console text and download.
+/// A result card for one demo: its state, the verdict and diagnostics, the console
+/// text and the download.
 function addCard(name) {
   const item = document.createElement('li');
   item.className = 'result';
-  item.innerHTML = '<h2><span class="name"></span><span class="state"></span></h2>' +
-    '<progress hidden></progress><pre class="console" hidden></pre><a class="download" hidden></a>';
+  item.innerHTML = '<h2><span class="name"></span><span class="state"></span></h2><progress hidden></progress>' +
+    '<p class="verdict" hidden>Verdict: <code></code></p><p class="note" hidden></p>' +
+    '<div class="diagnostics" hidden>Diagnostics in conversion:<ul></ul></div>' +
+    '<details hidden><summary>Messages</summary><pre class="console"></pre></details><a class="download" hidden></a>';
   item.querySelector('.name').textContent = name;
   results.append(item);
+  const show = (selector, text) => {
+    const element = item.querySelector(selector);
+    (element.querySelector('code') ?? element).textContent = text;
+    element.hidden = false;
+  };
   const card = {
     setState(state, label) {
       item.dataset.state = state;
@@ -36,13 +62,25 @@ function addCard(name) {
     },
     finish(state, label, consoleText) {
       card.setState(state, label);
-      const pre = item.querySelector('pre');
-      pre.textContent = consoleText;
-      pre.hidden = false;
+      const details = item.querySelector('details');
+      details.querySelector('pre').textContent = consoleText;
+      details.open = state === 'failed';
+      details.hidden = false;
     },
-    offer(bytes, fileName) {
+    judged(verdict, note) {
+      show('.verdict', verdictLine(verdict));
+      if (note) show('.note', note);
+      const list = item.querySelector('.diagnostics ul');
+      for (const { kind, count } of verdict.diagnostics) {
+        const entry = document.createElement('li');
+        entry.textContent = `${count} \u00d7 ${kind}`;
+        list.append(entry);
+      }
+      list.parentElement.hidden = verdict.diagnostics.length === 0;
+    },
+    offer(blob, fileName) {
       const link = item.querySelector('a');
-      link.href = URL.createObjectURL(new Blob([bytes], { type: 'application/octet-stream' }));
+      link.href = URL.createObjectURL(blob);
       link.download = fileName;
       link.textContent = `Download ${fileName}`;
       link.hidden = false;
@@ -50,6 +88,42 @@ function addCard(name) {
   };
   card.setState('waiting', 'waiting');
   return card;
+}
+
+function plural(count, noun) {
+  return `${count} ${noun}${count === 1 ? '' : 's'}`;
+}
+
+function diagnosticCount(verdict) {
+  return verdict.diagnostics.reduce((sum, { count }) => sum + count, 0);
+}
+
+/// The verdict as `tarnic --verify` words it, less the file name.
+function verdictLine({ wellFormed, records, problem, diagnostics }) {
+  if (wellFormed) {
+    const count = diagnosticCount({ diagnostics });
+    return `ok, ${plural(records, 'record')}${count > 0 ? `, ${plural(count, 'diagnostic')} in conversion` : ''}`;
+  }
+  let text = `record ${problem.record}`;
+  if (problem.sequence !== null) text += ` (sequence ${problem.sequence})`;
+  if (problem.operation !== null) {
+    text += `, operation ${problem.operation} (code ${problem.code}, ${OPERATION_NAMES[problem.code] ?? 'unknown'})` +
+      ` at bit ${problem.bit}`;
+  }
+  return `${text}: ${problem.text}`;
+}
+
+/// The outcome of a conversion, from the old demo's verdict: [state, label]. A file of
+/// which the verifier read no record whole is not a demo; a damaged one has a problem
+/// of a kind in DAMAGE; anything else with diagnostics, or with a problem, which comes
+/// with a diagnostic, converted with diagnostics.
+function outcomeOf(verdict) {
+  if (!verdict.wellFormed && verdict.records === 0) return ['not-a-demo', 'not a demo'];
+  if (verdict.problem && DAMAGE.has(verdict.problem.kind)) return ['damaged', 'damaged'];
+  const count = diagnosticCount(verdict);
+  if (count > 0) return ['diagnostics', `converted with ${plural(count, 'diagnostic')}`];
+  if (verdict.problem) return ['diagnostics', 'converted, not well-formed'];
+  return ['converted', 'converted'];
 }
 
 /// Sends one demo to the worker; a worker that fails is replaced and the failure
@@ -79,13 +153,13 @@ function convertInWorker(demo) {
 }
 
 /// Converts one demo and fills its card with what the program would print.
-async function convertDemo({ file, card }) {
-  const outputName = file.name + OUTPUT_SUFFIX;
+async function convertDemo({ name, path, read, card }) {
+  const outputName = name + OUTPUT_SUFFIX;
   let demo;
   try {
-    demo = await file.arrayBuffer();
+    demo = await read();
   } catch {
-    card.finish('failed', 'failed', `ERROR: unable to open ${file.name}\n`);
+    card.finish('failed', 'failed', `ERROR: unable to open ${name}\n`);
     return;
   }
   const reply = await convertInWorker(demo);
@@ -97,9 +171,80 @@ async function convertDemo({ file, card }) {
     text += `${reply.console}ERROR: converted message too large\nERROR: unable to write ${outputName}\n`;
     card.finish('failed', 'failed', text);
   } else {
-    text += `${reply.console}\n${outputName} created successfully!\n`;
-    card.finish('done', 'converted', text);
-    card.offer(reply.output, outputName);
+    const [state, label] = outcomeOf(reply.verdict);
+    if (state === 'not-a-demo') {
+      card.finish(state, label, text + reply.console);
+      card.judged(reply.verdict, 'No record of it could be read whole: it is not a demo, and nothing is written.');
+      return;
+    }
+    card.finish(state, label, `${text}${reply.console}\n${outputName} created successfully!\n`);
+    card.judged(reply.verdict, state === 'damaged' ? 'Damaged: converted as far as it could be read.' : '');
+    const blob = new Blob([reply.output], { type: 'application/octet-stream' });
+    card.offer(blob, outputName);
+    keep(path, blob);
+  }
+}
+
+/// `path` with " (n)" before its extension: "a/b (2).dm3".
+function numbered(path, n) {
+  const dot = path.lastIndexOf('.');
+  const at = dot > path.lastIndexOf('/') ? dot : path.length;
+  return `${path.slice(0, at)} (${n})${path.slice(at)}`;
+}
+
+/// Keeps a converted demo for the zip, under its input's path and the output suffix;
+/// a path met again (the same file taken twice) is numbered, so none is lost.
+function keep(inputPath, blob) {
+  let name = inputPath + OUTPUT_SUFFIX;
+  for (let n = 2; convertedFiles.has(name); n++) name = numbered(inputPath, n) + OUTPUT_SUFFIX;
+  convertedFiles.set(name, blob);
+  if (!downloadAllButton.disabled) labelDownloadAll();
+  actions.hidden = false;
+}
+
+function labelDownloadAll() {
+  downloadAllButton.textContent = `Download all ${plural(convertedFiles.size, 'converted file')} as one zip`;
+}
+
+/// Zips the files in a worker of its own, ended once it replies.
+function zipInWorker(files) {
+  return new Promise((resolve) => {
+    const zipper = new Worker('zip_worker.js', { type: 'module' });
+    const reply = (data) => {
+      zipper.terminate();
+      resolve(data);
+    };
+    zipper.onmessage = ({ data }) => reply(data);
+    zipper.onerror = (event) => {
+      event.preventDefault();
+      reply({ error: event.message || 'the zip could not be made' });
+    };
+    zipper.postMessage({ files });
+  });
+}
+
+/// Offers `blob` as a download named `name`, as a click on a link would.
+function save(blob, name) {
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(blob);
+  link.download = name;
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 60_000);
+}
+
+async function downloadAll() {
+  downloadAllButton.disabled = true;
+  downloadAllButton.textContent = 'Making the zip...';
+  zipStatus.textContent = '';
+  try {
+    const reply = await zipInWorker([...convertedFiles].map(([name, blob]) => ({ name, blob })));
+    if (reply.error) throw new Error(reply.error);
+    save(reply.zip, ZIP_NAME);
+  } catch (error) {
+    zipStatus.textContent = `The zip could not be made: ${error.message}`;
+  } finally {
+    downloadAllButton.disabled = false;
+    labelDownloadAll();
   }
 }
 
@@ -115,7 +260,7 @@ async function drainQueue() {
   busy = true;
   while (queue.length > 0) {
     const job = queue.shift();
-    showProgress(job.file.name);
+    showProgress(job.path);
     job.card.setState('converting', 'converting...');
     try {
       await convertDemo(job);
@@ -129,17 +274,86 @@ async function drainQueue() {
   busy = false;
 }
 
-function addFiles(files) {
-  for (const file of files) {
-    queue.push({ file, card: addCard(file.name) });
+/// A demo to convert: its name, its path from the folder given (its name in the zip
+/// of "Download all" and on its card), and how to read it.
+function job(name, path, read) {
+  return { name, path, read };
+}
+
+const fileJob = (file, path = file.name) => job(file.name, path, () => file.arrayBuffer());
+/// A file-system API call that takes a success and an error callback, as a promise.
+const promised = (call) => new Promise((resolve, reject) => call(resolve, reject));
+const entryJob = (entry, path) =>
+  job(entry.name, path, async () => (await promised((ok, fail) => entry.file(ok, fail))).arrayBuffer());
+const byPath = (a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0);
+
+function addJobs(jobs) {
+  for (const demo of jobs) {
+    queue.push({ ...demo, card: addCard(demo.path) });
     taken++;
   }
   drainQueue();
 }
 
+function tell(text) {
+  notice.textContent = text;
+  notice.hidden = !text;
+}
+
+/// The jobs of every .dm3 file under a folder entry (dropped), at any depth, in path order.
+async function demosUnder(folder) {
+  const found = [];
+  const walk = async (directory) => {
+    const reader = directory.createReader();
+    // Entries come a batch at a time; an empty batch ends them.
+    for (let batch; (batch = await promised((ok, fail) => reader.readEntries(ok, fail))).length > 0;) {
+      for (const entry of batch) {
+        if (entry.isDirectory) {
+          await walk(entry);
+        } else if (entry.isFile && DEMO_NAME.test(entry.name)) {
+          found.push(entryJob(entry, entry.fullPath.replace(/^\//, '')));
+        }
+      }
+    }
+  };
+  await walk(folder);
+  return found.sort(byPath);
+}
+
+/// Takes what was dropped, in its order: a file as it is, whatever its name, and a
+/// folder for the .dm3 files in it. A folder that cannot be read says so.
+async function addDropped(entries) {
+  const jobs = [];
+  const unread = [];
+  for (const entry of entries) {
+    if (entry.isFile) {
+      jobs.push(entryJob(entry, entry.name));
+      continue;
+    }
+    try {
+      const demos = await demosUnder(entry);
+      if (demos.length === 0) unread.push(`No .dm3 demo in the folder ${entry.name}.`);
+      jobs.push(...demos);
+    } catch (error) {
+      unread.push(`The folder ${entry.name} could not be read: ${error.message ?? error}.`);
+    }
+  }
+  tell(unread.join(' '));
+  addJobs(jobs);
+}
+
+downloadAllButton.addEventListener('click', downloadAll);
 picker.addEventListener('change', () => {
-  addFiles(picker.files);
+  tell('');
+  addJobs([...picker.files].map((file) => fileJob(file)));
   picker.value = '';
+});
+folderPicker.addEventListener('change', () => {
+  const jobs = [...folderPicker.files].filter((file) => DEMO_NAME.test(file.name))
+    .map((file) => fileJob(file, file.webkitRelativePath || file.name)).sort(byPath);
+  tell(jobs.length === 0 ? 'No .dm3 demo in the folder chosen.' : '');
+  addJobs(jobs);
+  folderPicker.value = '';
 });
 for (const type of ['dragenter', 'dragover']) {
   dropZone.addEventListener(type, (event) => {
@@ -151,7 +365,14 @@ dropZone.addEventListener('dragleave', () => dropZone.classList.remove('dragging
 dropZone.addEventListener('drop', (event) => {
   event.preventDefault();
   dropZone.classList.remove('dragging');
-  addFiles(event.dataTransfer.files);
+  // Entries must be taken while the event lasts; a browser that gives none gets the files.
+  const entries = [...event.dataTransfer.items].map((item) => item.webkitGetAsEntry?.() ?? null);
+  if (entries.length > 0 && !entries.includes(null)) {
+    addDropped(entries);
+  } else {
+    tell('');
+    addJobs([...event.dataTransfer.files].map((file) => fileJob(file)));
+  }
 });
 // A demo dropped beside the zone must not make the browser leave the page to show it.
 window.addEventListener('dragover', (event) => event.preventDefault());

@@ -11,6 +11,7 @@ const TYPES = {
   '.js': 'text/javascript; charset=utf-8',
   '.css': 'text/css; charset=utf-8',
   '.wasm': 'application/wasm',
+  '.svg': 'image/svg+xml',
 };
 
 /// Starts serving `root`; resolves to the server once it listens (port 0: any free port).

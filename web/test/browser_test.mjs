@@ -1,11 +1,13 @@
 // Checks the built page in headless Chromium: demos go in through the file input,
 // and each one's console text and downloaded file must equal what the native
-// program prints (less its banner line, which the page does not show) and writes.
+// program prints (less its banner line, which the page does not show) and writes,
+// and its outcome, verdict and diagnostics what `tarnic --verify` and `--info` say.
 //   node browser_test.mjs <site folder> <native build folder> <work folder>
-import { execFileSync } from 'node:child_process';
+import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { unzipSync } from 'fflate';
 import puppeteer from 'puppeteer-core';
 import { serve } from '../serve.mjs';
 
@@ -33,23 +35,39 @@ function record(sequence, payload) {
   return Buffer.concat([header, Buffer.from(payload)]);
 }
 
-// Each demo, and a diagnostic the native program must print for it, so that every
-// damaged case really is damaged. Names hold a space, as players' files do.
+// Each demo, its outcome on the page, and a diagnostic the native program must print
+// for it, so that every damaged case really is damaged. Names hold a space, as
+// players' files do.
 const [middle, middleLength] = recordsOf(SAMPLE)[150];
 const second = recordsOf(SAMPLE)[1][0];
+const withSecondRecord = (payload) =>
+  Buffer.concat([SAMPLE.subarray(0, second), record(2, payload), SAMPLE.subarray(second)]);
 // A demo of tens of MB, converted first so that the others wait behind it.
 const BIG_DEMO_RECORDS = '150000';
 const CASES = [
-  { name: 'busy match.dm3', demo: null, diagnostic: '' },
-  { name: 'sample.dm3', demo: SAMPLE, diagnostic: '' },
-  { name: 'cut short.dm3', demo: SAMPLE.subarray(0, middle + 8 + (middleLength >> 1)), diagnostic: 'cut short' },
-  {
-    name: 'bad operation.dm3',
-    demo: Buffer.concat([SAMPLE.subarray(0, second), record(2, [0xee]), SAMPLE.subarray(second)]),
-    diagnostic: 'Unknown server command.',
-  },
-  { name: 'not a demo.dm3', demo: Buffer.from('This is a text file, not a demo.\n'), diagnostic: 'WARNING' },
+  { name: 'busy match.dm3', demo: null, state: 'converted', diagnostic: '' },
+  { name: 'sample.dm3', demo: SAMPLE, state: 'converted', diagnostic: '' },
+  { name: 'two notes.dm3', demo: withSecondRecord([1, 1]), state: 'diagnostics', diagnostic: 'NOP server command.' },
+  { name: 'cut short.dm3', demo: SAMPLE.subarray(0, middle + 8 + (middleLength >> 1)), state: 'damaged',
+    diagnostic: 'cut short' },
+  { name: 'bad operation.dm3', demo: withSecondRecord([0xee]), state: 'diagnostics',
+    diagnostic: 'Unknown server command.' },
+  { name: 'not a demo.dm3', demo: Buffer.from('This is a text file, not a demo.\n'), state: 'not-a-demo',
+    diagnostic: 'WARNING' },
 ];
+const converts = (demoCase) => demoCase.state !== 'not-a-demo';
+const caseNamed = (name) => CASES.find((demoCase) => demoCase.name === name);
+// A folder to drop: each file's path in it, and the case it holds (none: not taken).
+// The page takes every .dm3 at any depth, in any letter case, and lists them in path order.
+const FOLDER = 'old matches';
+const FOLDER_FILES = [
+  ['2019/cut short.dm3', 'cut short.dm3'],
+  ['2019/deeper/two notes.Dm3', 'two notes.dm3'],
+  ['2019/not a demo.dm3', 'not a demo.dm3'],
+  ['final.DM3', 'sample.dm3'],
+  ['notes.txt', null],
+];
+const PHONE = { width: 390, height: 844 };
 
 const results = [];
 function check(name, ok, detail = '') {
@@ -57,41 +75,50 @@ function check(name, ok, detail = '') {
   console.log(`${ok ? 'PASS' : 'FAIL'} ${name}${ok || !detail ? '' : `: ${detail}`}`);
 }
 
-/// Runs the native program on a copy of each demo, as a user would, beside it.
+/// Runs the native program on a copy of each demo, as a user would, beside it: its
+/// conversion, and its verdict and diagnostics.
 function runNative(folder) {
   fs.mkdirSync(folder, { recursive: true });
   for (const demoCase of CASES) {
     fs.writeFileSync(path.join(folder, demoCase.name), demoCase.demo);
     const stdout = execFileSync(nativeProgram, [demoCase.name], { cwd: folder });
     demoCase.expectedConsole = stdout.toString('utf8').replace(/^[^\n]*\n/, '');
+    // A file that is not a demo gets no output, nor the line saying it was written.
+    if (!converts(demoCase)) demoCase.expectedConsole = demoCase.expectedConsole.replace(/\n[^\n]*\n$/, '');
     demoCase.expectedDemo = fs.readFileSync(path.join(folder, `${demoCase.name}.dm_48`));
     if (!demoCase.expectedConsole.includes(demoCase.diagnostic)) {
       throw new Error(`the native program printed no "${demoCase.diagnostic}" for ${demoCase.name}`);
     }
+    const verify = spawnSync(nativeProgram, ['--verify', demoCase.name], { cwd: folder, encoding: 'utf8' });
+    demoCase.expectedVerdict = verify.stdout.slice(`${demoCase.name}: `.length).trimEnd();
+    const [described] = JSON.parse(execFileSync(nativeProgram, ['--info', '--json', demoCase.name], { cwd: folder }));
+    demoCase.expectedDiagnostics = described.diagnostics.map(({ kind, count }) => `${count} \u00d7 ${kind}`);
   }
 }
 
 async function waitForCards(page, count) {
   await page.waitForFunction((n) => {
     const cards = [...document.querySelectorAll('.result')];
-    return cards.length === n && cards.every((card) => ['done', 'failed'].includes(card.dataset.state)) &&
+    return cards.length === n && cards.every((card) => !['waiting', 'converting'].includes(card.dataset.state)) &&
       !document.getElementById('progress').checkVisibility();
   }, { timeout: WAIT_MS }, count);
   return page.$$eval('.result', (cards) => cards.map((card) => ({
     name: card.querySelector('.name').textContent,
     state: card.dataset.state,
     console: card.querySelector('pre').textContent,
+    verdict: card.querySelector('.verdict').checkVisibility() ? card.querySelector('.verdict code').textContent : null,
+    diagnostics: [...card.querySelectorAll('.diagnostics li')].map((item) => item.textContent),
     downloadShown: card.querySelector('a').checkVisibility(),
   })));
 }
 
-/// Clicks each card's download link and returns the saved files by suggested name.
-async function downloadAll(page, cdp, folder) {
+/// Clicks each element and returns the files it saved, by suggested name.
+async function downloadsOf(cdp, folder, elements) {
   const saved = new Map();
   const names = new Map();
-  cdp.on('Browser.downloadWillBegin', (event) => names.set(event.guid, event.suggestedFilename));
-  const links = await page.$$('.result a.download:not([hidden])');
-  for (const link of links) {
+  const named = (event) => names.set(event.guid, event.suggestedFilename);
+  cdp.on('Browser.downloadWillBegin', named);
+  for (const element of elements) {
     const finished = new Promise((resolve, reject) => {
       const listener = (event) => {
         if (event.state === 'inProgress') return;
@@ -101,19 +128,40 @@ async function downloadAll(page, cdp, folder) {
       };
       cdp.on('Browser.downloadProgress', listener);
     });
-    await link.click();
+    await element.click();
     const guid = await finished;
     saved.set(names.get(guid), fs.readFileSync(path.join(folder, guid)));
   }
+  cdp.off('Browser.downloadWillBegin', named);
   return saved;
 }
 
-async function checkConversions(browser, url) {
-  const downloads = path.join(work, 'downloads');
-  fs.mkdirSync(downloads, { recursive: true });
+/// The zip of "Download all" must hold exactly the files the program writes, as it
+/// writes them: `expected` maps each name in the zip to the program's output.
+async function checkZip(page, cdp, folder, expected, what) {
+  const zips = await downloadsOf(cdp, folder, [await page.$('#download-all')]);
+  const zip = zips.get('converted demos.zip');
+  const entries = zip ? unzipSync(zip) : {};
+  const wrong = [...expected].filter(([name, bytes]) => !entries[name] || !bytes.equals(entries[name]))
+    .map(([name]) => name);
+  const extra = Object.keys(entries).filter((name) => !expected.has(name));
+  check(`${what}: Download all gives one zip of every converted file as the program's`,
+    zip !== undefined && wrong.length === 0 && extra.length === 0,
+    zip ? `wrong or missing: ${wrong.join(', ')}; extra: ${extra.join(', ')}` : `no zip among ${[...zips.keys()]}`);
+}
+
+async function checkConversions(browser, cdp, downloads, url) {
   const page = await browser.newPage();
   const errors = [];
   page.on('pageerror', (error) => errors.push(String(error)));
+  // The page works offline: everything it loads comes from the site served, and is there.
+  const unmet = [];
+  page.on('request', (request) => {
+    if (!/^(blob|data):/.test(request.url()) && !request.url().startsWith(url)) unmet.push(request.url());
+  });
+  page.on('response', (response) => {
+    if (response.status() >= 400) unmet.push(`${response.url()} (${response.status()})`);
+  });
   // Whether the page ever showed its progress bar and a card converting, however briefly.
   await page.evaluateOnNewDocument(() => {
     window.seen = { progress: false, converting: false };
@@ -123,28 +171,77 @@ async function checkConversions(browser, url) {
         document.querySelector('.result[data-state="converting"] progress')?.checkVisibility() === true;
     }).observe(document, { subtree: true, childList: true, attributes: true });
   });
-  const cdp = await browser.target().createCDPSession();
-  await cdp.send('Browser.setDownloadBehavior', { behavior: 'allowAndName', downloadPath: downloads, eventsEnabled: true });
   await page.goto(url);
   const input = await page.$('#demo-files');
   await input.uploadFile(...CASES.map((demoCase) => path.join(work, 'inputs', demoCase.name)));
   const cards = await waitForCards(page, CASES.length);
   await page.screenshot({ path: path.join(work, 'page.png'), fullPage: true });
-  const saved = await downloadAll(page, cdp, downloads);
+  await page.setViewport(PHONE);
+  await page.screenshot({ path: path.join(work, 'page-phone.png'), fullPage: true });
+  check('at phone width nothing is wider than the screen',
+    await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth));
+  const saved = await downloadsOf(cdp, downloads, await page.$$('.result a.download:not([hidden])'));
   for (const demoCase of CASES) {
     const card = cards.find((c) => c.name === demoCase.name);
     const outputName = `${demoCase.name}.dm_48`;
-    check(`${demoCase.name}: converted`, card?.state === 'done', card?.state);
+    check(`${demoCase.name}: ${demoCase.state}`, card?.state === demoCase.state, card?.state);
+    check(`${demoCase.name}: verdict and diagnostics as the program's`, card?.verdict === demoCase.expectedVerdict &&
+      JSON.stringify(card?.diagnostics) === JSON.stringify(demoCase.expectedDiagnostics), JSON.stringify(card));
     check(`${demoCase.name}: console text as the program's`, card?.console === demoCase.expectedConsole,
       JSON.stringify(card?.console));
-    check(`${demoCase.name}: download ${outputName} as the program's output`,
-      saved.get(outputName)?.equals(demoCase.expectedDemo) === true,
-      saved.has(outputName) ? `${saved.get(outputName).length} bytes differ` : 'not downloaded');
+    if (converts(demoCase)) {
+      check(`${demoCase.name}: download ${outputName} as the program's output`,
+        saved.get(outputName)?.equals(demoCase.expectedDemo) === true,
+        saved.has(outputName) ? `${saved.get(outputName).length} bytes differ` : 'not downloaded');
+    } else {
+      check(`${demoCase.name}: nothing to download`, !card?.downloadShown && !saved.has(outputName));
+    }
   }
+  const converted = CASES.filter(converts).map((demoCase) => [`${demoCase.name}.dm_48`, demoCase.expectedDemo]);
+  await checkZip(page, cdp, downloads, new Map(converted), 'files picked');
   const seen = await page.evaluate(() => window.seen);
   check('progress shown while converting', seen.progress && seen.converting, JSON.stringify(seen));
   check('no script errors on the page', errors.length === 0, errors.join('; '));
+  check('everything loaded is in the site', unmet.length === 0, unmet.join(' '));
   await page.close();
+}
+
+/// The two ways to give the page a folder, as a person does.
+const FOLDER_WAYS = {
+  async dropped(page, folder) {
+    const session = await page.createCDPSession();
+    const zone = await (await page.$('#drop-zone')).boundingBox();
+    const drag = { x: zone.x + zone.width / 2, y: zone.y + zone.height / 2,
+      data: { items: [], files: [folder], dragOperationsMask: 1 } };
+    for (const type of ['dragEnter', 'dragOver', 'drop']) await session.send('Input.dispatchDragEvent', { type, ...drag });
+  },
+  async chosen(page, folder) {
+    await (await page.$('#demo-folder')).uploadFile(folder);
+  },
+};
+
+/// A folder given to the page gives a card for each .dm3 in it, and "Download all" a
+/// zip of their conversions under their paths in the folder.
+async function checkFolders(browser, cdp, downloads, url) {
+  for (const [file, name] of FOLDER_FILES) {
+    const where = path.join(work, FOLDER, file);
+    fs.mkdirSync(path.dirname(where), { recursive: true });
+    fs.writeFileSync(where, name ? caseNamed(name).demo : 'A note.\n');
+  }
+  const taken = FOLDER_FILES.filter(([, name]) => name);
+  const expected = taken.map(([file, name]) => `${FOLDER}/${file} ${caseNamed(name).state}`);
+  const converted = taken.filter(([, name]) => converts(caseNamed(name)))
+    .map(([file, name]) => [`${FOLDER}/${file}.dm_48`, caseNamed(name).expectedDemo]);
+  for (const [way, give] of Object.entries(FOLDER_WAYS)) {
+    const page = await browser.newPage();
+    await page.goto(url);
+    await give(page, path.join(work, FOLDER));
+    const cards = await waitForCards(page, taken.length);
+    check(`folder ${way}: a card for each .dm3 inside, in path order`, JSON.stringify(cards.map((card) =>
+      `${card.name} ${card.state}`)) === JSON.stringify(expected), JSON.stringify(cards));
+    await checkZip(page, cdp, downloads, new Map(converted), `folder ${way}`);
+    await page.close();
+  }
 }
 
 /// A module that will not load must fail each demo visibly, not leave it waiting.
@@ -181,7 +278,12 @@ const browser = await puppeteer.launch({
   args: [...CHROMIUM_ARGS, `--user-data-dir=${path.join(work, 'profile')}`],
 });
 try {
-  await checkConversions(browser, url);
+  const downloads = path.join(work, 'downloads');
+  fs.mkdirSync(downloads, { recursive: true });
+  const cdp = await browser.target().createCDPSession();
+  await cdp.send('Browser.setDownloadBehavior', { behavior: 'allowAndName', downloadPath: downloads, eventsEnabled: true });
+  await checkConversions(browser, cdp, downloads, url);
+  await checkFolders(browser, cdp, downloads, url);
   await checkBrokenModule(browser);
 } finally {
   await browser.close();
