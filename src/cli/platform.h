@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -54,6 +55,11 @@ bool replaceFile(const std::string& from, const std::string& to);
 
 /// Removes a file.
 void removeFile(const char* path);
+
+/// A new temporary file to write and read back in binary, in the user's folder for
+/// temporary files, removed when closed or when the program ends however it ends;
+/// null when none can be made.
+std::FILE* openScratchFile();
 
 /// Why the calling thread's last failed platform call failed.
 std::error_code lastError();

@@ -122,6 +122,8 @@ bool replaceFile(const std::string& from, const std::string& to) { return std::r
 
 void removeFile(const char* path) { ::unlink(path); }
 
+std::FILE* openScratchFile() { return std::tmpfile(); }
+
 std::error_code lastError() { return {errno, std::generic_category()}; }
 
 std::optional<FileIdentity> identityOf(const std::string& path, bool followLinks) {

@@ -6,6 +6,7 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -147,6 +148,43 @@ bool replaceFile(const std::string& from, const std::string& to) {
 }
 
 void removeFile(const char* path) { DeleteFileW(wide(path).c_str()); }
+
+std::FILE* openScratchFile() {
+    // Not tmpfile(): Microsoft's C library makes it in the drive's root folder, where
+    // users usually may not write.
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH) {
+        failedWindowsCall();
+        return nullptr;
+    }
+    static std::atomic<unsigned long> made{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring name = folder + (L"tarnic-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                            std::to_wstring(made++) + L".tmp");
+        // The system deletes the file once its handle closes, even when the program is killed.
+        HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            failedWindowsCall();
+            if (GetLastError() == ERROR_FILE_EXISTS) continue;  // the name is taken: the next one
+            return nullptr;
+        }
+        const int file = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+        if (file < 0) {
+            failedLibraryCall();
+            CloseHandle(handle);
+            return nullptr;
+        }
+        std::FILE* stream = _fdopen(file, "w+b");
+        if (stream == nullptr) {
+            failedLibraryCall();
+            _close(file);
+        }
+        return stream;
+    }
+    return nullptr;
+}
 
 std::error_code lastError() { return lastFailure; }
 
