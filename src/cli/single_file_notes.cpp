@@ -104,7 +104,10 @@ std::string batchCommand(const std::vector<std::string>& names, std::size_t show
             break;
         }
     }
-    for (std::size_t at = 0; at < names.size() && at < shown; ++at) command += " " + shellWord(names[at], shell);
+    for (std::size_t at = 0; at < names.size() && at < shown; ++at) {
+        command += ' ';
+        command += shellWord(names[at], shell);
+    }
     return names.size() > shown ? command + " ..." : command;
 }
 
@@ -119,7 +122,8 @@ std::string extraNamesNote(const std::vector<std::string>& names, Shell shell) {
     const std::size_t extra = names.size() - 1;
     std::string list;
     for (std::size_t at = 1; at <= extra && at <= MAX_NAMES_SHOWN; ++at) {
-        list += (at > 1 ? ", " : "") + shellWord(names[at], shell);
+        if (at > 1) list += ", ";
+        list += shellWord(names[at], shell);
     }
     if (extra > MAX_NAMES_SHOWN) list += ", ...";
     std::string note = "tarnic: " + std::to_string(extra) + (extra == 1 ? " more name" : " more names") +
