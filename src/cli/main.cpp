@@ -66,7 +66,10 @@ int run(int argc, char** argv) {
     const std::string& inputName = arguments[1];
     const std::string outputName = inputName + OUTPUT_SUFFIX;
     tarnic::cli::FileConversionOptions options;
-    options.onStarted = [&] { console.print("Converting...\n"); };
+    options.onStarted = [&] {
+        console.print("Converting...\n");
+        std::fflush(stdout);  // shown while converting, where standard output is held in a buffer
+    };
     options.threads = tarnic::cli::Threads::Two;
     const tarnic::cli::FileConversion conversion = tarnic::cli::convertDemoFile(inputName, outputName, console, options);
     const int status = reportOutcome(conversion, inputName, outputName, console);
@@ -78,5 +81,7 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     tarnic::cli::startTerminationWatch();
-    return tarnic::cli::endProgram(run(argc, argv));
+    const int status = tarnic::cli::endProgram(run(argc, argv));
+    tarnic::cli::platform::finishProgram();
+    return status;
 }

@@ -15,8 +15,16 @@ namespace tarnic::cli::platform {
 
 constexpr int NO_FILE = -1;
 
-/// The program's arguments in UTF-8; also puts standard output in binary mode.
+/// The program's arguments in UTF-8; also puts standard output in binary mode and,
+/// on Windows, has the console show what the program prints as UTF-8 until it ends,
+/// however it ends (then the console's code page is restored).
 std::vector<std::string> startProgram(int argc, char** argv);
+
+/// The last call of a program that ends normally. On Windows, when the program has
+/// its console to itself (started by a double-click, or a file dropped on it), and
+/// reads from it, asks for Enter and waits for it, so that the window does not close
+/// before its text is read.
+void finishProgram();
 
 /// Opens an existing file for reading; NO_FILE when it cannot be opened.
 int openForReading(const std::string& path);
