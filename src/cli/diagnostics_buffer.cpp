@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "cli/platform.h"
+
 namespace tarnic::cli {
 namespace {
 
@@ -28,7 +30,7 @@ void DiagnosticsBuffer::write(std::string_view text) {
 
 void DiagnosticsBuffer::keep(std::string_view text) {
     if (!spill_ && !spillFailed_ && memory_.size() + text.size() > MAX_TEXT_IN_MEMORY) {
-        spill_.reset(std::tmpfile());
+        spill_.reset(platform::openScratchFile());
         spillFailed_ = !spill_;
     }
     if (spill_) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -14,8 +15,16 @@ namespace tarnic::cli::platform {
 
 constexpr int NO_FILE = -1;
 
-/// The program's arguments in UTF-8; also puts standard output in binary mode.
+/// The program's arguments in UTF-8; also puts standard output in binary mode and,
+/// on Windows, has the console show what the program prints as UTF-8 until it ends,
+/// however it ends (then the console's code page is restored).
 std::vector<std::string> startProgram(int argc, char** argv);
+
+/// The last call of a program that ends normally. On Windows, when the program has
+/// its console to itself (started by a double-click, or a file dropped on it), and
+/// reads from it, asks for Enter and waits for it, so that the window does not close
+/// before its text is read.
+void finishProgram();
 
 /// Opens an existing file for reading; NO_FILE when it cannot be opened.
 int openForReading(const std::string& path);
@@ -54,6 +63,11 @@ bool replaceFile(const std::string& from, const std::string& to);
 
 /// Removes a file.
 void removeFile(const char* path);
+
+/// A new temporary file to write and read back in binary, in the user's folder for
+/// temporary files, removed when closed or when the program ends however it ends;
+/// null when none can be made.
+std::FILE* openScratchFile();
 
 /// Why the calling thread's last failed platform call failed.
 std::error_code lastError();

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -30,6 +31,7 @@ struct RunResult {
     int status = -1;  ///< the exit status; -1 when a signal ended the program
     int signal = 0;   ///< the signal that ended the program, if one did
     std::string output;
+    std::string errors;  ///< standard error
 };
 
 /// What the program's process gets besides its arguments.
@@ -46,7 +48,8 @@ std::vector<char*> pointersTo(std::vector<std::string>& words) {
     return pointers;
 }
 
-/// The real program, started in a folder, its standard output read through a pipe.
+/// The real program, started in a folder, its standard output read through a pipe,
+/// its standard error kept in a file.
 class RunningTarnic {
 public:
     RunningTarnic(const fs::path& folder, const std::vector<std::string>& arguments, const ProcessSetup& setup = {}) {
@@ -59,10 +62,12 @@ public:
             std::string("verify_asan_link_order=0:") + (sanitizerOptions ? sanitizerOptions : "");
         const std::string readBytes = std::to_string(setup.readBytes);
         int ends[2];
-        if (pipe(ends) != 0) return;
+        errors_ = std::tmpfile();
+        if (!errors_ || pipe(ends) != 0) return;
         pid_ = fork();
         if (pid_ == 0) {
             dup2(ends[1], STDOUT_FILENO);
+            dup2(fileno(errors_), STDERR_FILENO);
             close(ends[0]);
             close(ends[1]);
             const rlimit limit{setup.fileSizeLimit, setup.fileSizeLimit};
@@ -93,12 +98,22 @@ public:
         if (waitpid(pid_, &status, 0) != pid_) return result;
         if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
         if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+        std::rewind(errors_);
+        while ((got = ssize_t(std::fread(chunk, 1, sizeof chunk, errors_))) > 0) {
+            result.errors.append(chunk, std::size_t(got));
+        }
         return result;
     }
+    ~RunningTarnic() {
+        if (errors_) std::fclose(errors_);
+    }
+    RunningTarnic(const RunningTarnic&) = delete;
+    RunningTarnic& operator=(const RunningTarnic&) = delete;
 
 private:
     pid_t pid_ = -1;
     int output_ = -1;
+    std::FILE* errors_ = nullptr;
 };
 
 RunResult runTarnic(const fs::path& folder, const std::vector<std::string>& arguments, const ProcessSetup& setup = {}) {
@@ -141,6 +156,12 @@ test::Bytes smallDemo() {
     test::appendRecord(demo, 5, {0x01});
     test::appendEndMarker(demo);
     return demo;
+}
+
+std::string repeated(const std::string& text, int times) {
+    std::string all;
+    for (int time = 0; time < times; ++time) all += text;
+    return all;
 }
 
 test::Bytes sampleDemo() {
@@ -240,6 +261,58 @@ TEST_F(CommandLine, FailuresAreReportedAndKeepTheEarlierOutput) {
         EXPECT_EQ(run.output.find("created successfully"), std::string::npos);
         EXPECT_EQ(readFile("demo.dm3.dm_48"), (test::Bytes{'o', 'l', 'd'}));
         EXPECT_EQ(fileNames(), (std::set<std::string>{"demo.dm3", "demo.dm3.dm_48"}));
+    }
+}
+
+TEST_F(CommandLine, StandardErrorSaysWhatStandardOutputLeavesOut) {
+    writeFile("a.dm3", smallDemo());
+    writeFile("blocked.dm3", smallDemo());
+    test::Bytes tenRecords;  // converted into more bytes than the size limit below lets through
+    for (std::int32_t sequence = 0; sequence < 10; ++sequence) test::appendRecord(tenRecords, sequence, {0x01});
+    test::appendEndMarker(tenRecords);
+    writeFile("ten.dm3", tenRecords);
+    fs::create_directory(folder_ / "blocked.dm3.dm_48");
+    fs::create_directory(folder_ / "demos");
+    const std::string converted = BANNER + "Converting...\nNOP server command.\n\na.dm3.dm_48 created successfully!\n";
+    const std::string notConverted = " not converted (";
+    const std::string onlyTheFirst = "): without --batch only the first is; to convert them all";
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        ProcessSetup setup;
+        std::string output;
+        int status;
+        std::string errors;
+    } cases[] = {
+        {"one more name", {"a.dm3", "b.dm3"}, {}, converted, 0,
+         "tarnic: 1 more name" + notConverted + "b.dm3" + onlyTheFirst + ": tarnic --batch a.dm3 b.dm3\n"},
+        {"names to quote, one shaped like an option", {"a.dm3", "b c.dm3", "-v", "it's"}, {}, converted, 0,
+         "tarnic: 3 more names" + notConverted + "'b c.dm3', -v, 'it'\\''s'" + onlyTheFirst +
+             ": tarnic --batch -- a.dm3 'b c.dm3' -v 'it'\\''s'\n"},
+        {"a control character, a quote and a byte that is not UTF-8", {"a.dm3", "x\t'y\xFF"}, {}, converted, 0,
+         "tarnic: 1 more name" + notConverted + "$'x\\x09\\'y\\xFF'" + onlyTheFirst +
+             ": tarnic --batch a.dm3 $'x\\x09\\'y\\xFF'\n"},
+        {"a long list", {"a.dm3", "b", "c", "d", "e"}, {}, converted, 0,
+         "tarnic: 4 more names" + notConverted + "b, c, d, ..." + onlyTheFirst +
+             ", give the same names after --batch: tarnic --batch a.dm3 ...\n"},
+        {"a missing input", {"missing.dm3"}, {}, BANNER + "ERROR: unable to open missing.dm3\n", 1,
+         "tarnic: missing.dm3: No such file or directory\n"},
+        {"a folder as the input, and more names", {"demos", "b"}, {}, BANNER + "ERROR: unable to open demos\n", 1,
+         "tarnic: demos is a folder; to convert the demos in it: tarnic --batch demos\n"
+         "tarnic: 1 more name" + notConverted + "b" + onlyTheFirst + ": tarnic --batch demos b\n"},
+        {"a folder by the output's name", {"blocked.dm3"}, {}, BANNER + "ERROR: unable to create blocked.dm3.dm_48\n", 1,
+         "tarnic: blocked.dm3.dm_48: Is a directory\n"},
+        {"a full output", {"ten.dm3"}, {.fileSizeLimit = 100},
+         BANNER + "Converting...\n" + repeated("NOP server command.\n", 10) + "ERROR: unable to write ten.dm3.dm_48\n",
+         1, "tarnic: ten.dm3.dm_48: File too large\n"},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        fs::remove(folder_ / "a.dm3.dm_48");
+        const RunResult run = runTarnic(folder_, test.arguments, test.setup);
+        EXPECT_EQ(run.output, test.output);
+        EXPECT_EQ(run.status, test.status);
+        EXPECT_EQ(run.errors, test.errors);
     }
 }
 

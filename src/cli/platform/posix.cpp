@@ -53,6 +53,8 @@ void onPipeClosed(int) {
 
 std::vector<std::string> startProgram(int argc, char** argv) { return {argv, argv + argc}; }
 
+void finishProgram() {}
+
 int openForReading(const std::string& path) {
     int file;
     do file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -121,6 +123,8 @@ bool nameTooLong(const std::string& path) {
 bool replaceFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
 
 void removeFile(const char* path) { ::unlink(path); }
+
+std::FILE* openScratchFile() { return std::tmpfile(); }
 
 std::error_code lastError() { return {errno, std::generic_category()}; }
 

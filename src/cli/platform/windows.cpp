@@ -6,9 +6,12 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cwchar>
 
 #include "cli/platform.h"
 
@@ -63,10 +66,73 @@ int openHandle(const std::string& path, DWORD access, DWORD share, DWORD disposi
     return file < 0 ? NO_FILE : file;
 }
 
+/// The console's output code page before the program set UTF-8; 0 when it set none.
+std::atomic<UINT> earlierCodePage{0};
+
+/// Standard output and standard error where they are the console.
+std::FILE* consoleStreams[2] = {nullptr, nullptr};
+
+/// Bytes a stream that is the console holds until flushed.
+constexpr std::size_t CONSOLE_BUFFER_BYTES = 16 << 10;
+
+bool isConsole(std::FILE* stream) {
+    DWORD mode = 0;
+    return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
+}
+
+/// The C library hands an unbuffered stream to the console a byte at a time, and a
+/// console may show each byte of a UTF-8 sequence cut so as garbage: the streams that
+/// are the console get a buffer, and write bytes as they are (not converted as text).
+void bufferConsoleStreams() {
+    std::FILE* streams[2] = {stdout, stderr};
+    for (int at = 0; at < 2; ++at) {
+        if (!isConsole(streams[at])) continue;
+        _setmode(_fileno(streams[at]), _O_BINARY);
+        std::setvbuf(streams[at], nullptr, _IOFBF, CONSOLE_BUFFER_BYTES);
+        consoleStreams[at] = streams[at];
+    }
+}
+
+/// Writes out what the console's streams hold; a console write does not wait for a reader.
+void flushConsoleStreams() {
+    for (std::FILE* stream : consoleStreams) {
+        if (stream) std::fflush(stream);
+    }
+}
+
+void restoreCodePage() {
+    const UINT codePage = earlierCodePage.exchange(0);
+    if (codePage != 0) SetConsoleOutputCP(codePage);
+}
+
+/// As the program ends: what is still buffered is UTF-8, written before the console's
+/// code page changes back.
+void flushAndRestoreCodePage() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    restoreCodePage();
+}
+
 /// Runs on a thread of its own, the console's, for each event.
 BOOL WINAPI onConsoleEvent(DWORD /*event*/) {
     terminationHandler(Termination::Interrupted);
+    // Only the console's streams: a pipe's reader may never take what it is given.
+    flushConsoleStreams();
+    restoreCodePage();
     return FALSE;  // and the default handling ends the program
+}
+
+/// True when the program reads from a console no other program is attached to: one
+/// opened for it alone, not a prompt's or a script's.
+bool hasConsoleAlone() {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (input == nullptr || input == INVALID_HANDLE_VALUE || GetFileType(input) != FILE_TYPE_CHAR ||
+        !GetConsoleMode(input, &mode)) {
+        return false;
+    }
+    DWORD processes[2];
+    return GetConsoleProcessList(processes, 2) == 1;
 }
 
 }  // namespace
@@ -74,6 +140,13 @@ BOOL WINAPI onConsoleEvent(DWORD /*event*/) {
 std::vector<std::string> startProgram(int argc, char** argv) {
     // "\n" must stay one byte in everything the program prints.
     _setmode(_fileno(stdout), _O_BINARY);
+    // Names and demo text are printed in UTF-8.
+    bufferConsoleStreams();
+    const UINT codePage = GetConsoleOutputCP();
+    if (codePage != 0 && codePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+        earlierCodePage = codePage;
+        std::atexit(flushAndRestoreCodePage);
+    }
     int count = 0;
     wchar_t** wideArguments = CommandLineToArgvW(GetCommandLineW(), &count);
     if (wideArguments == nullptr) return {argv, argv + argc};
@@ -81,6 +154,20 @@ std::vector<std::string> startProgram(int argc, char** argv) {
     for (int i = 0; i < count; ++i) arguments.push_back(utf8(wideArguments[i]));
     LocalFree(wideArguments);
     return arguments;
+}
+
+void finishProgram() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    if (!hasConsoleAlone()) return;
+    std::fputs("Press Enter to close", stderr);
+    std::fflush(stderr);
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    wchar_t typed[64];
+    DWORD count = 0;
+    while (ReadConsoleW(input, typed, 64, &count, nullptr) && count > 0) {
+        if (std::wmemchr(typed, L'\r', count) || std::wmemchr(typed, L'\n', count)) break;
+    }
 }
 
 int openForReading(const std::string& path) {
@@ -147,6 +234,43 @@ bool replaceFile(const std::string& from, const std::string& to) {
 }
 
 void removeFile(const char* path) { DeleteFileW(wide(path).c_str()); }
+
+std::FILE* openScratchFile() {
+    // Not tmpfile(): Microsoft's C library makes it in the drive's root folder, where
+    // users usually may not write.
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH) {
+        failedWindowsCall();
+        return nullptr;
+    }
+    static std::atomic<unsigned long> made{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring name = folder + (L"tarnic-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                            std::to_wstring(made++) + L".tmp");
+        // The system deletes the file once its handle closes, even when the program is killed.
+        HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            failedWindowsCall();
+            if (GetLastError() == ERROR_FILE_EXISTS) continue;  // the name is taken: the next one
+            return nullptr;
+        }
+        const int file = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+        if (file < 0) {
+            failedLibraryCall();
+            CloseHandle(handle);
+            return nullptr;
+        }
+        std::FILE* stream = _fdopen(file, "w+b");
+        if (stream == nullptr) {
+            failedLibraryCall();
+            _close(file);
+        }
+        return stream;
+    }
+    return nullptr;
+}
 
 std::error_code lastError() { return lastFailure; }
 
