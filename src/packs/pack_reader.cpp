@@ -1,0 +1,207 @@
+#include "packs/pack_reader.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <array>
+
+#include "common/ascii_case.h"
+#include "packs/utf8_locale.h"
+
+namespace tarnic::packs {
+namespace {
+
+/// Bytes the archive library reads from the file at a time.
+constexpr std::size_t READ_BLOCK_BYTES = 64 << 10;
+
+constexpr std::array PACK_SUFFIXES{".zip", ".tar", ".tar.gz", ".tgz", ".tar.bz2", ".tbz2",
+                                   ".tar.xz", ".txz", ".tar.zst", ".tzst"};
+
+std::string errorOf(archive* pack, const char* fallback) {
+    const char* text = archive_error_string(pack);
+    return text != nullptr && *text != '\0' ? text : fallback;
+}
+
+MemberKind kindOf(archive_entry* entry) {
+    if (archive_entry_hardlink(entry) != nullptr) return MemberKind::Link;
+    switch (archive_entry_filetype(entry)) {
+    case AE_IFREG: return MemberKind::File;
+    case AE_IFLNK: return MemberKind::Link;
+    case AE_IFDIR: return MemberKind::Folder;
+    default: return MemberKind::Other;
+    }
+}
+
+}  // namespace
+
+bool isDemoName(std::string_view name) { return endsWithIgnoringAsciiCase(name, ".dm3"); }
+
+bool isPackName(std::string_view name) {
+    for (const std::string_view suffix : PACK_SUFFIXES) {
+        if (name.size() > suffix.size() && endsWithIgnoringAsciiCase(name, suffix)) return true;
+    }
+    return false;
+}
+
+bool isUnsafeMemberName(std::string_view name) {
+    if (name.empty() || name.front() == '/') return true;
+    if (name.find('\\') != std::string_view::npos || name.find('\0') != std::string_view::npos) return true;
+    if (name.size() >= 2 && name[1] == ':' && foldAsciiLetter(name[0]) >= 'a' && foldAsciiLetter(name[0]) <= 'z') {
+        return true;
+    }
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t slash = name.find('/', start);
+        if (name.substr(start, slash - start) == "..") return true;
+        if (slash == std::string_view::npos) return false;
+        start = slash + 1;
+    }
+}
+
+/// The current member's bytes, straight from the archive library's decoder.
+class MemberBytes final : public ByteSource {
+public:
+    explicit MemberBytes(archive* pack) : pack_(pack) {}
+
+    std::size_t read(std::uint8_t* into, std::size_t count) override {
+        const Utf8Locale locale;
+        std::size_t done = 0;
+        while (done < count && !failed_ && !atEnd_) {
+            const la_ssize_t got = archive_read_data(pack_, into + done, count - done);
+            if (got < 0) {
+                failed_ = true;
+                fatal_ = got == ARCHIVE_FATAL;
+                error_ = errorOf(pack_, "unreadable member");
+            } else if (got == 0) {
+                atEnd_ = true;
+            } else {
+                done += std::size_t(got);
+            }
+        }
+        return done;
+    }
+
+    bool failed() const override { return failed_; }
+
+    void restart() {
+        failed_ = fatal_ = atEnd_ = false;
+        error_.clear();
+    }
+
+    const std::string& error() const { return error_; }
+    bool fatal() const { return fatal_; }
+
+private:
+    archive* pack_;
+    bool failed_ = false;
+    bool fatal_ = false;
+    bool atEnd_ = false;
+    std::string error_;
+};
+
+class PackReader::Impl {
+public:
+    explicit Impl(const std::string& path) : pack_(archive_read_new()), bytes_(pack_) {
+        const Utf8Locale locale;
+        if (pack_ == nullptr) {
+            error_ = "out of memory";
+            return;
+        }
+        archive_read_support_format_zip(pack_);
+        archive_read_support_format_tar(pack_);
+        archive_read_support_filter_gzip(pack_);
+        archive_read_support_filter_bzip2(pack_);
+        archive_read_support_filter_xz(pack_);
+        archive_read_support_filter_zstd(pack_);
+        if (archive_read_open_filename(pack_, path.c_str(), READ_BLOCK_BYTES) != ARCHIVE_OK) {
+            error_ = errorOf(pack_, "cannot open the pack");
+            return;
+        }
+        opened_ = true;
+    }
+
+    ~Impl() {
+        if (pack_ != nullptr) archive_read_free(pack_);
+    }
+
+    Step next() {
+        if (!opened_ || broken_) return Step::Broken;
+        if (bytes_.fatal()) {
+            // The library cannot find the next member after a fatal read.
+            broken_ = true;
+            error_ = bytes_.error();
+            return Step::Broken;
+        }
+        const Utf8Locale locale;
+        archive_entry* entry = nullptr;
+        const int status = archive_read_next_header(pack_, &entry);
+        bytes_.restart();
+        if (status == ARCHIVE_EOF) return Step::End;
+        if (status == ARCHIVE_FATAL || status == ARCHIVE_RETRY || entry == nullptr) {
+            broken_ = true;
+            error_ = errorOf(pack_, "damaged pack");
+            return Step::Broken;
+        }
+        member_ = PackMember{};
+        const char* name = archive_entry_pathname(entry);
+        if (name == nullptr) name = archive_entry_pathname_utf8(entry);
+        member_.name = name != nullptr ? name : "";
+        member_.kind = kindOf(entry);
+        if (archive_entry_size_is_set(entry) && archive_entry_size(entry) >= 0) {
+            member_.size = std::uint64_t(archive_entry_size(entry));
+        }
+        member_.unsafeName = isUnsafeMemberName(member_.name);
+        member_.demo = member_.kind == MemberKind::File && isDemoName(member_.name);
+        member_.pack = member_.kind == MemberKind::File && isPackName(member_.name);
+        member_.encrypted = archive_entry_is_encrypted(entry) != 0;
+        if (status == ARCHIVE_FAILED) {
+            member_.problem = errorOf(pack_, "undecodable member");
+        } else if (name == nullptr) {
+            member_.problem = "its name cannot be read";
+        }
+        noteFormat();
+        return Step::Member;
+    }
+
+    const PackMember& member() const { return member_; }
+    MemberBytes& bytes() { return bytes_; }
+    const std::string& error() const { return error_; }
+    bool opened() const { return opened_; }
+    PackFormat format() const { return format_; }
+    PackFilter filter() const { return filter_; }
+
+private:
+    void noteFormat() {
+        format_ = (archive_format(pack_) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP ? PackFormat::Zip
+                                                                                           : PackFormat::Tar;
+        switch (archive_filter_code(pack_, 0)) {
+        case ARCHIVE_FILTER_GZIP: filter_ = PackFilter::Gzip; break;
+        case ARCHIVE_FILTER_BZIP2: filter_ = PackFilter::Bzip2; break;
+        case ARCHIVE_FILTER_XZ: filter_ = PackFilter::Xz; break;
+        case ARCHIVE_FILTER_ZSTD: filter_ = PackFilter::Zstd; break;
+        default: filter_ = PackFilter::None; break;
+        }
+    }
+
+    archive* pack_;
+    MemberBytes bytes_;
+    PackMember member_;
+    std::string error_;
+    bool opened_ = false;
+    bool broken_ = false;
+    PackFormat format_ = PackFormat::Zip;
+    PackFilter filter_ = PackFilter::None;
+};
+
+PackReader::PackReader(const std::string& path) : impl_(std::make_unique<Impl>(path)) {}
+PackReader::~PackReader() = default;
+bool PackReader::opened() const { return impl_->opened(); }
+PackReader::Step PackReader::next() { return impl_->next(); }
+const PackMember& PackReader::member() const { return impl_->member(); }
+ByteSource& PackReader::data() { return impl_->bytes(); }
+std::string PackReader::dataError() const { return impl_->bytes().error(); }
+std::string PackReader::error() const { return impl_->error(); }
+PackFormat PackReader::format() const { return impl_->format(); }
+PackFilter PackReader::filter() const { return impl_->filter(); }
+
+}  // namespace tarnic::packs
