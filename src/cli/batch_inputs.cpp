@@ -23,7 +23,7 @@ public:
     void addArgument(const fs::path& path) {
         std::error_code error;
         if (fs::is_directory(path, error)) {
-            addFolder(path, fs::path());
+            addFolder(path);
         } else {
             add(path, path.filename());
         }
@@ -32,22 +32,16 @@ public:
     std::vector<BatchInput> take() { return std::move(inputs_); }
 
 private:
-    /// Walks a folder; `relative` is its path below the folder named on the command line.
-    void addFolder(const fs::path& folder, const fs::path& relative) {
-        std::error_code error;
-        fs::directory_iterator entries(folder, error);
-        for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
-            const fs::directory_entry& entry = *entries;
-            std::error_code statusError;
-            const bool isLink = entry.is_symlink(statusError);
-            if (!isLink && entry.is_directory(statusError)) {
-                addFolder(entry.path(), relative / entry.path().filename());
-            } else if (hasDemoExtension(entry.path())) {
-                if (isLink && fs::is_directory(entry.path(), statusError)) continue;
-                add(entry.path(), relative / entry.path().filename());
+    void addFolder(const fs::path& folder) {
+        std::vector<FolderEntry> entries;
+        walkFolder(folder, hasDemoExtension, entries);
+        for (FolderEntry& entry : entries) {
+            if (entry.problem.empty()) {
+                add(entry.path, entry.relative);
+            } else {
+                inputs_.push_back({std::move(entry.path), fs::path(), 0, std::move(entry.problem)});
             }
         }
-        if (error) inputs_.push_back({folder, fs::path(), 0, "cannot read folder: " + error.message()});
     }
 
     void add(const fs::path& input, const fs::path& relative) {
@@ -137,7 +131,42 @@ void markClashingOutputs(std::vector<BatchInput>& inputs) {
     std::erase_if(inputs, [&](const BatchInput&) { return duplicate[at++]; });
 }
 
+void walkBelow(const fs::path& folder, const fs::path& relative, bool (*wanted)(const fs::path&),
+               std::vector<FolderEntry>& into) {
+    std::error_code error;
+    fs::directory_iterator entries(folder, error);
+    for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
+        const fs::directory_entry& entry = *entries;
+        std::error_code statusError;
+        const bool isLink = entry.is_symlink(statusError);
+        if (!isLink && entry.is_directory(statusError)) {
+            walkBelow(entry.path(), relative / entry.path().filename(), wanted, into);
+        } else if (wanted(entry.path())) {
+            if (isLink && fs::is_directory(entry.path(), statusError)) continue;
+            into.push_back({entry.path(), relative / entry.path().filename(), {}});
+        }
+    }
+    if (error) into.push_back({folder, relative, "cannot read folder: " + error.message()});
+}
+
 }  // namespace
+
+void walkFolder(const fs::path& folder, bool (*wanted)(const fs::path&), std::vector<FolderEntry>& into) {
+    walkBelow(folder, fs::path(), wanted, into);
+}
+
+std::vector<FolderEntry> listFolder(const fs::path& folder, bool (*wanted)(const fs::path&)) {
+    std::vector<FolderEntry> entries;
+    walkFolder(folder, wanted, entries);
+    std::vector<std::pair<fs::path, std::size_t>> order;
+    order.reserve(entries.size());
+    for (std::size_t at = 0; at < entries.size(); ++at) order.emplace_back(entries[at].path.lexically_normal(), at);
+    std::sort(order.begin(), order.end());
+    std::vector<FolderEntry> sorted;
+    sorted.reserve(entries.size());
+    for (const auto& [path, at] : order) sorted.push_back(std::move(entries[at]));
+    return sorted;
+}
 
 fs::path pathFromUtf8(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
 
