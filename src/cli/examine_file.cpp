@@ -5,6 +5,10 @@
 #include "cli/file_stream.h"
 #include "cli/platform.h"
 
+#if TARNIC_PACKS
+#include "packs/pack_reader.h"
+#endif
+
 namespace tarnic::cli {
 
 namespace {
@@ -56,5 +60,65 @@ FileExamination examineFile(const std::string& path, examine::Protocol protocol)
     platform::closeFile(file);
     return examination;
 }
+
+#if TARNIC_PACKS
+namespace {
+
+/// Reads the current member of `pack` as a demo named `name`.
+FileExamination examineMember(packs::PackReader& pack, const std::string& name, examine::Protocol protocol) {
+    FileExamination examination;
+    examination.path = name;
+    examination.protocol = protocol;
+    const packs::PackMember& member = pack.member();
+    if (member.kind == packs::MemberKind::Link) {
+        examination.error = "a link member, not followed";
+    } else if (!member.problem.empty()) {
+        examination.error = "unreadable member: " + member.problem;
+    } else if (member.encrypted) {
+        examination.error = "an encrypted member";
+    } else {
+        examine::DemoReport report = examine::examineDemo(pack.data(), protocol);
+        if (pack.data().failed()) {
+            examination.error = "read error: " + pack.dataError();
+        } else {
+            examination.report = std::move(report);
+        }
+    }
+    return examination;
+}
+
+}  // namespace
+
+void examinePack(const std::string& path, const std::function<void(FileExamination)>& found) {
+    const auto failure = [&](std::string error) {
+        FileExamination examination;
+        examination.path = path;
+        examination.error = std::move(error);
+        found(std::move(examination));
+    };
+    try {
+        // The archive library opens the file by name, waiting on a pipe: anything but
+        // a regular file is refused first, as a demo is.
+        const int file = platform::openRegularForReading(path);
+        if (file == platform::NOT_REGULAR) return failure("not a regular file");
+        if (file == platform::NO_FILE) return failure("unable to open");
+        platform::closeFile(file);
+        packs::PackReader pack(path);
+        if (!pack.opened()) return failure("unable to open the pack: " + pack.error());
+        for (;;) {
+            const packs::PackReader::Step step = pack.next();
+            if (step == packs::PackReader::Step::End) return;
+            if (step == packs::PackReader::Step::Broken) return failure("damaged pack: " + pack.error());
+            const packs::PackMember& member = pack.member();
+            if (member.kind == packs::MemberKind::Folder || member.kind == packs::MemberKind::Other) continue;
+            const std::optional<examine::Protocol> protocol = examine::protocolOfName(member.name);
+            if (!protocol) continue;
+            found(examineMember(pack, path + ":" + member.name, *protocol));
+        }
+    } catch (const std::bad_alloc&) {
+        failure("out of memory");
+    }
+}
+#endif
 
 }  // namespace tarnic::cli

@@ -1,13 +1,19 @@
 #include "cli/examine_run.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "cli/batch_inputs.h"
 #include "cli/examine_file.h"
 #include "cli/examine_text.h"
 #include "cli/standard_output.h"
 #include "tarnic/report_json.h"
+
+#if TARNIC_PACKS
+#include "packs/pack_reader.h"
+#endif
 
 namespace tarnic::cli {
 
@@ -25,27 +31,86 @@ std::string examinationJson(const std::vector<FileExamination>& files, bool with
     return examine::examinedDemosJson(demos, withFacts);
 }
 
-int examineAll(const Options& options, Run run) {
-    std::vector<FileExamination> files;
-    bool badName = false;
-    bool failed = false;
-    for (const std::string& path : options.paths) {
+/// Whether a folder walk takes a file: a demo of either protocol, or a pack.
+bool isExaminedName(const std::filesystem::path& path) {
+    const std::string name = utf8Of(path.filename());
+#if TARNIC_PACKS
+    if (packs::isPackName(name)) return true;
+#endif
+    return examine::protocolOfName(name).has_value();
+}
+
+/// Prints or keeps each result as it comes, and the status they make.
+class Examiner {
+public:
+    Examiner(const Options& options, Run run) : options_(options), run_(run) {}
+
+    /// A path named on the command line: a folder, a pack or a demo.
+    void examineArgument(const std::string& path) {
+        std::error_code error;
+        const std::filesystem::path named = pathFromUtf8(path);
+        if (std::filesystem::is_directory(named, error)) {
+            for (const FolderEntry& entry : listFolder(named, isExaminedName)) {
+                const std::string found = utf8Of(entry.path);
+                if (!entry.problem.empty()) {
+                    FileExamination failure;
+                    failure.path = found;
+                    failure.error = entry.problem;
+                    take(std::move(failure));
+                } else {
+                    examineFileOrPack(found);
+                }
+            }
+            return;
+        }
+        examineFileOrPack(path);
+    }
+
+    int finish() {
+        if (options_.json) std::fputs(examinationJson(files_, run_ == Run::Info).c_str(), stdout);
+        if (badName_) return withStandardOutputChecked(USAGE_ERROR_STATUS);
+        return withStandardOutputChecked(failed_ ? 1 : 0);
+    }
+
+private:
+    void examineFileOrPack(const std::string& path) {
+#if TARNIC_PACKS
+        if (packs::isPackName(path)) {
+            examinePack(path, [this](FileExamination file) { take(std::move(file)); });
+            return;
+        }
+#endif
         FileExamination file = examineFile(path);
-        badName = badName || !file.protocol;
-        failed = failed || !file.report || (run == Run::Verify && !file.report->wellFormed());
-        if (options.json) {
-            files.push_back(std::move(file));
-            continue;
+        badName_ = badName_ || !file.protocol;
+        take(std::move(file));
+    }
+
+    void take(FileExamination file) {
+        failed_ = failed_ || !file.report || (run_ == Run::Verify && !file.report->wellFormed());
+        if (options_.json) {
+            files_.push_back(std::move(file));
+            return;
         }
         // Each file's text goes out as soon as it is known; summaries apart by a blank line.
-        if (run == Run::Info && &path != &options.paths.front()) std::fputs("\n", stdout);
-        const std::string text = run == Run::Verify ? verifyLine(file) : infoText(file);
+        if (run_ == Run::Info && shown_ > 0) std::fputs("\n", stdout);
+        ++shown_;
+        const std::string text = run_ == Run::Verify ? verifyLine(file) : infoText(file);
         std::fputs(text.c_str(), stdout);
         std::fflush(stdout);
     }
-    if (options.json) std::fputs(examinationJson(files, run == Run::Info).c_str(), stdout);
-    if (badName) return withStandardOutputChecked(USAGE_ERROR_STATUS);
-    return withStandardOutputChecked(failed ? 1 : 0);
+
+    const Options& options_;
+    Run run_;
+    std::vector<FileExamination> files_;
+    std::size_t shown_ = 0;
+    bool badName_ = false;
+    bool failed_ = false;
+};
+
+int examineAll(const Options& options, Run run) {
+    Examiner examiner(options, run);
+    for (const std::string& path : options.paths) examiner.examineArgument(path);
+    return examiner.finish();
 }
 
 }  // namespace

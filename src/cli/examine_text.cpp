@@ -111,10 +111,10 @@ std::string problemDescription(const examine::Problem& problem) {
 }
 
 std::string verifyLine(const FileExamination& file) {
-    if (!file.report) return file.path + ": error: " + file.error + "\n";
+    if (!file.report) return printable(file.path) + ": error: " + printable(file.error) + "\n";
     const examine::DemoReport& report = *file.report;
-    if (report.problem) return file.path + ": " + problemDescription(*report.problem) + "\n";
-    std::string line = file.path + ": ok, " + plural(report.facts.records, "record");
+    if (report.problem) return printable(file.path) + ": " + problemDescription(*report.problem) + "\n";
+    std::string line = printable(file.path) + ": ok, " + plural(report.facts.records, "record");
     std::uint64_t diagnostics = 0;
     for (const auto& count : report.facts.diagnostics) diagnostics += count.count;
     if (diagnostics > 0) line += ", " + plural(diagnostics, "diagnostic") + " in conversion";
@@ -122,10 +122,10 @@ std::string verifyLine(const FileExamination& file) {
 }
 
 std::string infoText(const FileExamination& file) {
-    if (!file.report) return file.path + ": error: " + file.error + "\n";
+    if (!file.report) return printable(file.path) + ": error: " + printable(file.error) + "\n";
     const examine::DemoReport& report = *file.report;
     const DemoFacts& facts = report.facts;
-    std::string text = file.path + "\n";
+    std::string text = printable(file.path) + "\n";
     const bool old = report.protocol == examine::Protocol::Old;
     text += labelled("protocol", old ? "old (.dm3)" : "new (.dm_48)");
     text += labelled("size", plural(facts.bytes, "byte"));

@@ -5,13 +5,18 @@ namespace tarnic::cli {
 std::string helpText() {
     return "Usage: tarnic FILE\n"
            "       tarnic --batch [OPTIONS] PATH...\n"
-           "       tarnic --verify [--json] FILE...\n"
-           "       tarnic --info [--json] FILE...\n"
+           "       tarnic --verify [--json] PATH...\n"
+           "       tarnic --info [--json] PATH...\n"
            "       tarnic --help | --version\n"
            "\n"
            "Converts .dm3 demos to .dm_48. FILE is converted into FILE.dm_48 beside it.\n"
            "With --batch, every file named and every .dm3 file under every folder named is\n"
-           "converted.\n"
+           "converted. --verify and --info take every .dm3 and .dm_48 file under each folder\n"
+#if TARNIC_PACKS
+           "named, and every such member of each pack named or met (.zip, .tar, .tar.gz...).\n"
+#else
+           "named.\n"
+#endif
            "\n"
            "Options:\n"
            "  --batch             convert many files and folders (recursively)\n"

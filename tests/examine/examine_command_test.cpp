@@ -126,5 +126,120 @@ TEST_F(ExamineCommand, BatchVerifyFailsAConversionWhoseOutputDoesNotVerify) {
     for (const auto& entry : fs::directory_iterator(folder_)) EXPECT_NE(entry.path().extension(), ".tmp");
 }
 
+
+// Folders are walked as the batch walks them, taking demos of both protocols; every
+// other name, a link to a folder and what a folder holds beside demos are left out.
+TEST_F(ExamineCommand, VerifyAndInfoWalkFoldersAsTheBatchDoes) {
+    ASSERT_EQ(tarnic("sample.dm3").status, 0);
+    for (const char* folder : {"archive/b", "archive/a", "archive/case.dm3", "elsewhere", "empty"}) {
+        fs::create_directories(folder_ / folder);
+    }
+    fs::copy_file(folder_ / "sample.dm3", folder_ / "archive/b/final.dm3");
+    fs::copy_file(folder_ / "sample.dm3.dm_48", folder_ / "archive/a/Second.DM_48");
+    fs::copy_file(folder_ / "sample.dm3", folder_ / "archive/case.dm3/inner.Dm3");
+    fs::copy_file(folder_ / "sample.dm3", folder_ / "elsewhere/hidden.dm3");
+    writeFile("archive/a/notes.txt", {'n'});
+    writeFile("archive/c.dm3", {0x01, 0x02, 0x03});
+    fs::create_symlink("../sample.dm3", folder_ / "archive/linked.dm3");
+    fs::create_symlink("../elsewhere", folder_ / "archive/away.dm3");
+    ASSERT_EQ(mkfifo((folder_ / "archive/pipe.dm_48").c_str(), 0600), 0);
+
+    const std::string all = "archive/a/Second.DM_48: ok, 300 records\n"
+                            "archive/b/final.dm3: ok, 300 records\n"
+                            "archive/c.dm3: record 0: the file ends inside a record\n"
+                            "archive/case.dm3/inner.Dm3: ok, 300 records\n"
+                            "archive/linked.dm3: ok, 300 records\n"
+                            "archive/pipe.dm_48: error: not a regular file\n";
+    const struct {
+        const char* arguments;
+        std::string output;
+        int status;
+    } cases[] = {
+        {"--verify archive", all, 1},
+        {"--verify ./archive/", "./archive/a/Second.DM_48: ok, 300 records\n./archive/b/final.dm3: ok, 300 records\n"
+                                "./archive/c.dm3: record 0: the file ends inside a record\n"
+                                "./archive/case.dm3/inner.Dm3: ok, 300 records\n./archive/linked.dm3: ok, 300 records\n"
+                                "./archive/pipe.dm_48: error: not a regular file\n", 1},
+        // Named paths keep the order they are named in; a folder's demos come where it is named.
+        {"--verify archive/b sample.dm3 archive/a empty",
+         "archive/b/final.dm3: ok, 300 records\nsample.dm3: ok, 300 records\narchive/a/Second.DM_48: ok, 300 records\n", 0},
+        {"--verify archive/a notes.txt", "archive/a/Second.DM_48: ok, 300 records\n"
+                                          "notes.txt: error: not a demo name: the extension must be .dm3 or .dm_48\n", 2},
+        {"--info archive/c.dm3 archive/a", "", 0},
+    };
+    for (const auto& test : cases) {
+        const auto run = tarnic(test.arguments);
+        if (std::string(test.arguments).starts_with("--info")) {
+            // Summaries apart by a blank line, the folder's after the file's.
+            EXPECT_TRUE(run.output.starts_with("archive/c.dm3\n  protocol      old (.dm3)\n")) << run.output;
+            EXPECT_NE(run.output.find("\n\narchive/a/Second.DM_48\n  protocol      new (.dm_48)\n"), std::string::npos)
+                << run.output;
+        } else {
+            EXPECT_EQ(run.output, test.output) << test.arguments;
+        }
+        EXPECT_EQ(run.status, test.status) << test.arguments;
+    }
+    // The old demos come in the batch's order.
+    const auto batch = tarnic("--batch --jobs 1 --output-dir out archive", "sed -n 's/: .*//p'");
+    std::string verified;
+    for (std::size_t at = 0; at < all.size(); at = all.find('\n', at) + 1) {
+        const std::string name = all.substr(at, all.find(": ", at) - at);
+        if (!name.ends_with("_48")) verified += name + "\n";
+    }
+    EXPECT_EQ(batch.output, verified);
+}
+
+#if TARNIC_PACKS
+// A pack, named or met in a folder, gives one result per demo member, named
+// "pack:member", in the order the pack stores them, read as the loose file is.
+TEST_F(ExamineCommand, VerifyAndInfoReadDemosInsidePacks) {
+    if (test::runShell("zip -v >/dev/null && tar --version >/dev/null").status != 0) GTEST_SKIP() << "no zip or tar";
+    ASSERT_EQ(tarnic("sample.dm3").status, 0);
+    fs::create_directories(folder_ / "maps");
+    fs::create_directories(folder_ / "folder/deep");
+    fs::copy_file(folder_ / "sample.dm3", folder_ / "maps/final.dm3");
+    fs::copy_file(folder_ / "sample.dm3.dm_48", folder_ / "maps/final.dm3.dm_48");
+    writeFile("bad.DM3", {0x01, 0x02, 0x03});
+    writeFile("readme.txt", {'r'});
+    writeFile("folder/broken.zip", {'P', 'K', 0x03, 0x04, 0x00});
+    fs::create_symlink("maps/final.dm3", folder_ / "link.dm3");
+    const std::string make =
+        "zip -q inner.zip sample.dm3 && zip -q pack.zip maps/final.dm3 readme.txt maps/final.dm3.dm_48 bad.DM3 "
+        "inner.zip && zip -q one.zip sample.dm3 && tar -czf folder/deep/p.tar.gz link.dm3 sample.dm3";
+    ASSERT_EQ(test::runShell("cd '" + folder_.string() + "' && " + make).status, 0);
+
+    const struct {
+        const char* arguments;
+        std::string output;
+        int status;
+    } cases[] = {
+        {"--verify pack.zip", "pack.zip:maps/final.dm3: ok, 300 records\n"
+                              "pack.zip:maps/final.dm3.dm_48: ok, 300 records\n"
+                              "pack.zip:bad.DM3: record 0: the file ends inside a record\n", 1},
+        {"--verify folder", "folder/broken.zip: error: ", 1},
+        {"--verify folder/deep sample.dm3", "folder/deep/p.tar.gz:link.dm3: error: a link member, not followed\n"
+                                            "folder/deep/p.tar.gz:sample.dm3: ok, 300 records\n"
+                                            "sample.dm3: ok, 300 records\n", 1},
+        {"--verify one.zip", "one.zip:sample.dm3: ok, 300 records\n", 0},
+    };
+    for (const auto& test : cases) {
+        const auto run = tarnic(test.arguments);
+        if (test.output.ends_with("error: ")) {
+            EXPECT_TRUE(run.output.starts_with(test.output)) << run.output;
+        } else {
+            EXPECT_EQ(run.output, test.output) << test.arguments;
+        }
+        EXPECT_EQ(run.status, test.status) << test.arguments;
+    }
+    // What a member tells is what the loose file tells, but for its name.
+    for (const char* mode : {"--info", "--info --json", "--verify --json"}) {
+        const auto loose = tarnic(std::string(mode) + " sample.dm3");
+        auto member = tarnic(std::string(mode) + " one.zip");
+        member.output.erase(member.output.find("one.zip:"), 8);
+        EXPECT_EQ(member.output, loose.output) << mode;
+    }
+}
+#endif
+
 }  // namespace
 }  // namespace tarnic
