@@ -205,7 +205,8 @@ TEST_F(ExamineCommand, VerifyAndInfoReadDemosInsidePacks) {
     fs::create_symlink("maps/final.dm3", folder_ / "link.dm3");
     const std::string make =
         "zip -q inner.zip sample.dm3 && zip -q pack.zip maps/final.dm3 readme.txt maps/final.dm3.dm_48 bad.DM3 "
-        "inner.zip && zip -q one.zip sample.dm3 && tar -czf folder/deep/p.tar.gz link.dm3 sample.dm3";
+        "inner.zip && zip -q one.zip sample.dm3 && tar -czf folder/deep/p.tar.gz link.dm3 sample.dm3 && "
+        "tar -cf two.tar sample.dm3 maps/final.dm3 && head -c 100000 two.tar >cut.tar";
     ASSERT_EQ(test::runShell("cd '" + folder_.string() + "' && " + make).status, 0);
 
     const struct {
@@ -221,10 +222,17 @@ TEST_F(ExamineCommand, VerifyAndInfoReadDemosInsidePacks) {
                                             "folder/deep/p.tar.gz:sample.dm3: ok, 300 records\n"
                                             "sample.dm3: ok, 300 records\n", 1},
         {"--verify one.zip", "one.zip:sample.dm3: ok, 300 records\n", 0},
+        // A member cut short fails as a read, and the walk stops there.
+        {"--info cut.tar", "", 1},
+        {"--verify cut.tar", "cut.tar:sample.dm3: ok, 300 records\n"
+                             "cut.tar:maps/final.dm3: error: read error: Truncated tar archive\n"
+                             "cut.tar: error: damaged pack: Truncated tar archive\n", 1},
     };
     for (const auto& test : cases) {
         const auto run = tarnic(test.arguments);
-        if (test.output.ends_with("error: ")) {
+        if (test.output.empty()) {
+            EXPECT_NE(run.output.find("\ncut.tar:maps/final.dm3: error: read error: "), std::string::npos) << run.output;
+        } else if (test.output.ends_with("error: ")) {
             EXPECT_TRUE(run.output.starts_with(test.output)) << run.output;
         } else {
             EXPECT_EQ(run.output, test.output) << test.arguments;
