@@ -156,29 +156,21 @@ TEST_F(ExamineCommand, VerifyAndInfoWalkFoldersAsTheBatchDoes) {
         int status;
     } cases[] = {
         {"--verify archive", all, 1},
-        {"--verify ./archive/", "./archive/a/Second.DM_48: ok, 300 records\n./archive/b/final.dm3: ok, 300 records\n"
-                                "./archive/c.dm3: record 0: the file ends inside a record\n"
-                                "./archive/case.dm3/inner.Dm3: ok, 300 records\n./archive/linked.dm3: ok, 300 records\n"
-                                "./archive/pipe.dm_48: error: not a regular file\n", 1},
         // Named paths keep the order they are named in; a folder's demos come where it is named.
         {"--verify archive/b sample.dm3 archive/a empty",
          "archive/b/final.dm3: ok, 300 records\nsample.dm3: ok, 300 records\narchive/a/Second.DM_48: ok, 300 records\n", 0},
         {"--verify archive/a notes.txt", "archive/a/Second.DM_48: ok, 300 records\n"
                                           "notes.txt: error: not a demo name: the extension must be .dm3 or .dm_48\n", 2},
-        {"--info archive/c.dm3 archive/a", "", 0},
     };
     for (const auto& test : cases) {
         const auto run = tarnic(test.arguments);
-        if (std::string(test.arguments).starts_with("--info")) {
-            // Summaries apart by a blank line, the folder's after the file's.
-            EXPECT_TRUE(run.output.starts_with("archive/c.dm3\n  protocol      old (.dm3)\n")) << run.output;
-            EXPECT_NE(run.output.find("\n\narchive/a/Second.DM_48\n  protocol      new (.dm_48)\n"), std::string::npos)
-                << run.output;
-        } else {
-            EXPECT_EQ(run.output, test.output) << test.arguments;
-        }
+        EXPECT_EQ(run.output, test.output) << test.arguments;
         EXPECT_EQ(run.status, test.status) << test.arguments;
     }
+    // Summaries apart by a blank line, a folder's where it is named.
+    const auto info = tarnic("--info archive/c.dm3 archive/a");
+    EXPECT_TRUE(info.output.starts_with("archive/c.dm3\n  protocol      old (.dm3)\n")) << info.output;
+    EXPECT_NE(info.output.find("\n\narchive/a/Second.DM_48\n  protocol      new (.dm_48)\n"), std::string::npos);
     // The old demos come in the batch's order.
     const auto batch = tarnic("--batch --jobs 1 --output-dir out archive", "sed -n 's/: .*//p'");
     std::string verified;
@@ -223,16 +215,13 @@ TEST_F(ExamineCommand, VerifyAndInfoReadDemosInsidePacks) {
                                             "sample.dm3: ok, 300 records\n", 1},
         {"--verify one.zip", "one.zip:sample.dm3: ok, 300 records\n", 0},
         // A member cut short fails as a read, and the walk stops there.
-        {"--info cut.tar", "", 1},
         {"--verify cut.tar", "cut.tar:sample.dm3: ok, 300 records\n"
                              "cut.tar:maps/final.dm3: error: read error: Truncated tar archive\n"
                              "cut.tar: error: damaged pack: Truncated tar archive\n", 1},
     };
     for (const auto& test : cases) {
         const auto run = tarnic(test.arguments);
-        if (test.output.empty()) {
-            EXPECT_NE(run.output.find("\ncut.tar:maps/final.dm3: error: read error: "), std::string::npos) << run.output;
-        } else if (test.output.ends_with("error: ")) {
+        if (test.output.ends_with("error: ")) {
             EXPECT_TRUE(run.output.starts_with(test.output)) << run.output;
         } else {
             EXPECT_EQ(run.output, test.output) << test.arguments;
