@@ -129,7 +129,15 @@ std::uint64_t scanDelta(PacketReader& reader, PacketWriter& writer, PacketView p
 }  // namespace
 
 void transcodeEntityDelta(PacketReader& reader, PacketWriter& writer) {
-    pktCopyUpTo(reader, writer, scanDelta(reader, writer, pktView(reader), pktReadPosition(reader)));
+    const PacketView payload = pktView(reader);
+    const std::uint64_t scan = pktReadPosition(reader);
+    // A game state's baselines, far from the payload's end: the fast walk, as in lists.
+    if (scan + WALKABLE_ENTRY_MARGIN <= std::uint64_t{payload.size} * 8) {
+        const std::uint64_t head = loadLittle64(payload.data + (scan >> 3)) >> (scan & 7);
+        pktCopyUpTo(reader, writer, walkDelta(reader, writer, payload.data, scan, head));
+        return;
+    }
+    pktCopyUpTo(reader, writer, scanDelta(reader, writer, payload, scan));
 }
 
 void transcodeEntityList(PacketReader& reader, PacketWriter& writer) {
