@@ -43,7 +43,7 @@ constexpr auto FIELD_SCANS = scanTable<OLD_ENTITY_FIELD_COUNT>(ENTITY_FIELDS);
 [[gnu::noinline]] std::uint64_t convertField(PacketReader& reader, PacketWriter& writer, std::uint64_t scan,
                                              std::size_t fieldNumber) {
     const FieldRow& field = ENTITY_FIELDS[fieldNumber];
-    pktCopyUpTo(reader, writer, scan);
+    const HeldBits held = pktCopyUpToHoldingTail(reader, writer, scan);
     auto value = std::int32_t(pktReadBits(reader, field.oldWidth));
     if (field.form == FieldForm::EntityType) {
         // Old type 255 becomes 256, whose low byte would be type 0: a different
@@ -52,7 +52,7 @@ constexpr auto FIELD_SCANS = scanTable<OLD_ENTITY_FIELD_COUNT>(ENTITY_FIELDS);
     } else if (field.form == FieldForm::Event) {
         value = remapEvent(value);
     }
-    pktWriteBits(writer, value, field.newWidth);
+    pktWriteBehindHeld(writer, held, std::uint32_t(value), field.newWidth);
     return scan + field.oldWidth;
 }
 
