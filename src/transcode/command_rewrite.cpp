@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 
 #include "bits/packet_writer.h"
@@ -66,11 +67,34 @@ std::string rewriteConfigStringCommand(std::string_view command) {
 /// then the added fields, " 0" each.
 constexpr std::size_t SCORE_ENTRY_CHARS = OLD_SCORE_FIELDS * 12 + 2 * ADDED_SCORE_FIELDS;
 
-/// Writes one rebuilt score entry at `at`; returns where it ends.
-char* formatScoreEntry(char* at, const std::array<std::int32_t, OLD_SCORE_FIELDS>& values) {
-    for (const std::int32_t value : values) {
+/// True when `word` is how its integer value prints: an optional minus, then digits
+/// without a leading zero, few enough that no value saturates.
+bool printsAsItself(std::string_view word) {
+    const bool negative = word.starts_with('-');
+    const std::string_view digits = word.substr(negative ? 1 : 0);
+    if (digits.empty() || digits.size() > 9 || (digits[0] == '0' && (digits.size() > 1 || negative))) return false;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+/// Writes the integer value of `word` at `at`; returns where it ends. Most words print
+/// as themselves and are copied as they are.
+char* writeScoreValue(char* at, std::string_view word) {
+    if (printsAsItself(word)) {
+        std::memcpy(at, word.data(), word.size());
+        return at + word.size();
+    }
+    return std::to_chars(at, at + 11, parseTextInteger(word)).ptr;
+}
+
+/// Reads one score entry's old fields from `words` and writes the rebuilt entry at
+/// `at`; returns where it ends.
+char* rebuildScoreEntry(char* at, WordCursor& words) {
+    for (std::size_t field = 0; field < OLD_SCORE_FIELDS; ++field) {
         *at++ = ' ';
-        at = std::to_chars(at, at + 11, value).ptr;
+        at = writeScoreValue(at, words.next());
     }
     for (int i = 0; i < ADDED_SCORE_FIELDS; ++i) {
         *at++ = ' ';
@@ -100,10 +124,8 @@ std::string rewriteScoresCommand(std::string_view command) {
     std::size_t listLength = 0;
     int entriesWritten = 0;
     for (; entriesWritten < entriesToRead; ++entriesWritten) {
-        std::array<std::int32_t, OLD_SCORE_FIELDS> values{};
-        for (std::int32_t& value : values) value = words.nextInteger();
         // Written behind the list, and kept only when it fits.
-        char* const end = formatScoreEntry(list.data() + listLength, values);
+        char* const end = rebuildScoreEntry(list.data() + listLength, words);
         const auto longer = std::size_t(end - list.data());
         const std::size_t commandLength = NAME_CHARS + countDigits(entriesWritten + 1) + headerTail.size() + longer;
         if (longer > MAX_SCORE_LIST_CHARS || commandLength >= MAX_STRING_CHARS) break;
