@@ -4,7 +4,6 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 
 #include "bits/packet_writer.h"
@@ -67,24 +66,22 @@ std::string rewriteConfigStringCommand(std::string_view command) {
 /// then the added fields, " 0" each.
 constexpr std::size_t SCORE_ENTRY_CHARS = OLD_SCORE_FIELDS * 12 + 2 * ADDED_SCORE_FIELDS;
 
-/// True when `word` is how its integer value prints: an optional minus, then digits
-/// without a leading zero, few enough that no value saturates.
-bool printsAsItself(std::string_view word) {
+/// Writes the integer value of `word` at `at`; returns where it ends. Most words print
+/// as themselves (an optional minus, then digits without a leading zero, too few to
+/// saturate) and are copied as they are checked.
+char* writeScoreValue(char* at, std::string_view word) {
     const bool negative = word.starts_with('-');
     const std::string_view digits = word.substr(negative ? 1 : 0);
-    if (digits.empty() || digits.size() > 9 || (digits[0] == '0' && (digits.size() > 1 || negative))) return false;
-    for (const char c : digits) {
-        if (c < '0' || c > '9') return false;
-    }
-    return true;
-}
-
-/// Writes the integer value of `word` at `at`; returns where it ends. Most words print
-/// as themselves and are copied as they are.
-char* writeScoreValue(char* at, std::string_view word) {
-    if (printsAsItself(word)) {
-        std::memcpy(at, word.data(), word.size());
-        return at + word.size();
+    const bool plain = !digits.empty() && digits.size() <= 9 && (digits[0] != '0' || (digits.size() == 1 && !negative));
+    if (plain) {
+        char* to = at;
+        if (negative) *to++ = '-';
+        bool copied = true;
+        for (const char c : digits) {
+            copied = copied && c >= '0' && c <= '9';
+            *to++ = c;
+        }
+        if (copied) return to;
     }
     return std::to_chars(at, at + 11, parseTextInteger(word)).ptr;
 }
