@@ -144,15 +144,21 @@ void transcodeEntityList(PacketReader& reader, PacketWriter& writer) {
     const PacketView payload = pktView(reader);
     const std::uint64_t payloadBits = std::uint64_t{payload.size} * 8;
     std::uint64_t scan = pktReadPosition(reader);
-    // Far from the end no entry can reach past it: the fast walk, without checks.
-    while (scan + WALKABLE_ENTRY_MARGIN <= payloadBits) {
+    // Far from the end no entry can reach past it: the fast walk, without checks. Nearer,
+    // an entry whose head shows that it cannot reach past the end still walks.
+    while (scan + 64 <= payloadBits) {
         const std::uint64_t window = loadLittle64(payload.data + (scan >> 3)) >> (scan & 7);
+        const std::uint64_t head = window >> ENTITY_NUMBER_BITS;
+        if (scan + WALKABLE_ENTRY_MARGIN > payloadBits &&
+            scan + ENTITY_NUMBER_BITS + DELTA_MAX_BITS[head & lowBits(2 + MASK_SELECTOR_BITS)] + 64 > payloadBits) {
+            break;
+        }
         scan += ENTITY_NUMBER_BITS;
         if ((window & lowBits(ENTITY_NUMBER_BITS)) == ENTITY_LIST_END) {
             pktCopyUpTo(reader, writer, scan);
             return;
         }
-        scan = walkDelta(reader, writer, payload.data, scan, window >> ENTITY_NUMBER_BITS);
+        scan = walkDelta(reader, writer, payload.data, scan, head);
     }
     // Near the end every read is checked.
     for (;;) {
