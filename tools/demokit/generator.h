@@ -26,7 +26,8 @@ struct DemoOptions {
     double activeShare = 0.8;   ///< chance that an entity is in play at the start
     /// Chance that a packed value is sent wide (32 bits); negative: 0.3, and 0.25 for positions.
     double wideShare = -1;
-    /// Preset selectors (0 to 30) that changing entities use; empty: the usual moves.
+    /// Preset selectors (0 to 30) that moving entities use, and with `explicitMaskShare` 0
+    /// or more every change not under an explicit mask; empty: the usual moves.
     std::vector<std::uint8_t> presets;
     bool gameState = true;      ///< the first record holds a game state
     int gameStateEvery = 0;     ///< when above 0, every so many records hold a game state again
