@@ -1,5 +1,6 @@
 // Writes a generated demo of at least the given size, record by record, so that
-// the real program can be timed on it: tarnic_make_big_demo MIB PATH [busy|crowded]
+// the real program can be timed on it: tarnic_make_big_demo MIB PATH [SHAPE], SHAPE one
+// of the names in bench/match_options.h (busy when left out)
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +11,7 @@
 
 int main(int argc, char** argv) {
     if (argc != 3 && argc != 4) {
-        std::fprintf(stderr, "usage: tarnic_make_big_demo MIB PATH [busy|crowded]\n");
+        std::fprintf(stderr, "usage: tarnic_make_big_demo MIB PATH [SHAPE]\n");
         return 2;
     }
     const std::size_t wanted = std::size_t(std::atol(argv[1])) << 20;

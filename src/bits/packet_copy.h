@@ -79,12 +79,59 @@ inline void pktCopyChunks(PacketReader& reader, PacketWriter& writer, std::uint6
     writer.partialByte = std::uint8_t(partialByte);
 }
 
-/// Copies `bits` bits from the reader to the writer unchanged. Runs of fields that
-/// both protocols send alike move together, a 64-bit window at a time.
-inline void pktCopyBits(PacketReader& reader, PacketWriter& writer, std::uint64_t bits) {
+/// Bits read but not yet written, fewer than a chunk, the first in the lowest bit.
+struct HeldBits {
+    std::uint64_t bits = 0;
+    unsigned count = 0;
+};
+
+/// Copies `bits` bits from the reader to the writer unchanged, as `pktCopyBits` does, but
+/// for the last ones, at most a chunk, which it reads and returns instead of writing: a
+/// caller that writes a field behind them writes both at once.
+inline HeldBits pktCopyBitsHoldingTail(PacketReader& reader, PacketWriter& writer, std::uint64_t bits) {
     constexpr unsigned chunkBytes = COPY_CHUNK_BITS / 8;
     // Whole chunks whose window ends inside the payload go the fast way; the last
     // chunk's window ends a byte past it. Only near the payload's end are there fewer.
+    std::uint64_t chunks = bits / COPY_CHUNK_BITS;
+    if (std::uint64_t{reader.bytePos} + chunks * chunkBytes + 1 > reader.size) {
+        const std::uint64_t windowsInside =
+            pktWindowFits(reader.bytePos, reader.size) ? (reader.size - reader.bytePos - 8) / chunkBytes + 1 : 0;
+        chunks = std::min(chunks, windowsInside);
+    }
+    if (chunks > 0) {
+        pktCopyChunks(reader, writer, chunks);
+        bits -= chunks * COPY_CHUNK_BITS;
+    }
+    for (;;) {
+        if (bits == 0) return {};
+        const unsigned chunk = bits < COPY_CHUNK_BITS ? unsigned(bits) : COPY_CHUNK_BITS;
+        std::uint64_t window;
+        if (pktWindowFits(reader.bytePos, reader.size)) {
+            window = loadLittle64(reader.data + reader.bytePos) >> reader.bitOffset;
+        } else {
+            window = pktLoadTail(reader, chunk) >> reader.bitOffset;
+        }
+        pktAdvance(reader, chunk);
+        bits -= chunk;
+        if (bits == 0) return {window & lowBits(chunk), chunk};
+        pktWriteWord(writer, window, chunk);
+    }
+}
+
+/// Writes bits held back by `pktCopyBitsHoldingTail`, then the low `bits` bits (1..32)
+/// of `value`: one write where both fit in a chunk.
+inline void pktWriteBehindHeld(PacketWriter& writer, HeldBits held, std::uint64_t value, unsigned bits) {
+    if (held.count + bits <= COPY_CHUNK_BITS) {
+        pktWriteWord(writer, held.bits | (value & lowBits(bits)) << held.count, held.count + bits);
+        return;
+    }
+    pktWriteWord(writer, held.bits, held.count);
+    pktWriteWord(writer, value, bits);
+}
+
+/// Copies `bits` bits from the reader to the writer unchanged.
+inline void pktCopyBits(PacketReader& reader, PacketWriter& writer, std::uint64_t bits) {
+    constexpr unsigned chunkBytes = COPY_CHUNK_BITS / 8;
     std::uint64_t chunks = bits / COPY_CHUNK_BITS;
     if (std::uint64_t{reader.bytePos} + chunks * chunkBytes + 1 > reader.size) {
         const std::uint64_t windowsInside =
@@ -113,6 +160,11 @@ inline void pktCopyBits(PacketReader& reader, PacketWriter& writer, std::uint64_
 /// of the reader has got to.
 inline void pktCopyUpTo(PacketReader& reader, PacketWriter& writer, std::uint64_t position) {
     pktCopyBits(reader, writer, position - pktReadPosition(reader));
+}
+
+/// The same, holding back the last bits as `pktCopyBitsHoldingTail` does.
+inline HeldBits pktCopyUpToHoldingTail(PacketReader& reader, PacketWriter& writer, std::uint64_t position) {
+    return pktCopyBitsHoldingTail(reader, writer, position - pktReadPosition(reader));
 }
 
 }  // namespace tarnic

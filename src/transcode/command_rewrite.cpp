@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <optional>
 
@@ -26,14 +27,13 @@ public:
     explicit WordCursor(std::string_view text) : rest_(text) {}
 
     std::string_view next() {
-        const std::size_t start = rest_.find_first_not_of(SPACE);
-        if (start == std::string_view::npos) {
-            rest_ = {};
-            return {};
-        }
-        rest_.remove_prefix(start);
-        const std::string_view word = rest_.substr(0, rest_.find(SPACE));
-        rest_.remove_prefix(word.size());
+        // Words are short: plain loops, rather than a library search call for each.
+        std::size_t start = 0;
+        while (start < rest_.size() && rest_[start] == SPACE) ++start;
+        std::size_t end = start;
+        while (end < rest_.size() && rest_[end] != SPACE) ++end;
+        const std::string_view word = rest_.substr(start, end - start);
+        rest_.remove_prefix(end);
         return word;
     }
 
@@ -62,20 +62,47 @@ std::string rewriteConfigStringCommand(std::string_view command) {
     return rebuilt;
 }
 
-std::string formatScoreEntry(const std::array<std::int32_t, OLD_SCORE_FIELDS>& values) {
-    std::string piece;
-    for (const std::int32_t value : values) {
-        piece += ' ';
-        piece += std::to_string(value);
+/// Room for one rebuilt score entry: each old field as " " and an int32 at its longest,
+/// then the added fields, " 0" each.
+constexpr std::size_t SCORE_ENTRY_CHARS = OLD_SCORE_FIELDS * 12 + 2 * ADDED_SCORE_FIELDS;
+
+/// Writes the integer value of `word` at `at`; returns where it ends. Most words print
+/// as themselves (an optional minus, then digits without a leading zero, too few to
+/// saturate) and are copied as they are checked.
+char* writeScoreValue(char* at, std::string_view word) {
+    const bool negative = word.starts_with('-');
+    const std::string_view digits = word.substr(negative ? 1 : 0);
+    const bool plain = !digits.empty() && digits.size() <= 9 && (digits[0] != '0' || (digits.size() == 1 && !negative));
+    if (plain) {
+        char* to = at;
+        if (negative) *to++ = '-';
+        bool copied = true;
+        for (const char c : digits) {
+            copied = copied && c >= '0' && c <= '9';
+            *to++ = c;
+        }
+        if (copied) return to;
     }
-    for (int i = 0; i < ADDED_SCORE_FIELDS; ++i) piece += " 0";
-    return piece;
+    return std::to_chars(at, at + 11, parseTextInteger(word)).ptr;
 }
 
-std::string scoresHeader(int entriesWritten, std::int32_t secondValue, std::int32_t thirdValue) {
-    return "scores " + std::to_string(entriesWritten) + ' ' + std::to_string(secondValue) + ' ' +
-           std::to_string(thirdValue);
+/// Reads one score entry's old fields from `words` and writes the rebuilt entry at
+/// `at`; returns where it ends.
+char* rebuildScoreEntry(char* at, WordCursor& words) {
+    for (std::size_t field = 0; field < OLD_SCORE_FIELDS; ++field) {
+        *at++ = ' ';
+        at = writeScoreValue(at, words.next());
+    }
+    for (int i = 0; i < ADDED_SCORE_FIELDS; ++i) {
+        *at++ = ' ';
+        *at++ = '0';
+    }
+    return at;
 }
+
+/// The decimal digits of a count, 0 to MAX_SCORE_ENTRIES.
+std::size_t countDigits(int count) { return count < 10 ? 1 : 2; }
+static_assert(MAX_SCORE_ENTRIES < 100);
 
 std::string rewriteScoresCommand(std::string_view command) {
     WordCursor words(command);
@@ -84,22 +111,28 @@ std::string rewriteScoresCommand(std::string_view command) {
     const std::int32_t secondValue = words.nextInteger();
     const std::int32_t thirdValue = words.nextInteger();
     const int entriesToRead = std::clamp(count, 0, MAX_SCORE_ENTRIES);
+    // "scores N" and the two values behind it; only N depends on the entries kept.
+    const std::string headerTail = ' ' + std::to_string(secondValue) + ' ' + std::to_string(thirdValue);
+    constexpr std::size_t NAME_CHARS = std::string_view("scores ").size();
 
     // Whole entries only, the first ones kept, and the whole command short enough
     // for pktWriteString: a refused command would lose every entry.
-    std::string list;
+    std::array<char, MAX_SCORE_LIST_CHARS + SCORE_ENTRY_CHARS> list;
+    std::size_t listLength = 0;
     int entriesWritten = 0;
     for (; entriesWritten < entriesToRead; ++entriesWritten) {
-        std::array<std::int32_t, OLD_SCORE_FIELDS> values{};
-        for (std::int32_t& value : values) value = words.nextInteger();
-        const std::string piece = formatScoreEntry(values);
-        const std::size_t listLength = list.size() + piece.size();
-        const std::size_t commandLength =
-            scoresHeader(entriesWritten + 1, secondValue, thirdValue).size() + listLength;
-        if (listLength > MAX_SCORE_LIST_CHARS || commandLength >= MAX_STRING_CHARS) break;
-        list += piece;
+        // Written behind the list, and kept only when it fits.
+        char* const end = rebuildScoreEntry(list.data() + listLength, words);
+        const auto longer = std::size_t(end - list.data());
+        const std::size_t commandLength = NAME_CHARS + countDigits(entriesWritten + 1) + headerTail.size() + longer;
+        if (longer > MAX_SCORE_LIST_CHARS || commandLength >= MAX_STRING_CHARS) break;
+        listLength = longer;
     }
-    return scoresHeader(entriesWritten, secondValue, thirdValue) + list;
+    std::string rebuilt = "scores " + std::to_string(entriesWritten);
+    rebuilt.reserve(rebuilt.size() + headerTail.size() + listLength);
+    rebuilt += headerTail;
+    rebuilt.append(list.data(), listLength);
+    return rebuilt;
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ constexpr auto FIELD_SCANS = scanTable<OLD_ENTITY_FIELD_COUNT>(ENTITY_FIELDS);
 [[gnu::noinline]] std::uint64_t convertField(PacketReader& reader, PacketWriter& writer, std::uint64_t scan,
                                              std::size_t fieldNumber) {
     const FieldRow& field = ENTITY_FIELDS[fieldNumber];
-    pktCopyUpTo(reader, writer, scan);
+    const HeldBits held = pktCopyUpToHoldingTail(reader, writer, scan);
     auto value = std::int32_t(pktReadBits(reader, field.oldWidth));
     if (field.form == FieldForm::EntityType) {
         // Old type 255 becomes 256, whose low byte would be type 0: a different
@@ -52,7 +52,7 @@ constexpr auto FIELD_SCANS = scanTable<OLD_ENTITY_FIELD_COUNT>(ENTITY_FIELDS);
     } else if (field.form == FieldForm::Event) {
         value = remapEvent(value);
     }
-    pktWriteBits(writer, value, field.newWidth);
+    pktWriteBehindHeld(writer, held, std::uint32_t(value), field.newWidth);
     return scan + field.oldWidth;
 }
 
@@ -129,22 +129,36 @@ std::uint64_t scanDelta(PacketReader& reader, PacketWriter& writer, PacketView p
 }  // namespace
 
 void transcodeEntityDelta(PacketReader& reader, PacketWriter& writer) {
-    pktCopyUpTo(reader, writer, scanDelta(reader, writer, pktView(reader), pktReadPosition(reader)));
+    const PacketView payload = pktView(reader);
+    const std::uint64_t scan = pktReadPosition(reader);
+    // A game state's baselines, far from the payload's end: the fast walk, as in lists.
+    if (scan + WALKABLE_ENTRY_MARGIN <= std::uint64_t{payload.size} * 8) {
+        const std::uint64_t head = loadLittle64(payload.data + (scan >> 3)) >> (scan & 7);
+        pktCopyUpTo(reader, writer, walkDelta(reader, writer, payload.data, scan, head));
+        return;
+    }
+    pktCopyUpTo(reader, writer, scanDelta(reader, writer, payload, scan));
 }
 
 void transcodeEntityList(PacketReader& reader, PacketWriter& writer) {
     const PacketView payload = pktView(reader);
     const std::uint64_t payloadBits = std::uint64_t{payload.size} * 8;
     std::uint64_t scan = pktReadPosition(reader);
-    // Far from the end no entry can reach past it: the fast walk, without checks.
-    while (scan + WALKABLE_ENTRY_MARGIN <= payloadBits) {
+    // Far from the end no entry can reach past it: the fast walk, without checks. Nearer,
+    // an entry whose head shows that it cannot reach past the end still walks.
+    while (scan + 64 <= payloadBits) {
         const std::uint64_t window = loadLittle64(payload.data + (scan >> 3)) >> (scan & 7);
+        const std::uint64_t head = window >> ENTITY_NUMBER_BITS;
+        if (scan + WALKABLE_ENTRY_MARGIN > payloadBits &&
+            scan + ENTITY_NUMBER_BITS + DELTA_MAX_BITS[head & lowBits(2 + MASK_SELECTOR_BITS)] + 64 > payloadBits) {
+            break;
+        }
         scan += ENTITY_NUMBER_BITS;
         if ((window & lowBits(ENTITY_NUMBER_BITS)) == ENTITY_LIST_END) {
             pktCopyUpTo(reader, writer, scan);
             return;
         }
-        scan = walkDelta(reader, writer, payload.data, scan, window >> ENTITY_NUMBER_BITS);
+        scan = walkDelta(reader, writer, payload.data, scan, head);
     }
     // Near the end every read is checked.
     for (;;) {

@@ -134,6 +134,36 @@ inline constexpr unsigned MAX_ENTRY_BITS = [] {
     return bits;
 }();
 
+/// The most bits a delta spans, by its first 2 + MASK_SELECTOR_BITS bits (removal bit,
+/// change bit, selector): a walk that starts this far from the payload's end, plus a
+/// window, stays inside it. Small messages lie within MAX_ENTRY_BITS of their end all
+/// through; most of their deltas are known to fit by their heads.
+inline constexpr auto DELTA_MAX_BITS = [] {
+    constexpr auto scans = scanTable<OLD_ENTITY_FIELD_COUNT>(ENTITY_FIELDS);
+    const auto fieldBits = [&](std::uint64_t mask) {
+        unsigned bits = 0;
+        for (std::size_t n = 0; n < OLD_ENTITY_FIELD_COUNT; ++n) {
+            if (mask >> n & 1) bits += scans[n].bits + scans[n].flagBits;
+        }
+        return bits;
+    };
+    std::array<std::uint16_t, 1u << (2 + MASK_SELECTOR_BITS)> table{};
+    for (unsigned head = 0; head < table.size(); ++head) {
+        const unsigned selector = head >> 2;
+        if (head & 1) {
+            table[head] = 1;
+        } else if (!(head & 2)) {
+            table[head] = 2;
+        } else if (selector == EXPLICIT_MASK_SELECTOR) {
+            table[head] = std::uint16_t(2 + MASK_SELECTOR_BITS + OLD_ENTITY_FIELD_COUNT + fieldBits(lowBits(OLD_ENTITY_FIELD_COUNT)));
+        } else {
+            table[head] = std::uint16_t(2 + MASK_SELECTOR_BITS + fieldBits(ENTITY_PRESET_MASKS[selector]));
+        }
+    }
+    return table;
+}();
+static_assert(MAX_ENTRY_BITS == ENTITY_NUMBER_BITS + DELTA_MAX_BITS[2 | EXPLICIT_MASK_SELECTOR << 2]);
+
 /// Steps over `count` packed values from bit `position`; returns where they end. The
 /// flags are a chain, each position depending on the flag before: two values per window
 /// halve its length, the second flag chosen from both places it can be. An odd count

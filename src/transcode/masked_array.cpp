@@ -56,10 +56,21 @@ void sendMaskedArrayChanges(PacketReader& reader, PacketWriter& writer, Snapshot
         pktWriteBits(writer, 0, 1);
         return;
     }
-    pktWriteBits(writer, std::int32_t(changeMask << 1 | 1), 17);
+    // The mask and the values it names, gathered into as few writes as they fill:
+    // up to three 16-bit values share one.
+    std::uint64_t pending = std::uint64_t{changeMask} << 1 | 1;
+    unsigned pendingBits = 17;
     for (std::uint32_t bits = changeMask; bits != 0; bits &= bits - 1) {
-        pktWriteBits(writer, state.remappedValues[std::size_t(std::countr_zero(bits))], 16);
+        if (pendingBits > 40) {
+            pktWriteWord(writer, pending, pendingBits);
+            pending = 0;
+            pendingBits = 0;
+        }
+        const auto value = std::uint16_t(state.remappedValues[std::size_t(std::countr_zero(bits))]);
+        pending |= std::uint64_t{value} << pendingBits;
+        pendingBits += 16;
     }
+    pktWriteWord(writer, pending, pendingBits);
 }
 
 }  // namespace tarnic

@@ -55,6 +55,15 @@ void forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionStat
             if (!reader.pastEnd) state.snapshots = forecast;
             return;
         }
+        if (code == OP_SERVERCOMMAND) {
+            // Its text would only be rewritten to be thrown away: read past it as the
+            // conversion reads it.
+            pktReadBits(reader, 32);
+            StringBuffer command;
+            pktReadString(reader, command);
+            pktAlignReader(reader);
+            continue;
+        }
         dispatch(code, reader, scratch, state);
         pktAlignReader(reader);
     }

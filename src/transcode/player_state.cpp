@@ -1,6 +1,7 @@
 #include "transcode/player_state.h"
 
 #include <array>
+#include <utility>
 
 #include "bits/packet_copy.h"
 #include "transcode/field_scan.h"
@@ -61,16 +62,33 @@ std::uint64_t fieldEnd(PacketView payload, std::uint64_t scan, std::size_t field
     return scan + 1 + ((0u - present) & (step.bits + flagBits));
 }
 
-void transcodeFields(PacketReader& reader, PacketWriter& writer) {
-    const PacketView payload = pktView(reader);
-    std::uint64_t scan = pktReadPosition(reader);
-    for (std::size_t field = 0; field < OLD_PLAYER_STATE_FIELD_COUNT; ++field) {
-        if (FIELD_SCANS[field].converts && (pktPeekAt(payload, scan, 1) & 1)) {
-            scan = convertPresentField(reader, writer, scan, PLAYER_STATE_FIELDS[field]);
-            continue;
-        }
-        scan = fieldEnd(payload, scan, field);
+/// One field's step of the scan: the field's widths and whether it converts are
+/// constants here, so that the scan over all fields is one straight run of code.
+template <std::size_t Field>
+std::uint64_t scanField(PacketReader& reader, PacketWriter& writer, PacketView payload, std::uint64_t scan) {
+    if constexpr (FIELD_SCANS[Field].converts) {
+        if (pktPeekAt(payload, scan, 1) & 1) return convertPresentField(reader, writer, scan, PLAYER_STATE_FIELDS[Field]);
     }
+    return fieldEnd(payload, scan, Field);
+}
+
+template <std::size_t... Fields>
+std::uint64_t scanFields(PacketReader& reader, PacketWriter& writer, PacketView payload, std::uint64_t scan,
+                         std::index_sequence<Fields...>) {
+    ((scan = scanField<Fields>(reader, writer, payload, scan)), ...);
+    return scan;
+}
+
+/// Where the fields end, read as a forecast reads them: nothing converted.
+template <std::size_t... Fields>
+std::uint64_t skipFields(PacketView payload, std::uint64_t scan, std::index_sequence<Fields...>) {
+    ((scan = fieldEnd(payload, scan, Fields)), ...);
+    return scan;
+}
+
+void transcodeFields(PacketReader& reader, PacketWriter& writer) {
+    const std::uint64_t scan = scanFields(reader, writer, pktView(reader), pktReadPosition(reader),
+                                          std::make_index_sequence<OLD_PLAYER_STATE_FIELD_COUNT>());
     pktCopyUpTo(reader, writer, scan);
     // Fields only the new protocol has: present, value 0.
     for (std::size_t field = OLD_PLAYER_STATE_FIELD_COUNT; field < NEW_PLAYER_STATE_FIELD_COUNT; ++field) {
@@ -93,7 +111,7 @@ void transcodePlayerState(PacketReader& reader, PacketWriter& writer, SnapshotSt
 void forecastPlayerState(PacketReader& reader, SnapshotState& state) {
     const PacketView payload = pktView(reader);
     std::uint64_t scan = pktReadPosition(reader);
-    for (std::size_t field = 0; field < OLD_PLAYER_STATE_FIELD_COUNT; ++field) scan = fieldEnd(payload, scan, field);
+    scan = skipFields(payload, scan, std::make_index_sequence<OLD_PLAYER_STATE_FIELD_COUNT>());
     pktSkipTo(reader, scan);
     skipMaskedArray(reader, 16);
     receiveMaskedArrayChanges(reader, state);

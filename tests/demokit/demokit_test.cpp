@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <variant>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,93 @@ TEST(DemoKit, GeneratorGivesTheSameDemoForTheSameSeed) {
     EXPECT_EQ(generateDemoBytes(options), first);
     options.seed = 2;
     EXPECT_NE(encodeDemo(generateDemo(options)), first);
+}
+
+/// The operations of one kind in a demo for which `keep` holds.
+template <class Kind>
+int countOperations(const Demo& demo, const std::function<bool(const Kind&)>& keep) {
+    int count = 0;
+    for (const Record& record : demo.records) {
+        for (const Operation& operation : record.message.operations) {
+            const Kind* found = std::get_if<Kind>(&operation);
+            if (found && keep(*found)) ++count;
+        }
+    }
+    return count;
+}
+
+// The options the benchmark's shapes turn: each must change the demo as it says.
+TEST(DemoKit, GeneratorOptionsShapeTheDemo) {
+    const auto gameStates = [](const Demo& demo) {
+        return countOperations<GameState>(demo, [](const GameState&) { return true; });
+    };
+    const auto commands = [](const Demo& demo) {
+        return countOperations<ServerCommand>(demo, [](const ServerCommand&) { return true; });
+    };
+    // Snapshots where `check` fails.
+    const auto snapshotsFailing = [](const Demo& demo, const std::function<bool(const Snapshot&)>& check) {
+        return countOperations<Snapshot>(demo, [&](const Snapshot& snapshot) { return !check(snapshot); });
+    };
+    const struct {
+        const char* name;
+        std::function<void(DemoOptions&)> set;
+        std::function<void(const Demo&)> expect;
+    } rows[] = {
+        {"a game state every 10 records", [](DemoOptions& o) { o.gameStateEvery = 10; },
+         [&](const Demo& demo) { EXPECT_EQ(gameStates(demo), 4); }},
+        {"commands in every message", [](DemoOptions& o) { o.commandShare = 1; },
+         [&](const Demo& demo) { EXPECT_GE(commands(demo), 39); }},
+        {"no commands", [](DemoOptions& o) { o.commandShare = 0; },
+         [&](const Demo& demo) { EXPECT_EQ(commands(demo), 0); }},
+        {"changes under the chosen preset, appearances under explicit masks",
+         [](DemoOptions& o) { o.presets = {7}, o.explicitMaskShare = 0; },
+         [&](const Demo& demo) {
+             EXPECT_EQ(snapshotsFailing(demo, [](const Snapshot& snapshot) {
+                 for (const EntityEntry& entry : snapshot.entities) {
+                     if (entry.delta.changed && entry.delta.selector != 7 && entry.delta.selector != 31) return false;
+                 }
+                 return true;
+             }), 0);
+         }},
+        {"every packed value wide", [](DemoOptions& o) { o.wideShare = 1; },
+         [&](const Demo& demo) {
+             EXPECT_EQ(snapshotsFailing(demo, [](const Snapshot& snapshot) {
+                 for (std::size_t i = 0; i < snapshot.player.fields.size(); ++i) {
+                     const OptionalField& field = snapshot.player.fields[i];
+                     if (field.present && PLAYER_FIELDS[i].form == FieldForm::Packed && !field.field.wide) return false;
+                 }
+                 return true;
+             }), 0);
+         }},
+        {"no player-state fields", [](DemoOptions& o) { o.fieldDensity = 1, o.playerFieldDensity = 0; },
+         [&](const Demo& demo) {
+             EXPECT_EQ(snapshotsFailing(demo, [](const Snapshot& snapshot) {
+                 for (const OptionalField& field : snapshot.player.fields) {
+                     if (field.present) return false;
+                 }
+                 return true;
+             }), 0);
+         }},
+        {"no entity in play at the start", [](DemoOptions& o) { o.activeShare = 0; },
+         [](const Demo& demo) {
+             // The first snapshot holds only entities coming into play: each whole, under an explicit mask.
+             for (const Record& record : demo.records) {
+                 if (record.message.operations.empty()) continue;
+                 const auto* snapshot = std::get_if<Snapshot>(&record.message.operations.back());
+                 if (!snapshot) continue;
+                 for (const EntityEntry& entry : snapshot->entities) EXPECT_EQ(entry.delta.selector, 31);
+                 return;
+             }
+             ADD_FAILURE() << "no snapshot";
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        DemoOptions options;
+        options.records = 40;
+        row.set(options);
+        row.expect(generateDemo(options));
+    }
 }
 
 }  // namespace

@@ -46,6 +46,10 @@ TEST(CommandRewrite, RewritesCsAndScoresAndPassesTheRestThrough) {
         {"", ""},
         {"scoresx 1 7 9 -1 -2 -3 -4 -5 -6", "scores 1 7 9" + entry("-1 -2 -3 -4 -5 -6")},
         {"scores   1  7 9 1\t2 3 4 5 6 7", "scores 1 7 9" + entry("1 3 4 5 6 7")},
+        // Values that do not print as they came: read as numbers and printed anew.
+        {"scores 1 7 9 +5 007 -0 0 12abc 99999999999", "scores 1 7 9" + entry("5 7 0 0 12 2147483647")},
+        {"scores 1 7 9 -2147483649 1000000000 -999999999 - 0x1f 9",
+         "scores 1 7 9" + entry("-2147483648 1000000000 -999999999 0 0 9")},
         // Missing words read as 0.
         {"scores 2 7", "scores 2 7 0" + entry("0 0 0 0 0 0") + entry("0 0 0 0 0 0")},
         {"scores 1 7 9 1 2", "scores 1 7 9" + entry("1 2 0 0 0 0")},

@@ -84,11 +84,12 @@ struct DemoGenerator::State {
         sequence = std::int32_t(std::uint32_t(sequence) + (dice.chance(0.05) ? 2u : 1u));
         std::vector<Operation>& operations = record.message.operations;
         const bool first = made++ == 0;
-        if (first && options.gameState) {
+        const bool again = options.gameStateEvery > 0 && !first && (made - 1) % options.gameStateEvery == 0;
+        if ((first && options.gameState) || again) {
             operations.emplace_back(makeGameState());
             return record;
         }
-        if (options.serverCommands && dice.chance(0.1)) {
+        if (options.serverCommands && dice.chance(options.commandShare)) {
             for (int n = dice.between(1, 2); n > 0; --n) operations.emplace_back(makeCommand());
             if (dice.chance(0.2)) return record;  // a message without a snapshot
         }
@@ -213,7 +214,7 @@ struct DemoGenerator::State {
     FieldValue fieldValue(const FieldRow& row) {
         switch (row.form) {
             case FieldForm::Packed: {
-                const bool wide = dice.chance(0.3);
+                const bool wide = dice.chance(options.wideShare < 0 ? 0.3 : options.wideShare);
                 return {dice.bits(wide ? 32 : 13), wide};
             }
             case FieldForm::Event: {
@@ -229,7 +230,7 @@ struct DemoGenerator::State {
 
     PlayerState playerState() {
         PlayerState player;
-        const double density = options.fieldDensity;
+        const double density = options.playerFieldDensity < 0 ? options.fieldDensity : options.playerFieldDensity;
         for (std::size_t i = 0; i < player.fields.size(); ++i) {
             OptionalField& field = player.fields[i];
             field.present = dice.chance(density);
@@ -271,7 +272,7 @@ struct DemoGenerator::State {
             taken[number] = true;
             Mover mover;
             mover.number = number;
-            mover.active = dice.chance(0.8);
+            mover.active = dice.chance(options.activeShare);
             for (std::int32_t& axis : mover.position) axis = dice.between(-4000, 4000);
             for (std::int32_t& axis : mover.velocity) axis = dice.between(-40, 40);
             movers.push_back(mover);
@@ -290,7 +291,7 @@ struct DemoGenerator::State {
     void placeFields(EntityDelta& delta, const Mover& mover) {
         for (std::size_t axis = 0; axis < 3; ++axis) {
             const std::int32_t at = mover.position[axis];
-            const bool wide = dice.chance(0.25) || at < -4096 || at >= 4096;
+            const bool wide = dice.chance(options.wideShare < 0 ? 0.25 : options.wideShare) || at < -4096 || at >= 4096;
             delta.fields[5 + axis] = wide ? FieldValue{std::bit_cast<std::uint32_t>(float(at) + 0.5f), true}
                                           : FieldValue{std::uint32_t(at + 4096), false};
         }
@@ -337,7 +338,7 @@ struct DemoGenerator::State {
                 // sent without a change
             } else if (roll < 60) {
                 delta.changed = true;
-                delta.selector = dice.pick(MOVE_SELECTORS);
+                delta.selector = options.presets.empty() ? dice.pick(MOVE_SELECTORS) : pickPreset();
                 fillFields(delta, announcedFields(delta));
                 placeFields(delta, mover);
             } else if (roll < 72) {
@@ -369,10 +370,15 @@ struct DemoGenerator::State {
             delta.explicitMask = dice.bits32();
             delta.explicitMask |= std::uint64_t{dice.bits(OLD_ENTITY_FIELDS - 32)} << 32;
         } else {
-            delta.selector = dice.pick(BUSY_SELECTORS);
+            delta.selector = options.presets.empty() ? dice.pick(BUSY_SELECTORS) : pickPreset();
         }
         fillFields(delta, announcedFields(delta));
         placeFields(delta, mover);
+    }
+
+    /// One of the chosen preset selectors.
+    std::uint8_t pickPreset() {
+        return std::uint8_t(options.presets[dice.below(std::uint32_t(options.presets.size()))] % EXPLICIT_MASK_SELECTOR);
     }
 
     DemoOptions options;

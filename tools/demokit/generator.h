@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "demokit/old_model.h"
 
@@ -20,8 +21,18 @@ struct DemoOptions {
     /// explicit mask with this chance, else under a preset that moves it. When negative,
     /// entities mostly rest or move and rarely send an explicit mask.
     double explicitMaskShare = -1;
+    /// Chance that a player-state field or array is sent; negative: `fieldDensity`.
+    double playerFieldDensity = -1;
+    double activeShare = 0.8;   ///< chance that an entity is in play at the start
+    /// Chance that a packed value is sent wide (32 bits); negative: 0.3, and 0.25 for positions.
+    double wideShare = -1;
+    /// Preset selectors (0 to 30) that moving entities use, and with `explicitMaskShare` 0
+    /// or more every change not under an explicit mask; empty: the usual moves.
+    std::vector<std::uint8_t> presets;
     bool gameState = true;      ///< the first record holds a game state
+    int gameStateEvery = 0;     ///< when above 0, every so many records hold a game state again
     bool serverCommands = true; ///< "cs", "scores" and other commands now and then
+    double commandShare = 0.1;  ///< chance that a message carries server commands
     bool playerInfo = true;     ///< player info strings with a model in the game state
     int players = 8;            ///< at most 64; the first entity slots are theirs
     std::int32_t firstSequence = 1;
