@@ -5,11 +5,7 @@ set(CMAKE_SYSTEM_NAME Generic)
 set(CMAKE_SYSTEM_PROCESSOR wasm32)
 set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_CXX_COMPILER_TARGET wasm32-wasi)
-# Instructions every browser of the last few years runs (Chromium 91, Firefox 89,
-# Safari 16.4, Node 16.4): memory.copy and memory.fill for copies and fills of any
-# length, sign extension, and 128-bit SIMD, which the optimiser uses where it can.
-# Together they halve the time of a conversion against the first WebAssembly.
-set(CMAKE_CXX_FLAGS_INIT "-fno-exceptions -mbulk-memory -msign-ext -mnontrapping-fptoint -mmutable-globals -msimd128")
+set(CMAKE_CXX_FLAGS_INIT "-fno-exceptions")
 # Only the target's own headers and libraries, never the host's.
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
