@@ -255,7 +255,11 @@ const PACK_MEMBERS = [
   { name: 'two notes.Dm3', demo: 'two notes.dm3', state: 'diagnostics', kept: 'converted' },
   { name: 'not a demo.dm3', demo: 'not a demo.dm3', state: 'not-a-demo', reported: 'not a demo, left out' },
   // Stored, then one byte of it changed: its checksum no longer holds.
-  { name: 'broken.dm3', demo: 'sample.dm3', stored: true, state: 'failed', reported: 'failed, left out' },
+  { name: 'broken.dm3', demo: 'sample.dm3', stored: true, state: 'failed', reported: 'failed, left out',
+    why: 'its checksum differs' },
+  // Its size in the central directory made small: it must not be read past it.
+  { name: 'lies.dm3', demo: 'sample.dm3', claims: 100, state: 'failed', reported: 'failed, left out',
+    why: 'holds more than its stored size' },
   { name: '../escape.dm3', demo: 'sample.dm3', reported: 'unsafe name, left out' },
   { name: 'C:/escape.dm3', demo: 'sample.dm3', reported: 'unsafe name, left out' },
   { name: 'maps\\..\\..\\escape.dm3', demo: 'sample.dm3', reported: 'unsafe name, left out' },
@@ -276,6 +280,10 @@ async function checkPack(browser, cdp, downloads, url) {
     [member.name, [bytesOf(member), { level: member.stored ? 0 : 6 }]]))));
   const stored = zip.indexOf(SAMPLE.subarray(0, 256));
   zip[stored + 100] ^= 1;
+  for (const member of PACK_MEMBERS.filter(({ claims }) => claims)) {
+    // The name's last occurrence is in the central directory, 46 bytes into its entry.
+    zip.writeUInt32LE(member.claims, zip.lastIndexOf(Buffer.from(member.name)) - 46 + 24);
+  }
   fs.writeFileSync(path.join(work, 'inputs', PACK), zip);
   const page = await browser.newPage();
   await page.goto(url);
@@ -289,9 +297,11 @@ async function checkPack(browser, cdp, downloads, url) {
     .map((member) => `${PACK}:${member.name}: ${member.reported}`);
   check('pack: its card reports each member left out or not opened', cards[0]?.console === `${reported.join('\n')}\n`,
     JSON.stringify(cards[0]?.console));
-  const broken = cards.find((card) => card.name === `${PACK}:broken.dm3`);
-  check('pack: a member that cannot be read fails, saying why', broken?.console ===
-    'ERROR: unable to open broken.dm3: its checksum differs\n', JSON.stringify(broken?.console));
+  for (const { name, why } of PACK_MEMBERS.filter((member) => member.why)) {
+    const card = cards.find((c) => c.name === `${PACK}:${name}`);
+    check(`pack: ${name} cannot be read and fails, saying why`,
+      card?.console === `ERROR: unable to open ${name}: ${why}\n`, JSON.stringify(card?.console));
+  }
   const saved = await downloadsOf(cdp, downloads, [await page.$('.result a.download:not([hidden])')]);
   const converted = saved.get('match pack.dm_48.zip');
   const entries = converted ? unzipSync(converted) : {};
@@ -304,6 +314,17 @@ async function checkPack(browser, cdp, downloads, url) {
     converted ? `wrong or missing: ${wrong.join(', ')}; names ${JSON.stringify(Object.keys(entries))}` :
       `no converted pack among ${[...saved.keys()]}`);
   await page.close();
+
+  // A file named as a pack that is not one fails visibly, and nothing is offered.
+  const notPack = path.join(work, 'inputs', 'not a pack.zip');
+  fs.writeFileSync(notPack, 'A note.\n');
+  const second = await browser.newPage();
+  await second.goto(url);
+  await (await second.$('#demo-files')).uploadFile(notPack);
+  const [card] = await waitForCards(second, 1);
+  check('pack: a .zip that is not a zip fails and offers nothing', card.state === 'failed' && !card.downloadShown &&
+    card.console.startsWith('ERROR: unable to open not a pack.zip ('), JSON.stringify(card));
+  await second.close();
 }
 
 /// A module that will not load must fail each demo visibly, not leave it waiting.
