@@ -33,6 +33,18 @@ export interface Conversion {
 /** Converts an old demo (`.dm3`) to the new protocol. */
 export function convert(bytes: DemoBytes): Promise<Conversion>;
 
+/** A conversion and the description of the old demo it came from. */
+export interface ConversionAndDescription extends Conversion {
+  /** What `info(bytes, 'old', name)` gives for the same bytes. */
+  info: Description;
+}
+
+/**
+ * Converts an old demo and describes it in one pass over it: what `convert` and
+ * `info(bytes, 'old', name)` give, at about the cost of `info` alone.
+ */
+export function convertAndDescribe(bytes: DemoBytes, name?: string): Promise<ConversionAndDescription>;
+
 export type ProblemKind =
   | 'illegal-operation'
   | 'unknown-operation'

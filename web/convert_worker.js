@@ -3,19 +3,20 @@
 // with it, and a demo that makes the module trap (memory exhausted) leaves nothing
 // broken for the next one. A module worker, for the import.
 //
-// Each demo is converted, and described as `tarnic --info` would describe it: its
-// verdict and its conversion's diagnostics are what the page judges the outcome by.
-import { convert, info } from './tarnic/index.js';
+// Each demo is converted and described as `tarnic --info` would describe it, in one
+// pass: its verdict and its conversion's diagnostics are what the page judges the
+// outcome by.
+import { convertAndDescribe } from './tarnic/index.js';
 
 self.onmessage = async ({ data: { id, demo } }) => {
   try {
     const bytes = new Uint8Array(demo);
-    const result = await convert(bytes);
+    const result = await convertAndDescribe(bytes);
     if (result.outcome === 'message-too-large') {
       self.postMessage({ id, console: result.console, tooLarge: true });
       return;
     }
-    const { wellFormed, records, problem, diagnostics } = await info(bytes, 'old');
+    const { wellFormed, records, problem, diagnostics } = result.info;
     const output = result.demo.buffer;
     self.postMessage({ id, console: result.console, output, verdict: { wellFormed, records, problem, diagnostics } },
       [output]);

@@ -1,13 +1,20 @@
 // The converter page: takes the demos dropped or picked, files or every .dm3 in the
-// folders given, converts them one at a time in a worker, and shows for each what
-// the tarnic program prints, the verdict `tarnic --verify` gives it, and the file the
-// program would write; "Download all" zips every file written.
+// folders and zip packs given, converts them one at a time in a worker, and shows for
+// each what the tarnic program prints, the verdict `tarnic --verify` gives it, and the
+// file the program would write; a pack is offered again converted, as one zip, and
+// "Download all" zips every file written.
 'use strict';
 
 const OUTPUT_SUFFIX = '.dm_48';
 // The files taken from a folder, in any letter case.
 const DEMO_NAME = /\.dm3$/i;
 const ZIP_NAME = 'converted demos.zip';
+// A file picked or dropped under this name is a pack: its .dm3 members are converted.
+const PACK_NAME = /\.zip$/i;
+// The converted pack is named after the original, so that the two sort side by side.
+const CONVERTED_PACK_SUFFIX = '.dm_48.zip';
+// Members that are packs themselves: reported, never opened.
+const INNER_PACK_NAME = /\.(zip|tar|tgz|tbz2?|txz|tzst|tar\.(gz|bz2|xz|zst)|7z|rar)$/i;
 // Problems of an old demo that are damage to the file: an operation cut by the end of
 // its message, and records cut, missing or misframed, or bytes after the end marker.
 // The other problems are content the conversion keeps as it is, and prints about.
@@ -55,6 +62,7 @@ function addCard(name) {
     element.hidden = false;
   };
   const card = {
+    label: () => item.querySelector('.state').textContent,
     setState(state, label) {
       item.dataset.state = state;
       item.querySelector('.state').textContent = label;
@@ -64,8 +72,9 @@ function addCard(name) {
       card.setState(state, label);
       const details = item.querySelector('details');
       details.querySelector('pre').textContent = consoleText;
-      details.open = state === 'failed';
-      details.hidden = false;
+      // A pack's card lists only the members it reports, when there are any.
+      details.open = state === 'failed' || state === 'pack';
+      details.hidden = consoleText === '';
     },
     judged(verdict, note) {
       show('.verdict', verdictLine(verdict));
@@ -77,6 +86,15 @@ function addCard(name) {
         list.append(entry);
       }
       list.parentElement.hidden = verdict.diagnostics.length === 0;
+    },
+    /// The share of a pack's members done, on the card's own bar.
+    advance(value, max) {
+      const bar = item.querySelector('progress');
+      bar.max = max;
+      bar.value = value;
+    },
+    note(text) {
+      show('.note', text);
     },
     offer(blob, fileName) {
       const link = item.querySelector('a');
@@ -152,15 +170,18 @@ function convertInWorker(demo) {
   });
 }
 
-/// Converts one demo and fills its card with what the program would print.
-async function convertDemo({ name, path, read, card }) {
+/// Converts one demo and fills its card with what the program would print: the
+/// converted demo, or null when nothing is written.
+async function convertDemo({ name, read, card }) {
   const outputName = name + OUTPUT_SUFFIX;
   let demo;
   try {
     demo = await read();
-  } catch {
-    card.finish('failed', 'failed', `ERROR: unable to open ${name}\n`);
-    return;
+  } catch (error) {
+    // A member of a pack says why it could not be read.
+    const reason = error instanceof PackError ? `: ${error.message}` : '';
+    card.finish('failed', 'failed', `ERROR: unable to open ${name}${reason}\n`);
+    return null;
   }
   const reply = await convertInWorker(demo);
   let text = 'Converting...\n';
@@ -175,14 +196,15 @@ async function convertDemo({ name, path, read, card }) {
     if (state === 'not-a-demo') {
       card.finish(state, label, text + reply.console);
       card.judged(reply.verdict, 'No record of it could be read whole: it is not a demo, and nothing is written.');
-      return;
+      return null;
     }
     card.finish(state, label, `${text}${reply.console}\n${outputName} created successfully!\n`);
     card.judged(reply.verdict, state === 'damaged' ? 'Damaged: converted as far as it could be read.' : '');
     const blob = new Blob([reply.output], { type: 'application/octet-stream' });
     card.offer(blob, outputName);
-    keep(path, blob);
+    return blob;
   }
+  return null;
 }
 
 /// `path` with " (n)" before its extension: "a/b (2).dm3".
@@ -248,6 +270,143 @@ async function downloadAll() {
   }
 }
 
+/// Why a member of a pack could not be read.
+class PackError extends Error {}
+
+/// A worker that reads one pack: `ask` sends it a request and gives its reply; a
+/// worker that stops gives an error instead, never a wait without end.
+function packReader() {
+  const reader = new Worker('pack_worker.js', { type: 'module' });
+  let broken = null;
+  const ask = (message) => new Promise((resolve) => {
+    if (broken) {
+      resolve({ error: broken });
+      return;
+    }
+    reader.onmessage = ({ data }) => resolve(data);
+    reader.onerror = (event) => {
+      event.preventDefault();
+      broken = event.message || 'the pack reader stopped';
+      resolve({ error: broken });
+    };
+    reader.postMessage(message);
+  });
+  return { ask, close: () => reader.terminate() };
+}
+
+/// Why a member of a pack is neither converted nor copied, or why it is copied
+/// without being opened; null for a member taken as it is.
+function memberTrouble(member) {
+  const parts = member.name.split('/');
+  if (member.name.includes('\\') || member.name.startsWith('/') || /^[A-Za-z]:/.test(member.name) ||
+      parts.includes('..')) {
+    return { leftOut: true, text: 'unsafe name, left out' };
+  }
+  if (member.link) return { leftOut: true, text: 'a link, left out' };
+  if (member.encrypted && DEMO_NAME.test(member.name)) return null;
+  if (member.encrypted) return { leftOut: true, text: 'encrypted, left out' };
+  if (!member.folder && INNER_PACK_NAME.test(member.name)) {
+    return { leftOut: false, text: 'a pack inside the pack, not opened; copied as it is' };
+  }
+  return null;
+}
+
+/// Converts every .dm3 member of a zip pack, each on a card of its own, and offers the
+/// pack again with each demo converted in its place, every other member copied as it
+/// is, and members that failed or are not demos left out.
+async function convertPack({ path, read, card }) {
+  const reader = packReader();
+  try {
+    let listing;
+    try {
+      listing = await reader.ask({ open: new Blob([await read()]) });
+    } catch (error) {
+      listing = { error: String(error.message ?? error) };
+    }
+    if (listing.error) {
+      card.finish('failed', 'failed', `ERROR: unable to open ${path} (${listing.error})\n`);
+      return;
+    }
+    // What the pack's card reports, by member: [member's place, line].
+    const reports = [];
+    const report = (index, text) => reports.push([index, `${path}:${listing.members[index].name}: ${text}`]);
+    const demos = [];
+    const entries = listing.members.map((member, index) => {
+      const trouble = memberTrouble(member);
+      if (trouble) report(index, trouble.text);
+      if (trouble?.leftOut) return null;
+      const entry = { member, index, bytes: null };
+      if (!member.folder && DEMO_NAME.test(member.name)) {
+        entry.demo = { name: member.name, path: `${path}/${member.name}`,
+          card: addCard(`${path}:${member.name}`), read: () => memberBytes(reader, index) };
+        demos.push(entry);
+      }
+      return entry;
+    }).filter(Boolean);
+    taken += demos.length;
+    for (const [count, entry] of demos.entries()) {
+      card.advance(count, demos.length);
+      card.setState('converting', `converting ${count + 1} of ${demos.length}`);
+      showProgress(`${path}:${entry.member.name}`);
+      entry.demo.card.setState('converting', 'converting...');
+      try {
+        entry.bytes = await convertDemo(entry.demo);
+      } catch (error) {
+        entry.demo.card.finish('failed', 'failed', `ERROR: ${error}\n`);
+      }
+      if (entry.bytes) keep(entry.demo.path, entry.bytes);
+      else report(entry.index, `${entry.demo.card.label()}, left out`);
+      done++;
+    }
+    const converted = demos.filter((entry) => entry.bytes).length;
+    if (demos.length === 0) {
+      card.finish('failed', 'no .dm3 demo inside', '');
+      return;
+    }
+    card.setState('converting', 'making the converted pack...');
+    // Each demo under the name the single-file form gives its output, the other members
+    // as they are; the original demos stay in the original pack only.
+    const files = [];
+    for (const entry of entries) {
+      if (entry.demo) {
+        if (entry.bytes) files.push({ name: entry.demo.name + OUTPUT_SUFFIX, blob: entry.bytes });
+        continue;
+      }
+      let blob = new Blob([]);
+      if (!entry.member.folder) {
+        try {
+          blob = new Blob([await memberBytes(reader, entry.index)]);
+        } catch (error) {
+          report(entry.index, `${error.message}, left out`);
+          continue;
+        }
+      }
+      files.push({ name: entry.member.name, blob });
+    }
+    const lines = reports.sort(([a], [b]) => a - b).map(([, line]) => line);
+    const zipped = await zipInWorker(files);
+    const copied = files.length - converted;
+    const summary = `${plural(converted, 'demo')} converted, ${plural(copied, 'other member')} copied as ` +
+      `${copied === 1 ? 'it is' : 'they are'}, ${lines.length} reported.`;
+    if (zipped.error) {
+      card.finish('failed', 'failed', [...lines, `ERROR: unable to write the converted pack: ${zipped.error}`].join('\n'));
+      return;
+    }
+    card.finish('pack', 'pack converted', lines.join('\n') + (lines.length ? '\n' : ''));
+    card.note(summary);
+    card.offer(zipped.zip, path.replace(PACK_NAME, '') + CONVERTED_PACK_SUFFIX);
+  } finally {
+    reader.close();
+  }
+}
+
+/// The bytes of member `index` of the pack `reader` holds, or a PackError.
+async function memberBytes(reader, index) {
+  const reply = await reader.ask({ member: index });
+  if (reply.error) throw new PackError(reply.error);
+  return reply.bytes;
+}
+
 function showProgress(name) {
   progress.hidden = false;
   progressBar.max = taken;
@@ -260,10 +419,20 @@ async function drainQueue() {
   busy = true;
   while (queue.length > 0) {
     const job = queue.shift();
+    if (job.pack) {
+      job.card.setState('converting', 'reading...');
+      try {
+        await convertPack(job);
+      } catch (error) {
+        job.card.finish('failed', 'failed', `ERROR: ${error}\n`);
+      }
+      continue;
+    }
     showProgress(job.path);
     job.card.setState('converting', 'converting...');
     try {
-      await convertDemo(job);
+      const blob = await convertDemo(job);
+      if (blob) keep(job.path, blob);
     } catch (error) {
       job.card.finish('failed', 'failed', `ERROR: ${error}\n`);
     }
@@ -275,9 +444,10 @@ async function drainQueue() {
 }
 
 /// A demo to convert: its name, its path from the folder given (its name in the zip
-/// of "Download all" and on its card), and how to read it.
+/// of "Download all" and on its card), and how to read it. A file named as a zip is a
+/// pack of demos.
 function job(name, path, read) {
-  return { name, path, read };
+  return { name, path, read, pack: PACK_NAME.test(name) };
 }
 
 const fileJob = (file, path = file.name) => job(file.name, path, () => file.arrayBuffer());
@@ -290,7 +460,8 @@ const byPath = (a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0);
 function addJobs(jobs) {
   for (const demo of jobs) {
     queue.push({ ...demo, card: addCard(demo.path) });
-    taken++;
+    // A pack counts its demos once it has been read.
+    if (!demo.pack) taken++;
   }
   drainQueue();
 }

@@ -1,13 +1,14 @@
 // The C entry points the npm package (and through it the page) calls: it copies a
-// demo into the module's memory, converts or examines it, then reads the result back
-// out. One conversion's result and one examination's JSON are held at a time, until
-// the next call of the same kind.
+// demo into the module's memory, converts or examines it (or both at once), then reads
+// the result back out. One conversion's result and one examination's JSON are held at
+// a time, until the next call that makes one.
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "tarnic/convert.h"
+#include "tarnic/examine.h"
 #include "tarnic/report_json.h"
 
 #define TARNIC_EXPORT(name) extern "C" __attribute__((export_name(#name)))
@@ -46,6 +47,16 @@ TARNIC_EXPORT(tarnic_examine) void tarnic_examine(const std::uint8_t* data, std:
     const auto protocol = newProtocol != 0 ? tarnic::examine::Protocol::New : tarnic::examine::Protocol::Old;
     const tarnic::examine::DemoReport report = tarnic::examine::examineDemo({data, size}, protocol);
     examinedJson = tarnic::examine::examinedDemoJson({std::nullopt, protocol, &report, {}}, withFacts != 0);
+}
+
+/// Converts the old demo at `data` as tarnic_convert does and examines it as
+/// tarnic_examine does with `newProtocol` 0, in one pass: both results are then held.
+TARNIC_EXPORT(tarnic_convert_examine) int tarnic_convert_examine(const std::uint8_t* data, std::size_t size,
+                                                                 int withFacts) {
+    const auto protocol = tarnic::examine::Protocol::Old;
+    const tarnic::examine::DemoReport report = tarnic::examine::convertAndExamineDemo({data, size}, converted);
+    examinedJson = tarnic::examine::examinedDemoJson({std::nullopt, protocol, &report, {}}, withFacts != 0);
+    return converted.outcome == tarnic::ConversionResult::Converted ? 0 : 1;
 }
 
 TARNIC_EXPORT(tarnic_json_data) const char* tarnic_json_data() { return examinedJson.data(); }

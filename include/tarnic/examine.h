@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "tarnic/byte_stream.h"
+#include "tarnic/convert.h"
 #include "tarnic/demo_facts.h"
 #include "tarnic/problem.h"
 
@@ -39,5 +40,12 @@ DemoReport examineDemo(ByteSource& input, Protocol protocol);
 
 /// The same over bytes in memory: the one call that verifies a demo.
 DemoReport examineDemo(std::span<const std::uint8_t> demo, Protocol protocol);
+
+/// Converts an old demo into `result` and examines it, in one pass over its records
+/// on one thread: `result` is what convertDemo gives, byte for byte, and the report
+/// what examineDemo gives, for about the cost of examining alone. For callers that
+/// want both, such as the converter page.
+/// Throws std::bad_alloc when memory runs out.
+DemoReport convertAndExamineDemo(std::span<const std::uint8_t> oldDemo, ConvertedDemo& result);
 
 }  // namespace tarnic::examine

@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
-import { convert, info, verify } from 'tarnic';
+import { convert, convertAndDescribe, info, verify } from 'tarnic';
 
 const [program, samplePath, work] = process.argv.slice(2).map((arg) => path.resolve(arg));
 const results = [];
@@ -62,6 +62,16 @@ for (const [call, option] of [[verify, '--verify'], [info, '--info']]) {
       assert.deepEqual(await call(demo.bytes, demo.protocol), { ...expected[index], file: null });
     });
   }
+}
+// One pass gives what convert and info give apart: on the sample, cut short, and a
+// file that is not a demo.
+for (const [name, bytes] of [['sample.dm3', sample], ['cut.dm3', cut], ['text.dm3', Buffer.from('Not a demo.\n')]]) {
+  await check(`convertAndDescribe ${name}: convert's result with info's object`, async () => {
+    const { info: described, ...conversion } = await convertAndDescribe(bytes, name);
+    const alone = await convert(bytes);
+    assert.deepEqual({ ...conversion, demo: Buffer.from(conversion.demo) }, { ...alone, demo: Buffer.from(alone.demo) });
+    assert.deepEqual(described, await info(bytes, 'old', name));
+  });
 }
 await check('a protocol other than "old" or "new" is refused', () =>
   assert.rejects(verify(sample, 'dm3'), TypeError));

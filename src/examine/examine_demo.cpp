@@ -8,6 +8,7 @@
 #include "driver/record_loop.h"
 #include "examine/new_records.h"
 #include "examine/record_facts.h"
+#include "tarnic/console.h"
 #include "transcode/server_op.h"
 
 namespace tarnic::examine {
@@ -61,12 +62,14 @@ void examineNewDemo(ByteSource& input, DemoReport& report) {
 /// does not keep is an operation cut by the end of its payload, which is left out.
 class OldDemoWatcher final : public Console, public RecordObserver {
 public:
-    explicit OldDemoWatcher(DemoReport& report) : report_(report) {}
+    /// `echo`, when given, takes the diagnostics too, as the conversion's console would.
+    explicit OldDemoWatcher(DemoReport& report, Console* echo = nullptr) : report_(report), echo_(echo) {}
 
     void watch(const ConversionState& state) { state_ = &state; }
     InputEnd end() const { return end_; }
 
     void write(std::string_view text) override {
+        if (echo_) echo_->write(text);
         addDiagnostic(report_.facts, text);
         if (!state_) return;
         // The converter prints in every operation that holds what the new reader
@@ -142,25 +145,28 @@ private:
     }
 
     DemoReport& report_;
+    Console* echo_;
     const ConversionState* state_ = nullptr;
     /// The current record's operations that printed and may hold what the new reader rejects.
     std::vector<OperationPlace> printedIn_;
     InputEnd end_ = InputEnd::NoEndMarker;
 };
 
-void examineOldDemo(ByteSource& input, DemoReport& report) {
-    OldDemoWatcher watcher(report);
+/// Examines an old demo, converting it into `output` (its diagnostics also to `echo`
+/// when given): how the conversion ended.
+ConversionResult examineOldDemo(ByteSource& input, DemoReport& report, ByteSink& output, Console* echo) {
+    OldDemoWatcher watcher(report, echo);
     ConversionState state(watcher);
     watcher.watch(state);
-    DiscardingSink nowhere;
-    convertRecords(input, nowhere, state, &watcher);
-    if (watcher.end() != InputEnd::EndMarker || report.problem) return;
+    const ConversionResult result = convertRecords(input, output, state, &watcher);
+    if (watcher.end() != InputEnd::EndMarker || report.problem) return result;
     std::uint8_t after;
     if (input.read(&after, 1) != 0) {
         Problem& problem = report.problem.emplace();
         problem.kind = ProblemKind::DataAfterEnd;
         problem.record = report.facts.records;
     }
+    return result;
 }
 
 /// Reads what is left of the input, so that it counts towards the size. A small
@@ -186,7 +192,8 @@ DemoReport examineDemo(ByteSource& input, Protocol protocol) {
     if (protocol == Protocol::New) {
         examineNewDemo(counted, report);
     } else {
-        examineOldDemo(counted, report);
+        DiscardingSink nowhere;
+        examineOldDemo(counted, report, nowhere, nullptr);
     }
     drain(counted);
     report.facts.bytes = counted.bytes;
@@ -196,6 +203,24 @@ DemoReport examineDemo(ByteSource& input, Protocol protocol) {
 DemoReport examineDemo(std::span<const std::uint8_t> demo, Protocol protocol) {
     MemorySource input(demo);
     return examineDemo(input, protocol);
+}
+
+DemoReport convertAndExamineDemo(std::span<const std::uint8_t> oldDemo, ConvertedDemo& result) {
+    result.demo.clear();
+    result.console.clear();
+    // As convertDemo: the new demo is about as long as the old one.
+    result.demo.reserve(oldDemo.size() + oldDemo.size() / 8 + 64);
+    DemoReport report;
+    report.protocol = Protocol::Old;
+    MemorySource source(oldDemo);
+    CountingSource counted(source);
+    MemorySink output(result.demo);
+    CollectingConsole console;
+    result.outcome = examineOldDemo(counted, report, output, &console);
+    drain(counted);
+    report.facts.bytes = counted.bytes;
+    result.console = console.text();
+    return report;
 }
 
 }  // namespace tarnic::examine

@@ -15,6 +15,7 @@
 #include "support/demo_file.h"
 #include "tarnic/convert.h"
 #include "tarnic/examine.h"
+#include "tarnic/report_json.h"
 #include "transcode/server_op.h"
 
 namespace tarnic {
@@ -252,6 +253,38 @@ TEST(ExamineDemo, GarbageGetsAVerdict) {
             const DemoReport report = examineDemo(demo, protocol);
             EXPECT_EQ(report.facts.bytes, demo.size());
         }
+    }
+}
+
+// One pass that converts and examines gives what the two calls give apart: the same
+// bytes, messages and outcome, and the same report, on good, damaged and random demos.
+TEST(ExamineDemo, ConvertingAndExaminingInOnePassGivesWhatEachGivesAlone) {
+    std::vector<std::pair<std::string, Bytes>> demos = {{"sample", sampleBytes()}, {"empty", {}}};
+    for (Damage& damage : damages()) {
+        if (damage.protocol == Protocol::Old) demos.emplace_back(damage.name, std::move(damage.demo));
+    }
+    const Bytes sample = sampleBytes();
+    demos.emplace_back("sample cut short", Bytes(sample.begin(), sample.begin() + std::ptrdiff_t(sample.size() / 3)));
+    Bytes trailing = sample;
+    trailing.push_back(7);
+    demos.emplace_back("bytes after the end", std::move(trailing));
+    std::mt19937 engine(1234);
+    for (int round = 0; round < 100; ++round) {
+        Bytes demo(engine() % 200);
+        for (std::uint8_t& byte : demo) byte = std::uint8_t(engine() % 4 == 0 ? engine() : engine() % 8);
+        demos.emplace_back("random " + std::to_string(round), std::move(demo));
+    }
+    ConvertedDemo both;
+    for (const auto& [name, demo] : demos) {
+        SCOPED_TRACE(name);
+        const DemoReport report = examine::convertAndExamineDemo(demo, both);
+        const ConvertedDemo alone = convertDemo(demo);
+        EXPECT_TRUE(both.demo == alone.demo);
+        EXPECT_EQ(both.console, alone.console);
+        EXPECT_EQ(both.outcome, alone.outcome);
+        const DemoReport apart = examineDemo(demo, Protocol::Old);
+        EXPECT_EQ(examine::examinedDemoJson({std::nullopt, Protocol::Old, &report, {}}, true),
+                  examine::examinedDemoJson({std::nullopt, Protocol::Old, &apart, {}}, true));
     }
 }
 

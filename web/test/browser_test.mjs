@@ -7,7 +7,7 @@ import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { unzipSync } from 'fflate';
+import { unzipSync, zipSync } from 'fflate';
 import puppeteer from 'puppeteer-core';
 import { serve } from '../serve.mjs';
 
@@ -244,6 +244,89 @@ async function checkFolders(browser, cdp, downloads, url) {
   }
 }
 
+// A pack to choose: each member, what it holds, its card's outcome (none: no card) and
+// what the converted pack holds for it: its conversion, itself, or nothing.
+const PACK = 'match pack.zip';
+const PACK_MEMBERS = [
+  { name: 'readme.txt', bytes: () => Buffer.from('Read me.\n'), kept: 'copied' },
+  { name: 'maps/', bytes: () => Buffer.alloc(0), kept: 'copied' },
+  { name: 'maps/final.DM3', demo: 'sample.dm3', state: 'converted', kept: 'converted' },
+  { name: 'maps/cut short.dm3', demo: 'cut short.dm3', state: 'damaged', kept: 'converted' },
+  { name: 'two notes.Dm3', demo: 'two notes.dm3', state: 'diagnostics', kept: 'converted' },
+  { name: 'not a demo.dm3', demo: 'not a demo.dm3', state: 'not-a-demo', reported: 'not a demo, left out' },
+  // Stored, then one byte of it changed: its checksum no longer holds.
+  { name: 'broken.dm3', demo: 'sample.dm3', stored: true, state: 'failed', reported: 'failed, left out',
+    why: 'its checksum differs' },
+  // Its size in the central directory made small: it must not be read past it.
+  { name: 'lies.dm3', demo: 'sample.dm3', claims: 100, state: 'failed', reported: 'failed, left out',
+    why: 'holds more than its stored size' },
+  { name: '../escape.dm3', demo: 'sample.dm3', reported: 'unsafe name, left out' },
+  { name: 'C:/escape.dm3', demo: 'sample.dm3', reported: 'unsafe name, left out' },
+  { name: 'maps\\..\\..\\escape.dm3', demo: 'sample.dm3', reported: 'unsafe name, left out' },
+  { name: 'inner.zip', bytes: () => Buffer.from(zipSync({ 'deep.dm3': SAMPLE })), kept: 'copied',
+    reported: 'a pack inside the pack, not opened; copied as it is' },
+  { name: 'f\u00fcr \u540d.dm3', demo: 'sample.dm3', state: 'converted', kept: 'converted' },
+];
+
+/// A zip pack chosen on the page gives a card for each .dm3 member, a card for the pack
+/// reporting what it left out, and the pack again: each demo converted under the name
+/// the program gives its output, as the program converts it, every other member as it
+/// is, and neither the original demos nor those that failed.
+async function checkPack(browser, cdp, downloads, url) {
+  const contents = new Map(PACK_MEMBERS.map((member) =>
+    [member, member.demo ? caseNamed(member.demo).demo : member.bytes()]));
+  const bytesOf = (member) => contents.get(member);
+  const zip = Buffer.from(zipSync(Object.fromEntries(PACK_MEMBERS.map((member) =>
+    [member.name, [bytesOf(member), { level: member.stored ? 0 : 6 }]]))));
+  const stored = zip.indexOf(SAMPLE.subarray(0, 256));
+  zip[stored + 100] ^= 1;
+  for (const member of PACK_MEMBERS.filter(({ claims }) => claims)) {
+    // The name's last occurrence is in the central directory, 46 bytes into its entry.
+    zip.writeUInt32LE(member.claims, zip.lastIndexOf(Buffer.from(member.name)) - 46 + 24);
+  }
+  fs.writeFileSync(path.join(work, 'inputs', PACK), zip);
+  const page = await browser.newPage();
+  await page.goto(url);
+  await (await page.$('#demo-files')).uploadFile(path.join(work, 'inputs', PACK));
+  const carded = PACK_MEMBERS.filter((member) => member.state);
+  const cards = await waitForCards(page, 1 + carded.length);
+  const expected = [`${PACK} pack`, ...carded.map((member) => `${PACK}:${member.name} ${member.state}`)];
+  check('pack: a card for the pack, then one for each .dm3 member, in member order',
+    JSON.stringify(cards.map((card) => `${card.name} ${card.state}`)) === JSON.stringify(expected), JSON.stringify(cards));
+  const reported = PACK_MEMBERS.filter((member) => member.reported)
+    .map((member) => `${PACK}:${member.name}: ${member.reported}`);
+  check('pack: its card reports each member left out or not opened', cards[0]?.console === `${reported.join('\n')}\n`,
+    JSON.stringify(cards[0]?.console));
+  for (const { name, why } of PACK_MEMBERS.filter((member) => member.why)) {
+    const card = cards.find((c) => c.name === `${PACK}:${name}`);
+    check(`pack: ${name} cannot be read and fails, saying why`,
+      card?.console === `ERROR: unable to open ${name}: ${why}\n`, JSON.stringify(card?.console));
+  }
+  const saved = await downloadsOf(cdp, downloads, [await page.$('.result a.download:not([hidden])')]);
+  const converted = saved.get('match pack.dm_48.zip');
+  const entries = converted ? unzipSync(converted) : {};
+  const want = new Map(PACK_MEMBERS.filter((member) => member.kept).map((member) => member.kept === 'converted'
+    ? [member.name + '.dm_48', caseNamed(member.demo).expectedDemo] : [member.name, bytesOf(member)]));
+  const wrong = [...want].filter(([name, bytes]) => !entries[name] || !bytes.equals(entries[name])).map(([name]) => name);
+  check('pack: the converted pack holds each demo as the program converts it and the other members as they are',
+    converted !== undefined && wrong.length === 0 &&
+      JSON.stringify(Object.keys(entries)) === JSON.stringify([...want.keys()]),
+    converted ? `wrong or missing: ${wrong.join(', ')}; names ${JSON.stringify(Object.keys(entries))}` :
+      `no converted pack among ${[...saved.keys()]}`);
+  await page.close();
+
+  // A file named as a pack that is not one fails visibly, and nothing is offered.
+  const notPack = path.join(work, 'inputs', 'not a pack.zip');
+  fs.writeFileSync(notPack, 'A note.\n');
+  const second = await browser.newPage();
+  await second.goto(url);
+  await (await second.$('#demo-files')).uploadFile(notPack);
+  const [card] = await waitForCards(second, 1);
+  check('pack: a .zip that is not a zip fails and offers nothing', card.state === 'failed' && !card.downloadShown &&
+    card.console.startsWith('ERROR: unable to open not a pack.zip ('), JSON.stringify(card));
+  await second.close();
+}
+
 /// A module that will not load must fail each demo visibly, not leave it waiting.
 async function checkBrokenModule(browser) {
   const brokenSite = path.join(work, 'broken site');
@@ -284,6 +367,7 @@ try {
   await cdp.send('Browser.setDownloadBehavior', { behavior: 'allowAndName', downloadPath: downloads, eventsEnabled: true });
   await checkConversions(browser, cdp, downloads, url);
   await checkFolders(browser, cdp, downloads, url);
+  await checkPack(browser, cdp, downloads, url);
   await checkBrokenModule(browser);
 } finally {
   await browser.close();
