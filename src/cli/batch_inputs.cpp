@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <numeric>
 
+#include "cli/batch_packs.h"
 #include "cli/platform.h"
 #include "common/ascii_case.h"
+#include "packs/pack_names.h"
 
 namespace tarnic::cli {
 namespace {
@@ -14,6 +16,14 @@ namespace fs = std::filesystem;
 constexpr const char* OUTPUT_SUFFIX = ".dm_48";
 
 bool hasDemoExtension(const fs::path& path) { return equalIgnoringAsciiCase(utf8Of(path.extension()), ".dm3"); }
+
+bool hasPackName(const fs::path& path) { return packs::packSuffixSize(utf8Of(path.filename())) > 0; }
+
+#ifdef TARNIC_PACKS
+constexpr bool READS_PACKS = true;
+#else
+constexpr bool READS_PACKS = false;
+#endif
 
 class Collector {
 public:
@@ -25,7 +35,7 @@ public:
         if (fs::is_directory(path, error)) {
             addFolder(path, fs::path());
         } else {
-            add(path, path.filename());
+            add(path, path.filename(), true);
         }
     }
 
@@ -42,18 +52,22 @@ private:
             const bool isLink = entry.is_symlink(statusError);
             if (!isLink && entry.is_directory(statusError)) {
                 addFolder(entry.path(), relative / entry.path().filename());
-            } else if (hasDemoExtension(entry.path())) {
+            } else if (hasDemoExtension(entry.path()) || (READS_PACKS && hasPackName(entry.path()))) {
                 if (isLink && fs::is_directory(entry.path(), statusError)) continue;
-                add(entry.path(), relative / entry.path().filename());
+                add(entry.path(), relative / entry.path().filename(), false);
             }
         }
         if (error) inputs_.push_back({folder, fs::path(), 0, "cannot read folder: " + error.message()});
     }
 
-    void add(const fs::path& input, const fs::path& relative) {
-        BatchInput item{input, fs::path(), 0, {}};
-        item.output = outputDir_ ? pathFromUtf8(*outputDir_) / relative : input;
-        item.output += OUTPUT_SUFFIX;
+    void add(const fs::path& input, const fs::path& relative, bool named) {
+        BatchInput item{input, fs::path(), 0, {}, !hasDemoExtension(input) && hasPackName(input), named};
+        if (item.pack) {
+            item.output = packOutputPath(input, relative, outputDir_);
+        } else {
+            item.output = outputDir_ ? pathFromUtf8(*outputDir_) / relative : input;
+            item.output += OUTPUT_SUFFIX;
+        }
         std::error_code error;
         const fs::file_status status = fs::status(input, error);
         // A missing file or a dangling link is left to the conversion to report; a pipe
