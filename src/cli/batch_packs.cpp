@@ -31,13 +31,6 @@ FileReport failure(std::string reason) {
     return report;
 }
 
-FileReport skipped(std::string reason) {
-    FileReport report;
-    report.status = FileReport::Status::Skipped;
-    report.reason = std::move(reason);
-    return report;
-}
-
 }  // namespace
 
 fs::path packOutputPath(const fs::path& input, const fs::path& relative, const std::optional<std::string>& outputDir) {
@@ -64,6 +57,13 @@ PackOutcome convertPack(const BatchInput& item, const Options&) {
 #else
 
 namespace {
+
+FileReport skipped(std::string reason) {
+    FileReport report;
+    report.status = FileReport::Status::Skipped;
+    report.reason = std::move(reason);
+    return report;
+}
 
 /// Bytes moved from a member into its spool at a time.
 constexpr std::size_t COPY_BYTES = 64 << 10;
