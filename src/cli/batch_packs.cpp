@@ -1,7 +1,11 @@
 #include "cli/batch_packs.h"
 
+#include <algorithm>
+#include <chrono>
+#include <deque>
 #include <exception>
 #include <filesystem>
+#include <future>
 #include <new>
 
 #include "cli/batch_run.h"
@@ -137,158 +141,224 @@ private:
     /// written as a file under the output folder.
     using Put = std::function<bool(const packs::PackMember&, packs::MemberAction, packs::Spool*)>;
 
+    /// One member's result, waiting to be written and reported in member order.
+    struct Done {
+        packs::PackMember member;
+        packs::MemberAction action = packs::MemberAction::Leave;
+        std::optional<MemberLine> line;
+        std::unique_ptr<packs::Spool> spool;  ///< the bytes to put into the new pack, if any
+    };
+
+    static std::future<Done> ready(Done done) {
+        std::promise<Done> promise;
+        promise.set_value(std::move(done));
+        return promise.get_future();
+    }
+
+    /// Reads the members in order. With several jobs, each demo is read into a scratch
+    /// file and converted on a thread of its own while the next ones are read, up to
+    /// as many at once as there are jobs; results are written and reported in order.
     void walk(const Put& put = {}) {
+        put_ = put;
+        const std::size_t inFlight = std::max(1u, options_.jobs);
         for (;;) {
             const packs::PackReader::Step step = reader_.next();
-            if (step == packs::PackReader::Step::End) return;
+            if (step == packs::PackReader::Step::End) break;
             if (step == packs::PackReader::Step::Broken) {
+                if (!drain()) return;
                 outcome_.pack = failure("damaged pack, no member after this point read: " + reader_.error());
                 return;
             }
             const packs::PackMember& member = reader_.member();
-            const packs::MemberPlan plan = packs::planMember(member);
             if (member.demo) sawDemo_ = true;
-            if (!handle(member, plan, put)) return;
+            waiting_.push_back(handle(member, packs::planMember(member)));
+            while (waiting_.size() >= inFlight ||
+                   (!waiting_.empty() &&
+                    waiting_.front().wait_for(std::chrono::seconds(0)) == std::future_status::ready)) {
+                if (!emit()) return;
+            }
         }
+        drain();
     }
 
-    /// Does what the plan says with one member; false when the new pack cannot be
-    /// written any further.
-    bool handle(const packs::PackMember& member, const packs::MemberPlan& plan, const Put& put) {
-        switch (plan.action) {
-        case packs::MemberAction::Leave:
-            add(member.name, plan.failure ? failure(plan.reason) : skipped(plan.reason));
-            return true;
-        case packs::MemberAction::Folder:
-            return !put || written(put(member, plan.action, nullptr));
-        case packs::MemberAction::Copy:
-            if (!put) {
-                if (!plan.reason.empty()) add(member.name, skipped(plan.reason));
-                return true;
-            }
-            return copy(member, plan, put);
-        case packs::MemberAction::Convert:
-            return put ? convertIntoPack(member, put) : convertToFile(member);
+    /// Writes and reports every member still waiting; false when the new pack failed.
+    bool drain() {
+        while (!waiting_.empty()) {
+            if (!emit()) return false;
         }
         return true;
     }
 
-    bool copy(const packs::PackMember& member, const packs::MemberPlan& plan, const Put& put) {
-        packs::Spool spool;
-        if (!spool.opened()) {
-            add(member.name, failure("unable to create a scratch file"));
-            return true;
+    /// Writes and reports the first member waiting; false when the new pack cannot be
+    /// written any further, and then waits for every conversion left and drops it.
+    bool emit() {
+        Done done = waiting_.front().get();
+        waiting_.pop_front();
+        if (put_ && (done.spool || done.action == packs::MemberAction::Folder) &&
+            !put_(done.member, done.action, done.spool.get())) {
+            writerFailed_ = true;
+            outcome_.pack = failure("unable to write " + utf8Of(item_.output) + ", the pack is not kept");
+            if (done.line) {
+                done.line->report = failure("not written: the converted pack cannot be written");
+                outcome_.members.push_back(std::move(*done.line));
+            }
+            waiting_.clear();  // each waits for its conversion
+            return false;
+        }
+        if (done.line) outcome_.members.push_back(std::move(*done.line));
+        return true;
+    }
+
+    /// What becomes of one member, read now; its conversion may go on after.
+    std::future<Done> handle(const packs::PackMember& member, const packs::MemberPlan& plan) {
+        Done done{member, plan.action, std::nullopt, nullptr};
+        switch (plan.action) {
+        case packs::MemberAction::Leave:
+            done.line = line(member, plan.failure ? failure(plan.reason) : skipped(plan.reason));
+            return ready(std::move(done));
+        case packs::MemberAction::Folder: return ready(std::move(done));
+        case packs::MemberAction::Copy:
+            if (put_) {
+                std::string problem;
+                done.spool = spoolBytes(problem);
+                if (!done.spool) {
+                    done.line = line(member, failure(problem));
+                    return ready(std::move(done));
+                }
+            }
+            if (!plan.reason.empty()) done.line = line(member, skipped(plan.reason + (put_ ? "; copied as it is" : "")));
+            return ready(std::move(done));
+        case packs::MemberAction::Convert: break;
+        }
+        std::error_code noOutput;
+        if (!put_ && options_.skipExisting && fs::is_regular_file(memberOutput(member), noOutput)) {
+            done.line = line(member, skipped(""));
+            return ready(std::move(done));
+        }
+        if (std::max(1u, options_.jobs) == 1) {
+            return ready(convertMember(std::move(done), reader_.data(), [this] { return readFailure(reader_); }));
+        }
+        std::string problem;
+        std::unique_ptr<packs::Spool> raw = spoolBytes(problem);
+        if (!raw) {
+            done.line = line(member, failure(problem));
+            done.line->report.read = true;
+            return ready(std::move(done));
+        }
+        return std::async(std::launch::async, [this, done = std::move(done), raw = std::move(raw)]() mutable {
+            if (!raw->rewind()) {
+                done.line = line(done.member, failure("unable to read a scratch file"));
+                return std::move(done);
+            }
+            return convertMember(std::move(done), raw->source(), [] { return std::string("unable to read a scratch file"); });
+        });
+    }
+
+    /// The current member's bytes in a scratch file; none, saying why, when they
+    /// cannot be read or kept.
+    std::unique_ptr<packs::Spool> spoolBytes(std::string& problem) {
+        auto spool = std::make_unique<packs::Spool>();
+        if (!spool->opened()) {
+            problem = "unable to create a scratch file";
+            return nullptr;
         }
         std::vector<std::uint8_t> buffer(COPY_BYTES);
         ByteSource& bytes = reader_.data();
         for (std::size_t got; (got = bytes.read(buffer.data(), buffer.size())) > 0;) {
-            if (!spool.sink().write(buffer.data(), got)) {
-                add(member.name, failure("unable to write a scratch file"));
-                return true;
+            if (!spool->sink().write(buffer.data(), got)) {
+                problem = "unable to write a scratch file";
+                return nullptr;
             }
         }
         if (bytes.failed()) {
-            add(member.name, failure(readFailure(reader_)));
-            return true;
+            problem = readFailure(reader_);
+            return nullptr;
         }
-        if (!plan.reason.empty()) add(member.name, skipped(plan.reason + "; copied as it is"));
-        return written(put(member, plan.action, &spool));
+        return spool;
     }
 
-    bool convertIntoPack(const packs::PackMember& member, const Put& put) {
-        MemberLine& line = add(member.name, {});
-        packs::Spool spool;
-        if (!spool.opened()) {
-            line.report.reason = "unable to create a scratch file";
-            return true;
-        }
+    fs::path memberOutput(const packs::PackMember& member) const {
+        return item_.output / pathFromUtf8(packs::convertedMemberName(member.name));
+    }
+
+    /// Converts a demo member read from `input`: into a scratch file for the new pack,
+    /// or into its file under the output folder. Safe on any thread: it touches no
+    /// state of the pack's.
+    Done convertMember(Done done, ByteSource& input, const std::function<std::string()>& readProblem) const {
+        done.line = line(done.member, {});
+        FileReport& report = done.line->report;
+        DiagnosticsBuffer& diagnostics = *done.line->diagnostics;
         FirstDamage damage;
-        line.report.read = true;
+        report.read = true;
+        if (!put_) {
+            const fs::path output = memberOutput(done.member);
+            std::error_code error;
+            fs::create_directories(output.parent_path(), error);
+            if (error) {
+                report.reason = "unable to create folder " + utf8Of(output.parent_path()) + ": " + error.message();
+                return done;
+            }
+            FileConversionOptions conversionOptions;
+            conversionOptions.observer = &damage;
+            if (options_.verifyOutputs) conversionOptions.check = verifyWrittenOutput;
+            const FileConversion conversion = convertDemoStream(input, utf8Of(output), diagnostics, conversionOptions);
+            report.diagnostics = diagnostics.count();
+            if (conversion.outcome == FileOutcome::Converted) {
+                report.status = FileReport::Status::Converted;
+                report.damage = damage.text();
+            } else {
+                report.reason =
+                    conversion.outcome == FileOutcome::CannotRead ? readProblem() : describeConversion(conversion);
+            }
+            return done;
+        }
+        auto spool = std::make_unique<packs::Spool>();
+        if (!spool->opened()) {
+            report.reason = "unable to create a scratch file";
+            return done;
+        }
         ConversionResult result = ConversionResult::Converted;
         try {
-            ConversionState state(*line.diagnostics);
-            result = convertRecords(reader_.data(), spool.sink(), state, &damage);
+            ConversionState state(diagnostics);
+            result = convertRecords(input, spool->sink(), state, &damage);
         } catch (const std::bad_alloc&) {
-            line.report.reason = "out of memory";
-            return true;
+            report.reason = "out of memory";
+            return done;
         }
-        line.report.diagnostics = line.diagnostics->count();
+        report.diagnostics = diagnostics.count();
         switch (result) {
         case ConversionResult::Converted: break;
-        case ConversionResult::InputFailed: line.report.reason = readFailure(reader_); return true;
-        case ConversionResult::OutputFailed: line.report.reason = "unable to write a scratch file"; return true;
-        case ConversionResult::MessageTooLarge: line.report.reason = "converted message too large"; return true;
+        case ConversionResult::InputFailed: report.reason = readProblem(); return done;
+        case ConversionResult::OutputFailed: report.reason = "unable to write a scratch file"; return done;
+        case ConversionResult::MessageTooLarge: report.reason = "converted message too large"; return done;
         }
         if (options_.verifyOutputs) {
-            if (!spool.rewind()) {
-                line.report.reason = "unable to write a scratch file";
-                return true;
+            if (!spool->rewind()) {
+                report.reason = "unable to write a scratch file";
+                return done;
             }
-            const examine::DemoReport check = examine::examineDemo(spool.source(), examine::Protocol::New);
+            const examine::DemoReport check = examine::examineDemo(spool->source(), examine::Protocol::New);
             if (check.problem) {
-                line.report.reason = "the output does not verify (not kept): " + problemDescription(*check.problem);
-                return true;
+                report.reason = "the output does not verify (not kept): " + problemDescription(*check.problem);
+                return done;
             }
         }
-        if (!written(put(member, packs::MemberAction::Convert, &spool))) {
-            line.report.reason = "not written: the converted pack cannot be written";
-            return false;
-        }
-        line.report.status = FileReport::Status::Converted;
-        line.report.damage = damage.text();
-        return true;
-    }
-
-    bool convertToFile(const packs::PackMember& member) {
-        const fs::path output = item_.output / pathFromUtf8(packs::convertedMemberName(member.name));
-        if (options_.skipExisting && std::filesystem::is_regular_file(output)) {
-            add(member.name, skipped(""));
-            return true;
-        }
-        MemberLine& line = add(member.name, {});
-        std::error_code error;
-        fs::create_directories(output.parent_path(), error);
-        if (error) {
-            line.report.reason = "unable to create folder " + utf8Of(output.parent_path()) + ": " + error.message();
-            return true;
-        }
-        FirstDamage damage;
-        FileConversionOptions conversionOptions;
-        conversionOptions.observer = &damage;
-        if (options_.verifyOutputs) conversionOptions.check = verifyWrittenOutput;
-        line.report.read = true;
-        const FileConversion conversion =
-            convertDemoStream(reader_.data(), utf8Of(output), *line.diagnostics, conversionOptions);
-        line.report.diagnostics = line.diagnostics->count();
-        if (conversion.outcome == FileOutcome::Converted) {
-            line.report.status = FileReport::Status::Converted;
-            line.report.damage = damage.text();
-        } else if (conversion.outcome == FileOutcome::CannotRead) {
-            line.report.reason = readFailure(reader_);
-        } else {
-            line.report.reason = describeConversion(conversion);
-        }
-        return true;
-    }
-
-    /// Notes a failure to write the new pack, which ends it.
-    bool written(bool done) {
-        if (!done) {
-            writerFailed_ = true;
-            outcome_.pack = failure("unable to write " + utf8Of(item_.output) + ", the pack is not kept");
-        }
+        report.status = FileReport::Status::Converted;
+        report.damage = damage.text();
+        done.spool = std::move(spool);
         return done;
     }
 
-    MemberLine& add(const std::string& member, FileReport report) {
-        outcome_.members.push_back({member, std::move(report), std::make_unique<DiagnosticsBuffer>(options_.verbose)});
-        return outcome_.members.back();
+    MemberLine line(const packs::PackMember& member, FileReport report) const {
+        return {member.name, std::move(report), std::make_unique<DiagnosticsBuffer>(options_.verbose)};
     }
 
     const BatchInput& item_;
     const Options& options_;
     packs::PackReader reader_;
     PackOutcome outcome_;
+    Put put_;
+    std::deque<std::future<Done>> waiting_;
     bool sawDemo_ = false;
     bool writerFailed_ = false;
 };
