@@ -72,6 +72,29 @@ FileReport skipped(std::string reason) {
 /// Bytes moved from a member into its spool at a time.
 constexpr std::size_t COPY_BYTES = 64 << 10;
 
+/// The most of a demo member read ahead into a scratch file to convert on another
+/// thread: a larger one converts as it is read, so that a member claiming far more
+/// than its conversion reads never fills the disk.
+constexpr std::uint64_t RAW_SPOOL_LIMIT = 64 << 20;
+
+/// Reads one source to its end, then another.
+class ChainedSource final : public ByteSource {
+public:
+    ChainedSource(ByteSource& first, ByteSource& second) : first_(first), second_(second) {}
+    std::size_t read(std::uint8_t* into, std::size_t count) override {
+        std::size_t done = onFirst_ ? first_.read(into, count) : 0;
+        if (done < count && onFirst_ && !first_.failed()) onFirst_ = false;
+        if (done < count && !onFirst_) done += second_.read(into + done, count - done);
+        return done;
+    }
+    bool failed() const override { return first_.failed() || second_.failed(); }
+
+private:
+    ByteSource& first_;
+    ByteSource& second_;
+    bool onFirst_ = true;
+};
+
 /// Why a member's conversion failed, in the words of a file's.
 std::string readFailure(const packs::PackReader& reader) {
     const std::string why = reader.dataError();
@@ -239,11 +262,22 @@ private:
             return ready(convertMember(std::move(done), reader_.data(), [this] { return readFailure(reader_); }));
         }
         std::string problem;
-        std::unique_ptr<packs::Spool> raw = spoolBytes(problem);
+        bool whole = true;
+        std::unique_ptr<packs::Spool> raw = spoolBytes(problem, RAW_SPOOL_LIMIT, &whole);
         if (!raw) {
             done.line = line(member, failure(problem));
             done.line->report.read = true;
             return ready(std::move(done));
+        }
+        if (!whole) {
+            // A member this large converts here, from what was read on: the scratch file
+            // never holds more than the limit of what its conversion might not read.
+            if (!raw->rewind()) {
+                done.line = line(member, failure("unable to read a scratch file"));
+                return ready(std::move(done));
+            }
+            ChainedSource rest(raw->source(), reader_.data());
+            return ready(convertMember(std::move(done), rest, [this] { return readFailure(reader_); }));
         }
         return std::async(std::launch::async, [this, done = std::move(done), raw = std::move(raw)]() mutable {
             if (!raw->rewind()) {
@@ -256,7 +290,8 @@ private:
 
     /// The current member's bytes in a scratch file; none, saying why, when they
     /// cannot be read or kept.
-    std::unique_ptr<packs::Spool> spoolBytes(std::string& problem) {
+    std::unique_ptr<packs::Spool> spoolBytes(std::string& problem, std::uint64_t limit = UINT64_MAX,
+                                             bool* whole = nullptr) {
         auto spool = std::make_unique<packs::Spool>();
         if (!spool->opened()) {
             problem = "unable to create a scratch file";
@@ -268,6 +303,10 @@ private:
             if (!spool->sink().write(buffer.data(), got)) {
                 problem = "unable to write a scratch file";
                 return nullptr;
+            }
+            if (spool->size() >= limit) {
+                *whole = false;
+                return spool;
             }
         }
         if (bytes.failed()) {
