@@ -11,7 +11,12 @@ std::string helpText() {
            "\n"
            "Converts .dm3 demos to .dm_48. FILE is converted into FILE.dm_48 beside it.\n"
            "With --batch, every file named and every .dm3 file under every folder named is\n"
+#ifdef TARNIC_PACKS
+           "converted; a zip or tar pack of demos becomes a converted pack beside it\n"
+           "(pack.zip -> pack.dm_48.zip).\n"
+#else
            "converted.\n"
+#endif
            "\n"
            "Options:\n"
            "  --batch             convert many files and folders (recursively)\n"
