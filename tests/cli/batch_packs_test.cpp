@@ -31,23 +31,6 @@ using test::runTarnic;
 using test::TestMember;
 using test::writeFileBytes;
 
-/// A pack's members as read back: name and bytes, folders with no bytes.
-std::vector<std::pair<std::string, Bytes>> membersOf(const fs::path& path) {
-    std::vector<std::pair<std::string, Bytes>> members;
-    packs::PackReader reader(path.string());
-    EXPECT_TRUE(reader.opened()) << path << ": " << reader.error();
-    while (reader.next() == packs::PackReader::Step::Member) {
-        Bytes bytes;
-        std::uint8_t chunk[4096];
-        for (std::size_t got; (got = reader.data().read(chunk, sizeof chunk)) > 0;) {
-            bytes.insert(bytes.end(), chunk, chunk + got);
-        }
-        EXPECT_FALSE(reader.data().failed()) << reader.member().name;
-        members.emplace_back(reader.member().name, std::move(bytes));
-    }
-    return members;
-}
-
 /// Every file under `folder`, relative to it, sorted.
 std::vector<std::string> filesUnder(const fs::path& folder) {
     std::vector<std::string> files;
@@ -117,7 +100,7 @@ TEST_F(BatchPacks, APackBecomesAPackOfItsFormatHoldingEachDemoAsConvertedAlone) 
             std::vector<std::string> files = {kind.converted, kind.name};
             std::sort(files.begin(), files.end());
             EXPECT_EQ(filesUnder(folder_ / "work"), files);
-            EXPECT_EQ(membersOf(folder_ / "work" / kind.converted), expected);
+            EXPECT_EQ(test::readPackMembers(folder_ / "work" / kind.converted), expected);
         }
         if (kind.format == PackFormat::Zip) {
             // The member named outside ASCII carries the UTF-8 flag: unpacking keeps its name.
@@ -167,7 +150,7 @@ TEST_F(BatchPacks, HostileMembersNeverWriteOutsideAndTheRestAreConverted) {
         << run.output;
     EXPECT_NE(run.output.find("p.zip:good.dm3: converted with 1 diagnostic\n1 converted"), std::string::npos)
         << run.output;
-    const auto converted = membersOf(folder_ / "work/p.dm_48.zip");
+    const auto converted = test::readPackMembers(folder_ / "work/p.dm_48.zip");
     ASSERT_EQ(converted.size(), 2u);
     EXPECT_EQ(converted[0], std::make_pair(std::string("inner.zip"), inner));
     EXPECT_EQ(converted[1].first, "good.dm3.dm_48");
@@ -218,7 +201,7 @@ TEST_F(BatchPacks, InAFolderOnlyPacksHoldingDemosAreConvertedAndSkipExistingSkip
         const std::vector<std::string> files = filesUnder(folder_ / "work");
         for (const std::string& file : c.files) EXPECT_TRUE(std::count(files.begin(), files.end(), file)) << file;
     }
-    EXPECT_EQ(membersOf(folder_ / "work/out/demos.tar.xz/../../tree/demos.dm_48.tar.xz").size(), 2u);
+    EXPECT_EQ(test::readPackMembers(folder_ / "work/out/demos.tar.xz/../../tree/demos.dm_48.tar.xz").size(), 2u);
     EXPECT_EQ(readFileBytes(folder_ / "work/out/demos.tar.xz/b/B.DM3.dm_48"), convertDemo(oneNopDemo(2)).demo);
 }
 

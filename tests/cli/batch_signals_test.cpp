@@ -28,7 +28,6 @@
 #include "demokit/generator.h"
 #ifdef TARNIC_PACKS
 #include "packs/pack_builder.h"
-#include "packs/pack_reader.h"
 #endif
 #include "support/demo_file.h"
 #include "tarnic/convert.h"
@@ -309,16 +308,7 @@ TEST_F(BatchSignals, AnInterruptedPackLeavesNoTemporaryFileAndNoPartialPack) {
                     ADD_FAILURE() << "left behind: " << name;
                     continue;
                 }
-                std::vector<std::pair<std::string, Bytes>> found;
-                packs::PackReader reader(entry.path().string());
-                while (reader.next() == packs::PackReader::Step::Member) {
-                    Bytes bytes;
-                    std::uint8_t chunk[4096];
-                    for (std::size_t got; (got = reader.data().read(chunk, sizeof chunk)) > 0;) {
-                        bytes.insert(bytes.end(), chunk, chunk + got);
-                    }
-                    found.emplace_back(reader.member().name, std::move(bytes));
-                }
+                const auto found = test::readPackMembers(entry.path());
                 EXPECT_TRUE(found == expected) << "the converted pack is not whole";
                 ++present;
             }

@@ -75,6 +75,22 @@ void buildPack(const std::filesystem::path& path, packs::PackFormat format, pack
     markEncrypted(path, members);
 }
 
+std::vector<std::pair<std::string, Bytes>> readPackMembers(const std::filesystem::path& path) {
+    std::vector<std::pair<std::string, Bytes>> members;
+    packs::PackReader reader(path.string());
+    EXPECT_TRUE(reader.opened()) << path << ": " << reader.error();
+    while (reader.next() == packs::PackReader::Step::Member) {
+        Bytes bytes;
+        std::uint8_t chunk[4096];
+        for (std::size_t got; (got = reader.data().read(chunk, sizeof chunk)) > 0;) {
+            bytes.insert(bytes.end(), chunk, chunk + got);
+        }
+        EXPECT_FALSE(reader.data().failed()) << reader.member().name;
+        members.emplace_back(reader.member().name, std::move(bytes));
+    }
+    return members;
+}
+
 std::size_t offsetOf(const Bytes& bytes, const std::string& text, std::size_t from) {
     const auto found = std::search(bytes.begin() + std::ptrdiff_t(from), bytes.end(), text.begin(), text.end(),
                                    [](std::uint8_t byte, char letter) { return byte == std::uint8_t(letter); });

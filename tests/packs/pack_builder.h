@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "packs/pack_reader.h"
@@ -22,6 +23,10 @@ struct TestMember {
 /// Writes a pack of `members`, in order; a Link member links to "target.dm3".
 void buildPack(const std::filesystem::path& path, packs::PackFormat format, packs::PackFilter filter,
                const std::vector<TestMember>& members);
+
+/// A pack's members as read back, name and bytes (folders with none), in order; a
+/// member whose bytes fail to read is a test failure.
+std::vector<std::pair<std::string, Bytes>> readPackMembers(const std::filesystem::path& path);
 
 /// The offset of the first occurrence of `text` in `bytes`, which must hold it.
 std::size_t offsetOf(const Bytes& bytes, const std::string& text, std::size_t from = 0);

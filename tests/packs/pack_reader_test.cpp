@@ -8,7 +8,6 @@
 #include <optional>
 
 #include "packs/pack_builder.h"
-#include "packs/pack_plan.h"
 #include "packs/pack_reader.h"
 #include "packs/pack_writer.h"
 
@@ -278,50 +277,6 @@ TEST_F(Packs, ADamagedMemberIsReportedAndTheWalkGoesOnWhereItCan) {
         } else {
             EXPECT_TRUE(read.broken || (read.members.size() == 2 && read.members[1].failed));
         }
-        // Whatever was read, the plan never converts an unreadable member.
-        if (read.members[0].member.encrypted) {
-            EXPECT_EQ(packs::planMember(read.members[0].member).action, packs::MemberAction::Leave);
-        }
-    }
-}
-
-TEST(PackPlan, LeavesOutUnsafeNamesLinksDevicesAndUnreadableMembers) {
-    struct Case {
-        packs::PackMember member;
-        packs::MemberAction action;
-        bool failure;
-    };
-    const auto member = [](const char* name, MemberKind kind) {
-        packs::PackMember made;
-        made.name = name;
-        made.kind = kind;
-        made.demo = kind == MemberKind::File && packs::isDemoName(name);
-        made.pack = kind == MemberKind::File && packs::isPackName(name);
-        made.unsafeName = packs::isUnsafeMemberName(name);
-        return made;
-    };
-    packs::PackMember encrypted = member("secret.dm3", MemberKind::File);
-    encrypted.encrypted = true;
-    packs::PackMember undecodable = member("odd.dm3", MemberKind::File);
-    undecodable.problem = "unsupported compression";
-    const Case cases[] = {
-        {member("a/final.dm3", MemberKind::File), packs::MemberAction::Convert, false},
-        {member("readme.txt", MemberKind::File), packs::MemberAction::Copy, false},
-        {member("inner.zip", MemberKind::File), packs::MemberAction::Copy, false},
-        {member("maps/", MemberKind::Folder), packs::MemberAction::Folder, false},
-        {member("../up.dm3", MemberKind::File), packs::MemberAction::Leave, false},
-        {member("../up/", MemberKind::Folder), packs::MemberAction::Leave, false},
-        {member("link.dm3", MemberKind::Link), packs::MemberAction::Leave, false},
-        {member("pipe.dm3", MemberKind::Other), packs::MemberAction::Leave, false},
-        {encrypted, packs::MemberAction::Leave, true},
-        {undecodable, packs::MemberAction::Leave, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.member.name);
-        const packs::MemberPlan plan = packs::planMember(c.member);
-        EXPECT_EQ(plan.action, c.action);
-        EXPECT_EQ(plan.failure, c.failure);
-        EXPECT_EQ(plan.reason.empty(), c.action != packs::MemberAction::Leave && !c.member.pack);
     }
 }
 
