@@ -137,7 +137,11 @@ public:
         }
         const Utf8Locale locale;
         archive_entry* entry = nullptr;
-        const int status = archive_read_next_header(pack_, &entry);
+        int status = ARCHIVE_OK;
+        {
+            const std::lock_guard hold(headerLock());
+            status = archive_read_next_header(pack_, &entry);
+        }
         bytes_.restart();
         if (status == ARCHIVE_EOF) return Step::End;
         if (status == ARCHIVE_FATAL || status == ARCHIVE_RETRY || entry == nullptr) {

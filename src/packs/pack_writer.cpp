@@ -83,7 +83,7 @@ public:
         const Entry entry(name, AE_IFREG, stamp.permissions, stamp);
         if (entry.get() == nullptr) return fail("out of memory");
         archive_entry_set_size(entry.get(), la_int64_t(size));
-        if (archive_write_header(pack_, entry.get()) != ARCHIVE_OK) return fail(errorOf(pack_, "cannot write"));
+        if (writeHeader(entry.get()) != ARCHIVE_OK) return fail(errorOf(pack_, "cannot write"));
         buffer_.resize(COPY_BYTES);
         std::uint64_t left = size;
         while (left > 0) {
@@ -104,7 +104,7 @@ public:
         const Utf8Locale locale;
         const Entry entry(name, AE_IFDIR, stamp.permissions, stamp);
         if (entry.get() == nullptr) return fail("out of memory");
-        if (archive_write_header(pack_, entry.get()) != ARCHIVE_OK) return fail(errorOf(pack_, "cannot write"));
+        if (writeHeader(entry.get()) != ARCHIVE_OK) return fail(errorOf(pack_, "cannot write"));
         return true;
     }
 
@@ -118,6 +118,11 @@ public:
     const std::string& error() const { return error_; }
 
 private:
+    int writeHeader(archive_entry* entry) {
+        const std::lock_guard hold(headerLock());
+        return archive_write_header(pack_, entry);
+    }
+
     bool fail(std::string why) {
         failed_ = true;
         error_ = std::move(why);
