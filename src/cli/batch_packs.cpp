@@ -411,6 +411,8 @@ PackOutcome convertPack(const BatchInput& item, const Options& options) {
             outcome.pack = skipped("");
             return outcome;
         }
+        // A pack met in a folder that holds no demo is left alone, and not rewritten to find out.
+        if (!item.named && !packs::packHoldsDemo(utf8Of(item.input))) return {};
         return PackConversion(item, options).run();
     } catch (const std::exception& failed) {
         PackOutcome outcome;

@@ -213,4 +213,13 @@ std::string PackReader::error() const { return impl_->error(); }
 PackFormat PackReader::format() const { return impl_->format(); }
 PackFilter PackReader::filter() const { return impl_->filter(); }
 
+bool packHoldsDemo(const std::string& path) {
+    PackReader reader(path);
+    if (!reader.opened()) return false;
+    while (reader.next() == PackReader::Step::Member) {
+        if (reader.member().demo) return true;
+    }
+    return false;
+}
+
 }  // namespace tarnic::packs

@@ -104,4 +104,9 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+/// True when the pack at `path` opens and holds a demo member before any damage
+/// that stops the walk: a look at member headers only, no bytes decoded but what a
+/// compressed tar needs to reach them.
+bool packHoldsDemo(const std::string& path);
+
 }  // namespace tarnic::packs
