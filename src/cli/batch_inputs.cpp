@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <numeric>
 
+#include "cli/batch_packs.h"
 #include "cli/platform.h"
 #include "common/ascii_case.h"
+#include "packs/pack_names.h"
 
 namespace tarnic::cli {
 namespace {
@@ -14,6 +16,17 @@ namespace fs = std::filesystem;
 constexpr const char* OUTPUT_SUFFIX = ".dm_48";
 
 bool hasDemoExtension(const fs::path& path) { return equalIgnoringAsciiCase(utf8Of(path.extension()), ".dm3"); }
+
+bool hasPackName(const fs::path& path) { return packs::packSuffixSize(utf8Of(path.filename())) > 0; }
+
+#ifdef TARNIC_PACKS
+constexpr bool READS_PACKS = true;
+#else
+constexpr bool READS_PACKS = false;
+#endif
+
+/// What the batch takes from a folder: its demos and, where packs are read, its packs.
+bool isBatchEntry(const fs::path& path) { return hasDemoExtension(path) || (READS_PACKS && hasPackName(path)); }
 
 class Collector {
 public:
@@ -25,7 +38,7 @@ public:
         if (fs::is_directory(path, error)) {
             addFolder(path);
         } else {
-            add(path, path.filename());
+            add(path, path.filename(), true);
         }
     }
 
@@ -34,20 +47,24 @@ public:
 private:
     void addFolder(const fs::path& folder) {
         std::vector<FolderEntry> entries;
-        walkFolder(folder, hasDemoExtension, entries);
+        walkFolder(folder, isBatchEntry, entries);
         for (FolderEntry& entry : entries) {
             if (entry.problem.empty()) {
-                add(entry.path, entry.relative);
+                add(entry.path, entry.relative, false);
             } else {
                 inputs_.push_back({std::move(entry.path), fs::path(), 0, std::move(entry.problem)});
             }
         }
     }
 
-    void add(const fs::path& input, const fs::path& relative) {
-        BatchInput item{input, fs::path(), 0, {}};
-        item.output = outputDir_ ? pathFromUtf8(*outputDir_) / relative : input;
-        item.output += OUTPUT_SUFFIX;
+    void add(const fs::path& input, const fs::path& relative, bool named) {
+        BatchInput item{input, fs::path(), 0, {}, !hasDemoExtension(input) && hasPackName(input), named};
+        if (item.pack) {
+            item.output = packOutputPath(input, relative, outputDir_);
+        } else {
+            item.output = outputDir_ ? pathFromUtf8(*outputDir_) / relative : input;
+            item.output += OUTPUT_SUFFIX;
+        }
         std::error_code error;
         const fs::file_status status = fs::status(input, error);
         // A missing file or a dangling link is left to the conversion to report; a pipe

@@ -14,6 +14,8 @@ struct BatchInput {
     std::filesystem::path output;
     std::uintmax_t size = 0;  ///< bytes, as listed; 0 when unknown
     std::string problem;      ///< why it cannot be converted at all; empty when it can
+    bool pack = false;        ///< a pack of demos, converted member by member
+    bool named = false;       ///< named on the command line, not met in a folder
 };
 
 /// A path from UTF-8 text, and back: arguments and messages are UTF-8 on every system.
@@ -38,7 +40,8 @@ void walkFolder(const std::filesystem::path& folder, bool (*wanted)(const std::f
 std::vector<FolderEntry> listFolder(const std::filesystem::path& folder,
                                     bool (*wanted)(const std::filesystem::path&));
 
-/// Every file named and every ".dm3" file under every folder named, sorted by path.
+/// Every file named and every ".dm3" file (and, where packs are read, every pack) under
+/// every folder named, sorted by path.
 /// Links to folders met on the way are not entered. Outputs go beside their
 /// inputs, or under `outputDir` mirroring each input's path below the folder named.
 std::vector<BatchInput> collectBatchInputs(const std::vector<std::string>& paths,

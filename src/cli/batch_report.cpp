@@ -32,7 +32,7 @@ std::string fileLine(const std::string& input, const FileReport& report) {
         return line + "\n";
     }
     case FileReport::Status::Skipped:
-        return name + ": skipped, output exists\n";
+        return name + ": skipped, " + (report.reason.empty() ? "output exists" : printable(report.reason)) + "\n";
     case FileReport::Status::Failed:
         break;
     }

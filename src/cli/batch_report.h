@@ -11,7 +11,7 @@ struct FileReport {
     enum class Status { Converted, Skipped, Failed };
     Status status = Status::Failed;
     std::size_t diagnostics = 0;
-    std::string reason;  ///< why it failed
+    std::string reason;  ///< why it failed, or why it was skipped when not for an output that exists
     std::string damage;  ///< the first damage a converted input showed; empty when none
     bool read = false;   ///< whether its conversion ran, reading the input
 };

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/batch_inputs.h"
+#include "cli/batch_packs.h"
 #include "cli/batch_report.h"
 #include "cli/convert_file.h"
 #include "cli/diagnostics_buffer.h"
@@ -41,36 +42,10 @@ constexpr const char* DIAGNOSTIC_INDENT = "    ";
 struct FinishedFile {
     FileReport report;
     std::unique_ptr<DiagnosticsBuffer> diagnostics;
+    /// A pack's member lines, printed before its own line, which it may not have.
+    std::vector<MemberLine> members;
+    bool ownLine = true;
 };
-
-/// Why a conversion failed, in the single-file form's words, with the system's reason.
-std::string describe(const FileConversion& conversion) {
-    std::string what;
-    switch (conversion.outcome) {
-    case FileOutcome::Converted: return "converted";
-    case FileOutcome::CannotOpen: what = "unable to open"; break;
-    case FileOutcome::CannotCreate: what = "unable to create"; break;
-    case FileOutcome::CannotRead: what = "unable to read"; break;
-    case FileOutcome::CannotWrite: what = "unable to write"; break;
-    case FileOutcome::OutOfMemory: return "out of memory";
-    case FileOutcome::MessageTooLarge: return "converted message too large";
-    case FileOutcome::NotRegular: return "not a regular file";
-    case FileOutcome::Refused: return conversion.refusal;
-    }
-    if (conversion.error) what += ": " + conversion.error.message();
-    return what;
-}
-
-/// Verifies a whole output under its temporary name: why it may not take its final
-/// name, or nothing when it is well-formed.
-std::string verifyOutput(const std::string& temporaryPath) {
-    const FileExamination examination = examineFile(temporaryPath, examine::Protocol::New);
-    if (!examination.report) return "unable to verify the output: " + examination.error;
-    if (examination.report->problem) {
-        return "the output does not verify (not kept): " + problemDescription(*examination.report->problem);
-    }
-    return "";
-}
 
 /// True when an output is there already: a file, or a link to one. A dangling link
 /// or a link to a folder is no output; converting replaces it.
@@ -83,6 +58,13 @@ bool outputExists(const fs::path& output) {
 FinishedFile convertOne(const BatchInput& item, const Options& options) {
     FinishedFile done;
     FileReport& report = done.report;
+    if (item.pack) {
+        PackOutcome outcome = convertPack(item, options);
+        done.members = std::move(outcome.members);
+        done.ownLine = outcome.pack.has_value();
+        if (outcome.pack) report = std::move(*outcome.pack);
+        return done;
+    }
     try {
         done.diagnostics = std::make_unique<DiagnosticsBuffer>(options.verbose);
         if (!item.problem.empty()) {
@@ -106,7 +88,7 @@ FinishedFile convertOne(const BatchInput& item, const Options& options) {
         FileConversionOptions conversionOptions;
         conversionOptions.observer = &damage;
         conversionOptions.inputs = Inputs::RegularFile;
-        if (options.verifyOutputs) conversionOptions.check = verifyOutput;
+        if (options.verifyOutputs) conversionOptions.check = verifyWrittenOutput;
         const FileConversion conversion =
             convertDemoFile(utf8Of(item.input), utf8Of(item.output), *done.diagnostics, conversionOptions);
         report.diagnostics = done.diagnostics->count();
@@ -114,7 +96,7 @@ FinishedFile convertOne(const BatchInput& item, const Options& options) {
             report.status = FileReport::Status::Converted;
             report.damage = damage.text();
         } else {
-            report.reason = describe(conversion);
+            report.reason = describeConversion(conversion);
         }
     } catch (const std::exception& failure) {
         report.status = FileReport::Status::Failed;
@@ -198,7 +180,11 @@ public:
                 roomFreed_.notify_all();
                 lock.unlock();
                 progress.clear();
-                std::fputs(fileLine(name, file.report).c_str(), stdout);
+                for (MemberLine& member : file.members) {
+                    std::fputs(fileLine(name + ":" + member.member, member.report).c_str(), stdout);
+                    if (options_.verbose && member.diagnostics) member.diagnostics->printTo(stdout, DIAGNOSTIC_INDENT);
+                }
+                if (file.ownLine) std::fputs(fileLine(name, file.report).c_str(), stdout);
                 if (options_.verbose && file.diagnostics) file.diagnostics->printTo(stdout, DIAGNOSTIC_INDENT);
                 lock.lock();
             }
@@ -228,15 +214,25 @@ private:
             lock.unlock();
             FinishedFile file = convertOne(inputs_[index], options_);
             lock.lock();
-            count(inputs_[index], file.report);
+            count(inputs_[index], file);
             slot(index) = std::move(file);
             finished_.notify_one();
         }
     }
 
-    void count(const BatchInput& item, const FileReport& report) {
+    void count(const BatchInput& item, const FinishedFile& file) {
         ++totals_.done;
         totals_.bytesDone += item.size;
+        bool read = false;
+        for (const MemberLine& member : file.members) {
+            tally(member.report);
+            read = read || member.report.read;
+        }
+        if (file.ownLine) tally(file.report);
+        if (read || file.report.read) totals_.bytesRead += item.size;
+    }
+
+    void tally(const FileReport& report) {
         switch (report.status) {
         case FileReport::Status::Converted:
             ++totals_.converted;
@@ -246,7 +242,6 @@ private:
         case FileReport::Status::Skipped: ++totals_.skipped; break;
         case FileReport::Status::Failed: ++totals_.failed; break;
         }
-        if (report.read) totals_.bytesRead += item.size;
     }
 
     const std::vector<BatchInput>& inputs_;
@@ -262,6 +257,32 @@ private:
 };
 
 }  // namespace
+
+std::string describeConversion(const FileConversion& conversion) {
+    std::string what;
+    switch (conversion.outcome) {
+    case FileOutcome::Converted: return "converted";
+    case FileOutcome::CannotOpen: what = "unable to open"; break;
+    case FileOutcome::CannotCreate: what = "unable to create"; break;
+    case FileOutcome::CannotRead: what = "unable to read"; break;
+    case FileOutcome::CannotWrite: what = "unable to write"; break;
+    case FileOutcome::OutOfMemory: return "out of memory";
+    case FileOutcome::MessageTooLarge: return "converted message too large";
+    case FileOutcome::NotRegular: return "not a regular file";
+    case FileOutcome::Refused: return conversion.refusal;
+    }
+    if (conversion.error) what += ": " + conversion.error.message();
+    return what;
+}
+
+std::string verifyWrittenOutput(const std::string& temporaryPath) {
+    const FileExamination examination = examineFile(temporaryPath, examine::Protocol::New);
+    if (!examination.report) return "unable to verify the output: " + examination.error;
+    if (examination.report->problem) {
+        return "the output does not verify (not kept): " + problemDescription(*examination.report->problem);
+    }
+    return "";
+}
 
 int runBatch(const Options& given) {
     Options options = given;

@@ -35,6 +35,9 @@ private:
 
 FileConversion failed(FileOutcome outcome, std::error_code error = {}) { return {outcome, error, {}}; }
 
+FileConversion convertFrom(ByteSource& source, const std::function<std::error_code()>& readError,
+                           const std::string& outputPath, Console& diagnostics, const FileConversionOptions& options);
+
 FileConversion convert(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
                        const FileConversionOptions& options) {
     const InputFile input(inputPath, options.inputs);
@@ -42,6 +45,11 @@ FileConversion convert(const std::string& inputPath, const std::string& outputPa
     if (input.file() == platform::NO_FILE) return failed(FileOutcome::CannotOpen, platform::lastError());
     FileSource source(input.file(), FILE_BUFFER_BYTES);
     if (!source.readAhead()) return failed(FileOutcome::CannotOpen, source.error());
+    return convertFrom(source, [&source] { return source.error(); }, outputPath, diagnostics, options);
+}
+
+FileConversion convertFrom(ByteSource& source, const std::function<std::error_code()>& readError,
+                           const std::string& outputPath, Console& diagnostics, const FileConversionOptions& options) {
     // Renaming would fail only at the end, after the whole conversion.
     if (platform::isFolder(outputPath)) {
         return failed(FileOutcome::CannotCreate, std::make_error_code(std::errc::is_a_directory));
@@ -64,7 +72,7 @@ FileConversion convert(const std::string& inputPath, const std::string& outputPa
     }
     switch (result) {
         case ConversionResult::Converted: break;
-        case ConversionResult::InputFailed: return failed(FileOutcome::CannotRead, source.error());
+        case ConversionResult::InputFailed: return failed(FileOutcome::CannotRead, readError());
         case ConversionResult::OutputFailed: return failed(FileOutcome::CannotWrite, sink.error());
         case ConversionResult::MessageTooLarge: return failed(FileOutcome::MessageTooLarge);
     }
@@ -86,6 +94,15 @@ FileConversion convertDemoFile(const std::string& inputPath, const std::string& 
         return convert(inputPath, outputPath, diagnostics, options);
     } catch (const std::bad_alloc&) {
         // The temporary file is gone with the stack.
+        return failed(FileOutcome::OutOfMemory);
+    }
+}
+
+FileConversion convertDemoStream(ByteSource& input, const std::string& outputPath, Console& diagnostics,
+                                 const FileConversionOptions& options) {
+    try {
+        return convertFrom(input, [] { return std::error_code(); }, outputPath, diagnostics, options);
+    } catch (const std::bad_alloc&) {
         return failed(FileOutcome::OutOfMemory);
     }
 }

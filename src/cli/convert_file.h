@@ -59,4 +59,9 @@ struct FileConversion {
 FileConversion convertDemoFile(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
                                const FileConversionOptions& options = {});
 
+/// The same from a stream already open (a pack's member): `options.inputs` does not
+/// apply, and a failed read gives CannotRead with no system reason.
+FileConversion convertDemoStream(ByteSource& input, const std::string& outputPath, Console& diagnostics,
+                                 const FileConversionOptions& options = {});
+
 }  // namespace tarnic::cli

@@ -11,10 +11,12 @@ std::string helpText() {
            "\n"
            "Converts .dm3 demos to .dm_48. FILE is converted into FILE.dm_48 beside it.\n"
            "With --batch, every file named and every .dm3 file under every folder named is\n"
-           "converted. --verify and --info take every .dm3 and .dm_48 file under each folder\n"
 #if TARNIC_PACKS
-           "named, and every such member of each pack named or met (.zip, .tar, .tar.gz...).\n"
+           "converted; a zip or tar pack of demos becomes a converted pack beside it\n"
+           "(pack.zip -> pack.dm_48.zip). --verify and --info take every .dm3 and .dm_48\n"
+           "file under each folder named, and every such member of each pack named or met.\n"
 #else
+           "converted. --verify and --info take every .dm3 and .dm_48 file under each folder\n"
            "named.\n"
 #endif
            "\n"

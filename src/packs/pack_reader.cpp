@@ -3,9 +3,10 @@
 #include <archive.h>
 #include <archive_entry.h>
 
-#include <array>
 
 #include "common/ascii_case.h"
+#include "packs/pack_names.h"
+#include "packs/pack_writer.h"
 #include "packs/utf8_locale.h"
 
 namespace tarnic::packs {
@@ -14,8 +15,6 @@ namespace {
 /// Bytes the archive library reads from the file at a time.
 constexpr std::size_t READ_BLOCK_BYTES = 64 << 10;
 
-constexpr std::array PACK_SUFFIXES{".zip", ".tar", ".tar.gz", ".tgz", ".tar.bz2", ".tbz2",
-                                   ".tar.xz", ".txz", ".tar.zst", ".tzst"};
 
 std::string errorOf(archive* pack, const char* fallback) {
     const char* text = archive_error_string(pack);
@@ -36,12 +35,16 @@ MemberKind kindOf(archive_entry* entry) {
 
 bool isDemoName(std::string_view name) { return endsWithIgnoringAsciiCase(name, ".dm3"); }
 
-bool isPackName(std::string_view name) {
-    for (const std::string_view suffix : PACK_SUFFIXES) {
-        if (name.size() > suffix.size() && endsWithIgnoringAsciiCase(name, suffix)) return true;
-    }
-    return false;
+bool isPackName(std::string_view name) { return packSuffixSize(name) > 0; }
+
+std::string convertedPackName(const std::string& packName) {
+    const std::size_t suffix = packSuffixSize(packName);
+    if (suffix == 0) return "";
+    const std::size_t stem = packName.size() - suffix;
+    return packName.substr(0, stem) + ".dm_48" + packName.substr(stem);
 }
+
+std::string convertedMemberName(const std::string& memberName) { return memberName + ".dm_48"; }
 
 bool isUnsafeMemberName(std::string_view name) {
     if (name.empty() || name.front() == '/') return true;
@@ -134,7 +137,11 @@ public:
         }
         const Utf8Locale locale;
         archive_entry* entry = nullptr;
-        const int status = archive_read_next_header(pack_, &entry);
+        int status = ARCHIVE_OK;
+        {
+            const std::lock_guard hold(headerLock());
+            status = archive_read_next_header(pack_, &entry);
+        }
         bytes_.restart();
         if (status == ARCHIVE_EOF) return Step::End;
         if (status == ARCHIVE_FATAL || status == ARCHIVE_RETRY || entry == nullptr) {
@@ -154,6 +161,8 @@ public:
         member_.demo = member_.kind == MemberKind::File && isDemoName(member_.name);
         member_.pack = member_.kind == MemberKind::File && isPackName(member_.name);
         member_.encrypted = archive_entry_is_encrypted(entry) != 0;
+        if (archive_entry_mtime_is_set(entry)) member_.modified = std::int64_t(archive_entry_mtime(entry));
+        member_.permissions = unsigned(archive_entry_perm(entry));
         if (status == ARCHIVE_FAILED) {
             member_.problem = errorOf(pack_, "undecodable member");
         } else if (name == nullptr) {
@@ -203,5 +212,14 @@ std::string PackReader::dataError() const { return impl_->bytes().error(); }
 std::string PackReader::error() const { return impl_->error(); }
 PackFormat PackReader::format() const { return impl_->format(); }
 PackFilter PackReader::filter() const { return impl_->filter(); }
+
+bool packHoldsDemo(const std::string& path) {
+    PackReader reader(path);
+    if (!reader.opened()) return false;
+    while (reader.next() == PackReader::Step::Member) {
+        if (reader.member().demo) return true;
+    }
+    return false;
+}
 
 }  // namespace tarnic::packs

@@ -41,6 +41,8 @@ struct PackMember {
     /// Why the pack could not describe or decode this member (an unsupported
     /// compression, a damaged header); empty when its bytes can be read.
     std::string problem;
+    std::optional<std::int64_t> modified;  ///< seconds since 1970, where stored
+    unsigned permissions = 0644;           ///< as stored
 };
 
 /// True for a name ending ".dm3", any letter case.
@@ -101,5 +103,10 @@ private:
     class Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+/// True when the pack at `path` opens and holds a demo member before any damage
+/// that stops the walk: a look at member headers only, no bytes decoded but what a
+/// compressed tar needs to reach them.
+bool packHoldsDemo(const std::string& path);
 
 }  // namespace tarnic::packs

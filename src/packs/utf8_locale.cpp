@@ -26,4 +26,9 @@ Utf8Locale::~Utf8Locale() {
     if (previous_ != nullptr) uselocale(static_cast<locale_t>(previous_));
 }
 
+std::mutex& headerLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 }  // namespace tarnic::packs

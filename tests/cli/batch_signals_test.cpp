@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <random>
@@ -25,6 +26,9 @@
 #include <vector>
 
 #include "demokit/generator.h"
+#ifdef TARNIC_PACKS
+#include "packs/pack_builder.h"
+#endif
 #include "support/demo_file.h"
 #include "tarnic/convert.h"
 
@@ -183,19 +187,17 @@ std::optional<std::pair<unsigned long, unsigned long>> interruptedCounts(const s
     return std::pair{finished, total};
 }
 
-TEST_F(BatchSignals, InterruptedAtAnyMomentLeavesNoTemporaryFileAndOnlyWholeOutputs) {
-    constexpr int DEMOS = 40, RUNS = 200;
-    std::map<std::string, Bytes> expected;  ///< by output name
-    for (int at = 0; at < DEMOS; ++at) {
-        const std::string name = "d" + std::to_string(1000 + at) + ".dm3";
-        writeFileBytes(folder_ / "src" / name, oneNopDemo(at));
-        expected[name + ".dm_48"] = convertDemo(oneNopDemo(at)).demo;
-    }
-    const std::vector<std::string> arguments = {"--batch", "--jobs", "2", "--output-dir", "out", "src"};
-    // The moments to interrupt range over the first half of a run up to its summary
-    // line: a later run may be quicker than the first, which warmed the caches.
+/// Runs the program with `arguments` in `folder` `runs` times, each interrupted at a
+/// random moment (or its output pipe closed) over the first half of a whole run up to
+/// its summary line: a later run may be quicker than the first, which warmed the caches.
+/// `outputs` checks what a run left, failing on anything not whole, and counts the
+/// outputs present; `clean` removes them before a run. A whole run has `inputs`
+/// inputs and leaves `whole` outputs.
+void interruptAtRandom(const fs::path& folder, const std::vector<std::string>& arguments, int runs,
+                       std::size_t inputs, std::size_t whole, const std::function<void()>& clean,
+                       const std::function<std::size_t()>& outputs) {
     const auto started = Clock::now();
-    RunningTarnic first(folder_, arguments);
+    RunningTarnic first(folder, arguments);
     ASSERT_TRUE(first.readOutputUntil(" MB read in "));
     const auto length = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started).count();
     ASSERT_EQ(first.finish().status, 0);
@@ -206,12 +208,12 @@ TEST_F(BatchSignals, InterruptedAtAnyMomentLeavesNoTemporaryFileAndOnlyWholeOutp
     std::mt19937 random(seed);
     std::uniform_int_distribution<long long> moment(0, length / 2);
     int interrupted = 0;
-    for (int run = 0; run < RUNS; ++run) {
+    for (int run = 0; run < runs; ++run) {
         const int signalNumber = std::vector{SIGINT, SIGTERM, SIGHUP, SIGPIPE}[run % 4];
         const auto delay = std::chrono::microseconds(moment(random));
         SCOPED_TRACE(std::string(strsignal(signalNumber)) + " after " + std::to_string(delay.count()) + " us");
-        fs::remove_all(folder_ / "out");
-        RunningTarnic running(folder_, arguments);
+        clean();
+        RunningTarnic running(folder, arguments);
         std::this_thread::sleep_for(delay);
         // A closed pipe comes as it does in use: the reader of the lines goes away.
         if (signalNumber == SIGPIPE) {
@@ -221,18 +223,11 @@ TEST_F(BatchSignals, InterruptedAtAnyMomentLeavesNoTemporaryFileAndOnlyWholeOutp
         }
         const Ended ended = running.finish();
         ASSERT_FALSE(ended.stalled);
-        std::size_t present = 0;
-        std::error_code noFolder;
-        for (const auto& entry : fs::recursive_directory_iterator(folder_ / "out", noFolder)) {
-            if (entry.is_directory()) continue;
-            const std::string name = entry.path().filename().string();
-            ASSERT_TRUE(expected.count(name)) << "left behind: " << name;
-            EXPECT_TRUE(readFileBytes(entry.path()) == expected[name]) << name << " is not whole";
-            ++present;
-        }
+        const std::size_t present = outputs();
+        if (::testing::Test::HasFatalFailure()) return;
         if (ended.signal == 0) {  // over before the signal came
             EXPECT_EQ(ended.status, 0);
-            EXPECT_EQ(present, expected.size());
+            EXPECT_EQ(present, whole);
             EXPECT_EQ(ended.errors, "");
             continue;
         }
@@ -243,18 +238,84 @@ TEST_F(BatchSignals, InterruptedAtAnyMomentLeavesNoTemporaryFileAndOnlyWholeOutp
             EXPECT_EQ(ended.errors, "");
         } else if (ended.errors.empty()) {
             // Before the conversions began, or once the batch was over: nothing to resume.
-            EXPECT_TRUE(present == 0 || present == expected.size()) << present << " outputs and no notice";
+            EXPECT_TRUE(present == 0 || present == whole) << present << " outputs and no notice";
         } else if (!counts) {
             ADD_FAILURE() << "standard error: " << ended.errors;
         } else {
             // Every input counted finished has its output; two jobs may finish after the count.
-            EXPECT_EQ(counts->second, expected.size());
+            EXPECT_EQ(counts->second, inputs);
             EXPECT_LE(counts->first, present);
             EXPECT_LE(present, counts->first + 2);
         }
     }
-    EXPECT_GT(interrupted, RUNS / 4) << "the runs must mostly end by their signal";
+    EXPECT_GT(interrupted, runs / 4) << "the runs must mostly end by their signal";
 }
+
+TEST_F(BatchSignals, InterruptedAtAnyMomentLeavesNoTemporaryFileAndOnlyWholeOutputs) {
+    constexpr int DEMOS = 40, RUNS = 200;
+    std::map<std::string, Bytes> expected;  ///< by output name
+    for (int at = 0; at < DEMOS; ++at) {
+        const std::string name = "d" + std::to_string(1000 + at) + ".dm3";
+        writeFileBytes(folder_ / "src" / name, oneNopDemo(at));
+        expected[name + ".dm_48"] = convertDemo(oneNopDemo(at)).demo;
+    }
+    interruptAtRandom(
+        folder_, {"--batch", "--jobs", "2", "--output-dir", "out", "src"}, RUNS, expected.size(), expected.size(),
+        [&] { fs::remove_all(folder_ / "out"); },
+        [&] {
+            std::size_t present = 0;
+            std::error_code noFolder;
+            for (const auto& entry : fs::recursive_directory_iterator(folder_ / "out", noFolder)) {
+                if (entry.is_directory()) continue;
+                const std::string name = entry.path().filename().string();
+                if (!expected.count(name)) {
+                    ADD_FAILURE() << "left behind: " << name;
+                    continue;
+                }
+                EXPECT_TRUE(readFileBytes(entry.path()) == expected[name]) << name << " is not whole";
+                ++present;
+            }
+            return present;
+        });
+}
+
+#ifdef TARNIC_PACKS
+TEST_F(BatchSignals, AnInterruptedPackLeavesNoTemporaryFileAndNoPartialPack) {
+    constexpr int DEMOS = 40, RUNS = 100;
+    std::vector<test::TestMember> members;
+    std::vector<std::pair<std::string, Bytes>> expected;  ///< the converted pack's members
+    demokit::DemoOptions large;
+    large.records = 1500;
+    large.entities = 200;
+    large.fieldDensity = 0.8;
+    members.push_back({"large.dm3", demokit::generateDemoBytes(large)});
+    expected.emplace_back("large.dm3.dm_48", convertDemo(members.back().bytes).demo);
+    for (int at = 0; at < DEMOS; ++at) {
+        const std::string name = "d" + std::to_string(1000 + at) + ".dm3";
+        members.push_back({name, oneNopDemo(at)});
+        expected.emplace_back(name + ".dm_48", convertDemo(oneNopDemo(at)).demo);
+    }
+    test::buildPack(folder_ / "src/pack.zip", packs::PackFormat::Zip, packs::PackFilter::None, members);
+    interruptAtRandom(
+        folder_, {"--batch", "--jobs", "2", "src/pack.zip"}, RUNS, 1, 1,
+        [&] { fs::remove(folder_ / "src/pack.dm_48.zip"); },
+        [&] {
+            std::size_t present = 0;
+            for (const auto& entry : fs::directory_iterator(folder_ / "src")) {
+                const std::string name = entry.path().filename().string();
+                if (name == "pack.zip") continue;
+                if (name != "pack.dm_48.zip") {
+                    ADD_FAILURE() << "left behind: " << name;
+                    continue;
+                }
+                const auto found = test::readPackMembers(entry.path());
+                EXPECT_TRUE(found == expected) << "the converted pack is not whole";
+                ++present;
+            }
+            return present;
+        });
+}
+#endif
 
 TEST_F(BatchSignals, InterruptClearsTheProgressLineAndSaysHowToResume) {
     writeDemosAndALargeOne({"a0.dm3", "a1.dm3", "a2.dm3", "a3.dm3"}, "z-large.dm3");
