@@ -109,7 +109,7 @@ public:
 
     PackOutcome run() {
         if (!reader_.opened()) {
-            if (item_.named) outcome_.pack = failure("unable to open the pack: " + reader_.error());
+            outcome_.pack = failure("unable to open the pack: " + reader_.error());
             return std::move(outcome_);
         }
         if (options_.outputDir) {
@@ -411,8 +411,17 @@ PackOutcome convertPack(const BatchInput& item, const Options& options) {
             outcome.pack = skipped("");
             return outcome;
         }
-        // A pack met in a folder that holds no demo is left alone, and not rewritten to find out.
-        if (!item.named && !packs::packHoldsDemo(utf8Of(item.input))) return {};
+        // A pack met in a folder that holds no demo is left alone, and not rewritten to
+        // find out; one that cannot be read might hold demos, so it fails visibly.
+        if (!item.named) {
+            const packs::PackLook look = packs::lookForDemo(utf8Of(item.input));
+            if (!look.holdsDemo && !look.error.empty()) {
+                PackOutcome outcome;
+                outcome.pack = failure("unable to read the pack: " + look.error);
+                return outcome;
+            }
+            if (!look.holdsDemo) return {};
+        }
         return PackConversion(item, options).run();
     } catch (const std::exception& failed) {
         PackOutcome outcome;

@@ -2,7 +2,12 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 
 #include "common/ascii_case.h"
 #include "packs/pack_names.h"
@@ -116,7 +121,20 @@ public:
         archive_read_support_filter_bzip2(pack_);
         archive_read_support_filter_xz(pack_);
         archive_read_support_filter_zstd(pack_);
-        if (archive_read_open_filename(pack_, path.c_str(), READ_BLOCK_BYTES) != ARCHIVE_OK) {
+        // Opened without waiting and judged by what was opened, so that a pipe or a
+        // device put in the pack's place is refused rather than read forever.
+        file_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (file_ < 0) {
+            error_ = std::string("cannot open the pack: ") + std::strerror(errno);
+            return;
+        }
+        struct stat status {};
+        if (::fstat(file_, &status) != 0 || !S_ISREG(status.st_mode)) {
+            error_ = "not a regular file";
+            return;
+        }
+        ::fcntl(file_, F_SETFL, ::fcntl(file_, F_GETFL) & ~O_NONBLOCK);
+        if (archive_read_open_fd(pack_, file_, READ_BLOCK_BYTES) != ARCHIVE_OK) {
             error_ = errorOf(pack_, "cannot open the pack");
             return;
         }
@@ -125,6 +143,7 @@ public:
 
     ~Impl() {
         if (pack_ != nullptr) archive_read_free(pack_);
+        if (file_ >= 0) ::close(file_);
     }
 
     Step next() {
@@ -193,6 +212,7 @@ private:
     }
 
     archive* pack_;
+    int file_ = -1;
     MemberBytes bytes_;
     PackMember member_;
     std::string error_;
@@ -213,13 +233,15 @@ std::string PackReader::error() const { return impl_->error(); }
 PackFormat PackReader::format() const { return impl_->format(); }
 PackFilter PackReader::filter() const { return impl_->filter(); }
 
-bool packHoldsDemo(const std::string& path) {
+PackLook lookForDemo(const std::string& path) {
     PackReader reader(path);
-    if (!reader.opened()) return false;
-    while (reader.next() == PackReader::Step::Member) {
-        if (reader.member().demo) return true;
+    if (!reader.opened()) return {false, reader.error()};
+    PackReader::Step step;
+    while ((step = reader.next()) == PackReader::Step::Member) {
+        if (reader.member().demo) return {true, {}};
     }
-    return false;
+    if (step == PackReader::Step::Broken) return {false, reader.error()};
+    return {};
 }
 
 }  // namespace tarnic::packs

@@ -104,9 +104,15 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-/// True when the pack at `path` opens and holds a demo member before any damage
-/// that stops the walk: a look at member headers only, no bytes decoded but what a
-/// compressed tar needs to reach them.
-bool packHoldsDemo(const std::string& path);
+/// What a look at a pack's member headers finds: whether it holds a demo member and,
+/// where the look stopped before finding one, why the pack could not be read.
+struct PackLook {
+    bool holdsDemo = false;
+    std::string error;
+};
+
+/// Looks through the member headers of the pack at `path` for a demo: no bytes are
+/// decoded but what a compressed tar needs to reach them.
+PackLook lookForDemo(const std::string& path);
 
 }  // namespace tarnic::packs

@@ -205,5 +205,14 @@ TEST_F(BatchPacks, InAFolderOnlyPacksHoldingDemosAreConvertedAndSkipExistingSkip
     EXPECT_EQ(readFileBytes(folder_ / "work/out/demos.tar.xz/b/B.DM3.dm_48"), convertDemo(oneNopDemo(2)).demo);
 }
 
+TEST_F(BatchPacks, APackInAFolderThatCannotBeReadFailsRatherThanPassingUnseen) {
+    writeFileBytes(folder_ / "work/tree/broken.zip", Bytes(300, 'x'));
+    writeFileBytes(folder_ / "work/tree/loose.dm3", oneNopDemo(3));
+    const test::RunResult run = runTarnic(folder_ / "work", {"--batch", "tree"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output.rfind("tree/broken.zip: FAILED: unable to read the pack: ", 0), 0u) << run.output;
+    EXPECT_NE(run.output.find("tree/loose.dm3: converted"), std::string::npos) << run.output;
+}
+
 }  // namespace
 }  // namespace tarnic
