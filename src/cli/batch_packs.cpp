@@ -1,6 +1,7 @@
 #include "cli/batch_packs.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <exception>
@@ -35,7 +36,21 @@ FileReport failure(std::string reason) {
     return report;
 }
 
+std::atomic<unsigned> conversionsRunning{0};
+
 }  // namespace
+
+void ConversionCount::start() { conversionsRunning.fetch_add(1, std::memory_order_relaxed); }
+
+bool ConversionCount::tryStartBeside(unsigned jobs) {
+    unsigned running = conversionsRunning.load(std::memory_order_relaxed);
+    while (running < jobs) {
+        if (conversionsRunning.compare_exchange_weak(running, running + 1, std::memory_order_relaxed)) return true;
+    }
+    return false;
+}
+
+void ConversionCount::end() { conversionsRunning.fetch_sub(1, std::memory_order_relaxed); }
 
 fs::path packOutputPath(const fs::path& input, const fs::path& relative, const std::optional<std::string>& outputDir) {
     // The members go under a folder named as the pack, so that two packs never mix.
@@ -279,12 +294,19 @@ private:
             ChainedSource rest(raw->source(), reader_.data());
             return ready(convertMember(std::move(done), rest, [this] { return readFailure(reader_); }));
         }
-        return std::async(std::launch::async, [this, done = std::move(done), raw = std::move(raw)]() mutable {
+        auto convertSpooled = [this](Done done, std::unique_ptr<packs::Spool> raw) {
             if (!raw->rewind()) {
                 done.line = line(done.member, failure("unable to read a scratch file"));
-                return std::move(done);
+                return done;
             }
             return convertMember(std::move(done), raw->source(), [] { return std::string("unable to read a scratch file"); });
+        };
+        // Beside the batch's other conversions, a thread of its own only while a core is free.
+        if (!ConversionCount::tryStartBeside(options_.jobs)) return ready(convertSpooled(std::move(done), std::move(raw)));
+        return std::async(std::launch::async, [convertSpooled, done = std::move(done), raw = std::move(raw)]() mutable {
+            Done result = convertSpooled(std::move(done), std::move(raw));
+            ConversionCount::end();
+            return result;
         });
     }
 

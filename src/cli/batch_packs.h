@@ -27,6 +27,19 @@ struct PackOutcome {
     std::optional<FileReport> pack;
 };
 
+/// The conversions running at once in a batch: each worker's input, and each pack
+/// member converted on a thread of its own, so that packs converting side by side
+/// never keep more than --jobs threads busy. A worker counts itself for its input.
+class ConversionCount {
+public:
+    /// A worker starts an input (always counted).
+    static void start();
+    /// A pack member may go to a thread of its own: true, and counted, only while
+    /// fewer than `jobs` conversions run.
+    static bool tryStartBeside(unsigned jobs);
+    static void end();
+};
+
 /// Converts the pack `item` names: into a new pack at `item.output`, or, with
 /// `--output-dir`, each demo member into a file under the folder `item.output`.
 /// A pack met in a folder that holds no demo leaves no line and no file. Never throws.

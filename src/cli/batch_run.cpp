@@ -212,7 +212,9 @@ private:
             if (next_ >= inputs_.size()) return;
             const std::size_t index = next_++;
             lock.unlock();
+            ConversionCount::start();
             FinishedFile file = convertOne(inputs_[index], options_);
+            ConversionCount::end();
             lock.lock();
             count(inputs_[index], file);
             slot(index) = std::move(file);
