@@ -1,6 +1,7 @@
 #include "cli/convert_file.h"
 
 #include <new>
+#include <optional>
 
 #include "cli/file_stream.h"
 #include "cli/platform.h"
@@ -33,6 +34,20 @@ private:
     int file_;
 };
 
+/// Passes the conversion's messages on until its mapped input is found cut short by
+/// another process: what follows comes from no part of the file.
+class UntilInputCut final : public Console {
+public:
+    UntilInputCut(Console& to, const MappedSource& input) : to_(to), input_(input) {}
+    void write(std::string_view text) override {
+        if (!input_.failed()) to_.write(text);
+    }
+
+private:
+    Console& to_;
+    const MappedSource& input_;
+};
+
 FileConversion failed(FileOutcome outcome, std::error_code error = {}) { return {outcome, error, {}}; }
 
 FileConversion convert(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
@@ -42,6 +57,15 @@ FileConversion convert(const std::string& inputPath, const std::string& outputPa
     if (input.file() == platform::NO_FILE) return failed(FileOutcome::CannotOpen, platform::lastError());
     FileSource source(input.file(), FILE_BUFFER_BYTES);
     if (!source.readAhead()) return failed(FileOutcome::CannotOpen, source.error());
+    // A regular file is converted where the system maps it, without copies; read where
+    // it cannot be mapped. One too small for a second thread to pay is converted on one.
+    std::optional<MappedSource> mapped;
+    Threads threads = options.threads;
+    if (const auto size = platform::regularFileSize(input.file())) {
+        if (*size < TWO_THREADS_FROM_BYTES) threads = Threads::One;
+        const platform::MappedFile mapping = platform::mapForReading(input.file(), *size);
+        if (mapping.bytes != nullptr) mapped.emplace(mapping);
+    }
     // Renaming would fail only at the end, after the whole conversion.
     if (platform::isFolder(outputPath)) {
         return failed(FileOutcome::CannotCreate, std::make_error_code(std::errc::is_a_directory));
@@ -53,15 +77,22 @@ FileConversion convert(const std::string& inputPath, const std::string& outputPa
     if (output.file() == platform::NO_FILE) return failed(FileOutcome::CannotCreate, output.error());
     FileSink sink(output.file(), FILE_BUFFER_BYTES);
     if (options.onStarted) options.onStarted();
+    ByteSource& from = mapped ? static_cast<ByteSource&>(*mapped) : source;
+    std::optional<UntilInputCut> untilCut;
+    if (mapped) untilCut.emplace(diagnostics, *mapped);
+    Console& messages = untilCut ? static_cast<Console&>(*untilCut) : diagnostics;
     ConversionResult result;
     if (options.observer) {
-        ConversionState state(diagnostics);
-        result = convertRecords(source, sink, state, options.observer);
-    } else if (options.threads == Threads::Two) {
-        result = convertRecordsOnTwoThreads(source, sink, diagnostics);
+        ConversionState state(messages);
+        result = convertRecords(from, sink, state, options.observer);
+    } else if (threads == Threads::Two) {
+        result = convertRecordsOnTwoThreads(from, sink, messages);
     } else {
-        result = convertRecords(source, sink, diagnostics);
+        result = convertRecords(from, sink, messages);
     }
+    // Pages cut off from the file read as its end: the conversion ended well, but on
+    // bytes the file no longer holds.
+    if (mapped && mapped->failed()) return failed(FileOutcome::CannotRead, mapped->error());
     switch (result) {
         case ConversionResult::Converted: break;
         case ConversionResult::InputFailed: return failed(FileOutcome::CannotRead, source.error());

@@ -70,7 +70,10 @@ int run(int argc, char** argv) {
         console.print("Converting...\n");
         std::fflush(stdout);  // shown while converting, where standard output is held in a buffer
     };
-    options.threads = tarnic::cli::Threads::Two;
+    // A second thread only where a second processor may run it; convertDemoFile also
+    // keeps a small regular file on one.
+    options.threads = tarnic::cli::platform::usableProcessors() > 1 ? tarnic::cli::Threads::Two
+                                                                    : tarnic::cli::Threads::One;
     const tarnic::cli::FileConversion conversion = tarnic::cli::convertDemoFile(inputName, outputName, console, options);
     const int status = reportOutcome(conversion, inputName, outputName, console);
     addNotes(arguments, outputName, conversion);
