@@ -150,6 +150,17 @@ std::optional<double> cgroupCpuQuota(const std::string& root) {
     return std::nullopt;
 }
 
+std::optional<unsigned> runningThreads(const std::string& root) {
+    std::ifstream stat(root + "/proc/stat");
+    for (std::string line; std::getline(stat, line);) {
+        if (!line.starts_with("procs_running ")) continue;
+        const auto count = number(line.substr(14));
+        if (count) return unsigned(*count);
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 unsigned threadsFor(unsigned allowedProcessors, std::optional<double> quota) {
     unsigned threads = std::max(1u, allowedProcessors);
     if (quota && *quota > 0 && *quota < threads) threads = std::max(1u, unsigned(std::ceil(*quota)));

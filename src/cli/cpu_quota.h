@@ -14,6 +14,11 @@ namespace tarnic::cli {
 /// `root` too: "/" on a running system, a made-up folder tree in a test.
 std::optional<double> cgroupCpuQuota(const std::string& root);
 
+/// How many threads of the whole system are running or ready to run, this one
+/// included, as `proc/stat` below `root` says at the moment (`procs_running`); none
+/// where it cannot be read.
+std::optional<unsigned> runningThreads(const std::string& root);
+
 /// How many threads may be busy at once: the processors the affinity mask allows,
 /// fewer where a CPU quota allows fewer (a fraction rounded up); at least one.
 unsigned threadsFor(unsigned allowedProcessors, std::optional<double> quota);

@@ -111,6 +111,10 @@ std::optional<FileIdentity> identityOf(const std::string& path, bool followLinks
 /// at least one.
 unsigned usableProcessors();
 
+/// True where, of those processors, one more is idle than this thread takes: where
+/// the system cannot tell, true.
+bool idleProcessorBesideThis(unsigned usable);
+
 /// Distinguishes this run from any other running at the same time.
 unsigned long processId();
 

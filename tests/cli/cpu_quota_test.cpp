@@ -82,6 +82,25 @@ TEST(CpuQuota, FoundThroughTheProcessGroupsAndMounts) {
     fs::remove_all(root);
 }
 
+TEST(CpuQuota, RunningThreadsAreReadFromTheSystemStatistics) {
+    const fs::path root = fs::temp_directory_path() / ("tarnic-running-" + std::to_string(getpid()));
+    const struct {
+        const char* stat;
+        std::optional<unsigned> running;
+    } cases[] = {
+        {"cpu  1 2 3\nprocs_running 3\nprocs_blocked 0\n", 3u},
+        {"cpu  1 2 3\nprocs_blocked 0\n", std::nullopt},
+        {"procs_running many\n", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(root);
+        fs::create_directories(root / "proc");
+        std::ofstream(root / "proc/stat") << c.stat;
+        EXPECT_EQ(runningThreads(root.string()), c.running) << c.stat;
+    }
+    fs::remove_all(root);
+}
+
 TEST(CpuQuota, ThreadsAreTheAllowedProcessorsWithinTheQuota) {
     const struct {
         unsigned allowed;

@@ -238,6 +238,15 @@ unsigned usableProcessors() {
 #endif
 }
 
+bool idleProcessorBesideThis(unsigned usable) {
+#ifdef __linux__
+    const auto running = runningThreads("/");
+    return !running || *running < usable;
+#else
+    return usable > 1;
+#endif
+}
+
 unsigned long processId() { return static_cast<unsigned long>(::getpid()); }
 
 void watchTermination(void (*onSignal)(Termination)) {

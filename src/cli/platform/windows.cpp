@@ -317,6 +317,8 @@ unsigned usableProcessors() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
+bool idleProcessorBesideThis(unsigned usable) { return usable > 1; }
+
 unsigned long processId() { return GetCurrentProcessId(); }
 
 void watchTermination(void (*onSignal)(Termination)) {
