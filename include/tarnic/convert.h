@@ -29,9 +29,11 @@ enum class ConversionResult {
 ConversionResult convertRecords(ByteSource& input, ByteSink& output, Console& console);
 
 /// The same conversion, its records shared between two threads; the output and the
-/// console are byte for byte those of one thread. Where the library is built without
-/// threads, the machine has one core or no second thread can be started, it is
-/// `convertRecords`. Throws std::bad_alloc when memory runs out.
+/// console are byte for byte those of one thread. The caller decides whether a second
+/// thread pays (how many processors the process may use, how large the input is): a
+/// waiting thread sleeps rather than spins, but on one processor the two only take
+/// turns. Where the library is built without threads or no second thread can be
+/// started, it is `convertRecords`. Throws std::bad_alloc when memory runs out.
 ConversionResult convertRecordsOnTwoThreads(ByteSource& input, ByteSink& output, Console& console);
 
 /// The outcome of converting a demo held in memory.
@@ -43,7 +45,7 @@ struct ConvertedDemo {
 };
 
 /// Converts the bytes of an old demo file into the bytes of the new one, without
-/// files; from 256 KiB on, on two threads where it can. Throws std::bad_alloc when
+/// files; from 256 KiB on, on two threads where the machine has more than one core. Throws std::bad_alloc when
 /// memory runs out; reports everything else in the result.
 ConvertedDemo convertDemo(std::span<const std::uint8_t> oldDemo);
 

@@ -288,7 +288,7 @@ std::string verifyWrittenOutput(const std::string& temporaryPath) {
 
 int runBatch(const Options& given) {
     Options options = given;
-    if (options.jobs == 0) options.jobs = std::max(1u, std::thread::hardware_concurrency());
+    if (options.jobs == 0) options.jobs = platform::usableProcessors();
     const std::vector<BatchInput> inputs = collectBatchInputs(options.paths, options.outputDir);
     return BatchRun(inputs, options).run();
 }

@@ -1,6 +1,7 @@
 #include "cli/convert_file.h"
 
 #include <new>
+#include <optional>
 
 #include "cli/file_stream.h"
 #include "cli/platform.h"
@@ -33,10 +34,27 @@ private:
     int file_;
 };
 
+/// Passes the conversion's messages on until its mapped input is found cut short by
+/// another process: what follows comes from no part of the file.
+class UntilInputCut final : public Console {
+public:
+    UntilInputCut(Console& to, const MappedSource& input) : to_(to), input_(input) {}
+    void write(std::string_view text) override {
+        if (!input_.failed()) to_.write(text);
+    }
+
+private:
+    Console& to_;
+    const MappedSource& input_;
+};
+
 FileConversion failed(FileOutcome outcome, std::error_code error = {}) { return {outcome, error, {}}; }
 
+/// Converts `source` into `outputPath`; `mapped`, when the source is a mapped file,
+/// is asked whether another process cut the file short meanwhile.
 FileConversion convertFrom(ByteSource& source, const std::function<std::error_code()>& readError,
-                           const std::string& outputPath, Console& diagnostics, const FileConversionOptions& options);
+                           const std::string& outputPath, Console& diagnostics, const FileConversionOptions& options,
+                           const MappedSource* mapped = nullptr);
 
 FileConversion convert(const std::string& inputPath, const std::string& outputPath, Console& diagnostics,
                        const FileConversionOptions& options) {
@@ -45,11 +63,23 @@ FileConversion convert(const std::string& inputPath, const std::string& outputPa
     if (input.file() == platform::NO_FILE) return failed(FileOutcome::CannotOpen, platform::lastError());
     FileSource source(input.file(), FILE_BUFFER_BYTES);
     if (!source.readAhead()) return failed(FileOutcome::CannotOpen, source.error());
-    return convertFrom(source, [&source] { return source.error(); }, outputPath, diagnostics, options);
+    // A regular file is converted where the system maps it, without copies; read where
+    // it cannot be mapped. One too small for a second thread to pay is converted on one.
+    std::optional<MappedSource> mapped;
+    FileConversionOptions chosen = options;
+    if (const auto size = platform::regularFileSize(input.file())) {
+        if (*size < TWO_THREADS_FROM_BYTES) chosen.threads = Threads::One;
+        const platform::MappedFile mapping = platform::mapForReading(input.file(), *size);
+        if (mapping.bytes != nullptr) mapped.emplace(mapping);
+    }
+    if (!mapped) return convertFrom(source, [&source] { return source.error(); }, outputPath, diagnostics, chosen);
+    UntilInputCut untilCut(diagnostics, *mapped);
+    return convertFrom(*mapped, [&mapped] { return mapped->error(); }, outputPath, untilCut, chosen, &*mapped);
 }
 
 FileConversion convertFrom(ByteSource& source, const std::function<std::error_code()>& readError,
-                           const std::string& outputPath, Console& diagnostics, const FileConversionOptions& options) {
+                           const std::string& outputPath, Console& diagnostics, const FileConversionOptions& options,
+                           const MappedSource* mapped) {
     // Renaming would fail only at the end, after the whole conversion.
     if (platform::isFolder(outputPath)) {
         return failed(FileOutcome::CannotCreate, std::make_error_code(std::errc::is_a_directory));
@@ -70,6 +100,9 @@ FileConversion convertFrom(ByteSource& source, const std::function<std::error_co
     } else {
         result = convertRecords(source, sink, diagnostics);
     }
+    // Pages cut off from the file read as its end: the conversion ended well, but on
+    // bytes the file no longer holds.
+    if (mapped && mapped->failed()) return failed(FileOutcome::CannotRead, mapped->error());
     switch (result) {
         case ConversionResult::Converted: break;
         case ConversionResult::InputFailed: return failed(FileOutcome::CannotRead, readError());

@@ -33,7 +33,8 @@ enum class Threads { One, Two };
 struct FileConversionOptions {
     /// Runs once both files are open, before the first record.
     std::function<void()> onStarted;
-    /// The conversion's records are shared between these; with an observer, one.
+    /// The conversion's records are shared between these; with an observer, or for a
+    /// regular file too small for a second thread to pay, one.
     Threads threads = Threads::One;
     /// Which inputs are taken.
     Inputs inputs = Inputs::AnyFile;

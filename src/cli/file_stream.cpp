@@ -62,6 +62,29 @@ const std::uint8_t* FileSource::borrow(std::size_t count) {
     return bytes;
 }
 
+std::size_t MappedSource::read(std::uint8_t* into, std::size_t count) {
+    if (failed()) return 0;
+    count = std::min(count, mapping_.size - next_);
+    std::memcpy(into, mapping_.bytes + next_, count);
+    // Bytes copied from a page cut off from the file are no part of it.
+    if (failed()) return 0;
+    next_ += count;
+    return count;
+}
+
+const std::uint8_t* MappedSource::borrow(std::size_t count) {
+    if (count > mapping_.size - next_ || failed()) return nullptr;
+    const std::uint8_t* bytes = mapping_.bytes + next_;
+    next_ += count;
+    return bytes;
+}
+
+std::span<const std::uint8_t> MappedSource::borrowRest() {
+    const std::span<const std::uint8_t> rest(mapping_.bytes + next_, mapping_.size - next_);
+    next_ = mapping_.size;
+    return rest;
+}
+
 FileSink::FileSink(int file, std::size_t bufferBytes) : file_(file), buffer_(bufferBytes) {}
 
 bool FileSink::write(const std::uint8_t* bytes, std::size_t count) {

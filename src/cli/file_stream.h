@@ -4,6 +4,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/platform.h"
 #include "tarnic/byte_stream.h"
 
 namespace tarnic::cli {
@@ -33,6 +34,28 @@ private:
     bool atEnd_ = false;
     bool failed_ = false;
     std::error_code error_;
+};
+
+/// Reads a regular file mapped into memory: its records are converted where they lie,
+/// without a copy. Once a page has been found cut off from the file (another process
+/// cut it short), reading fails.
+class MappedSource final : public ByteSource {
+public:
+    /// Takes the mapping, unmapped when the source goes.
+    explicit MappedSource(platform::MappedFile mapping) : mapping_(mapping) {}
+    ~MappedSource() override { platform::unmap(mapping_); }
+    MappedSource(const MappedSource&) = delete;
+    MappedSource& operator=(const MappedSource&) = delete;
+    std::size_t read(std::uint8_t* into, std::size_t count) override;
+    const std::uint8_t* borrow(std::size_t count) override;
+    std::span<const std::uint8_t> borrowRest() override;
+    bool failed() const override { return platform::mappingFaulted(mapping_); }
+    /// Why reading failed, once it has.
+    std::error_code error() const { return std::make_error_code(std::errc::io_error); }
+
+private:
+    platform::MappedFile mapping_;
+    std::size_t next_ = 0;
 };
 
 /// Writes an open file through a buffer of its own; the caller keeps the file open

@@ -45,6 +45,28 @@ int createNew(const std::string& path);
 /// Reads up to `count` bytes: how many were read, 0 at the end of the file, -1 on error.
 long long readSome(int file, void* into, std::size_t count);
 
+/// The size of an open file where it is a regular file; none for anything else.
+std::optional<std::uint64_t> regularFileSize(int file);
+
+/// A regular file's bytes, mapped into memory for reading.
+struct MappedFile {
+    const std::uint8_t* bytes = nullptr;  ///< null where the file could not be mapped
+    std::size_t size = 0;
+    int slot = -1;  ///< where the program keeps it, for a fault in it to be found
+};
+
+/// Maps the first `size` bytes of an open regular file for reading; `bytes` null where
+/// it cannot be mapped (then it is read instead). Where another process cuts the file
+/// short meanwhile, touching a page past its new end ends nothing: the page reads as
+/// 0xFF bytes and `mappingFaulted` becomes true, which makes it a read error.
+MappedFile mapForReading(int file, std::uint64_t size);
+
+/// True once a page of the mapping has been found cut off from its file.
+bool mappingFaulted(const MappedFile& mapping);
+
+/// Unmaps what `mapForReading` mapped.
+void unmap(const MappedFile& mapping);
+
 /// Writes all `count` bytes; false on error.
 bool writeAll(int file, const void* bytes, std::size_t count);
 
@@ -83,6 +105,15 @@ struct FileIdentity {
 /// The identity of what `path` names, the link itself where `followLinks` is false;
 /// none when nothing has the name.
 std::optional<FileIdentity> identityOf(const std::string& path, bool followLinks);
+
+/// How many threads of this process may be busy at once: the processors its affinity
+/// mask allows and, on Linux, no more than its control group's CPU quota (rounded up);
+/// at least one.
+unsigned usableProcessors();
+
+/// True where, of those processors, one more is idle than this thread takes: where
+/// the system cannot tell, true.
+bool idleProcessorBesideThis(unsigned usable);
 
 /// Distinguishes this run from any other running at the same time.
 unsigned long processId();

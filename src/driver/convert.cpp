@@ -1,16 +1,14 @@
 #include "tarnic/convert.h"
 
+#if TARNIC_THREADS
+#include <thread>
+#endif
+
 #include "driver/record_loop.h"
 #include "tarnic/byte_stream.h"
 #include "tarnic/console.h"
 
 namespace tarnic {
-
-namespace {
-
-constexpr std::size_t TWO_THREADS_FROM_BYTES = 256 << 10;
-
-}  // namespace
 
 void convertDemo(std::span<const std::uint8_t> oldDemo, ConvertedDemo& result) {
     result.demo.clear();
@@ -20,9 +18,15 @@ void convertDemo(std::span<const std::uint8_t> oldDemo, ConvertedDemo& result) {
     MemorySource input(oldDemo);
     MemorySink output(result.demo);
     CollectingConsole console;
-    // A second thread pays for its start from a few hundred kilobytes on.
-    result.outcome = oldDemo.size() >= TWO_THREADS_FROM_BYTES ? convertRecordsOnTwoThreads(input, output, console)
-                                                              : convertRecords(input, output, console);
+    // A second thread pays for its start from a few hundred kilobytes on, and not at
+    // all on one core, where the threads would only take turns.
+#if TARNIC_THREADS
+    const bool twoThreads = oldDemo.size() >= TWO_THREADS_FROM_BYTES && std::thread::hardware_concurrency() != 1;
+#else
+    const bool twoThreads = false;  // built without threads, as for the browser
+#endif
+    result.outcome =
+        twoThreads ? convertRecordsOnTwoThreads(input, output, console) : convertRecords(input, output, console);
     result.console = console.text();
 }
 

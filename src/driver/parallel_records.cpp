@@ -41,15 +41,15 @@
 #include "bits/packet_reader.h"
 #include "bits/packet_writer.h"
 #include "driver/record_io.h"
+#include "driver/record_loop.h"
 #include "transcode/message.h"
 
 namespace tarnic {
 
 namespace {
 
-/// Records of a chunk: enough that handing a chunk between the cores costs little
-/// beside converting it, few enough that both threads soon have one.
-constexpr std::size_t RECORDS_PER_CHUNK = 32;
+// RECORDS_PER_CHUNK (record_loop.h): enough that handing a chunk between the cores
+// costs little beside converting it, few enough that both threads soon have one.
 /// Chunks each thread may hold: one being converted, one waiting for its turn to be written.
 constexpr std::size_t CHUNKS_PER_THREAD = 2;
 /// Forecasts kept, by chunk number: more than both threads can hold between them.
@@ -61,16 +61,19 @@ constexpr std::size_t MAX_FETCHED_AHEAD = 256 << 10;
 
 constexpr std::uint64_t NO_CHUNK = std::numeric_limits<std::uint64_t>::max();
 
-/// Spins until `ready()` holds, doing `meanwhile()` between looks; false if the
-/// conversion stops first.
-template <class Ready, class Meanwhile>
-bool waitUntil(const Ready& ready, const std::atomic<bool>& stopped, const Meanwhile& meanwhile) {
-    for (unsigned spins = 0; !ready(); ++spins) {
-        if (stopped.load(std::memory_order_acquire)) return false;
-        meanwhile();
-        if (spins >= 16384) std::this_thread::yield();
-    }
-    return true;
+/// Looks a waiting thread takes before it sleeps: about as long as forecasting a chunk,
+/// the usual wait, so that it mostly finds what it waits for without a system call,
+/// and never holds a core for longer.
+constexpr unsigned SPINS_BEFORE_SLEEPING = 2000;
+
+/// Tells the core that this is a spin, so that it spends less on it and leaves more to
+/// the other hardware thread on the core.
+inline void relaxWhileSpinning() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
 }
 
 /// The state a chunk is forecast to leave, once `chunk` is its number.
@@ -114,6 +117,10 @@ struct Shared {
     // the other thread's work on the next.
     alignas(64) std::atomic<bool> stopped{false};
     std::atomic<bool> outOfMemory{false};
+    /// Advanced after every change another thread may be waiting for (a forecast, the
+    /// turn to write, the turn to read, the end); a thread that waits long sleeps on it.
+    alignas(64) std::atomic<std::uint32_t> changes{0};
+    std::atomic<std::uint32_t> sleepers{0};  ///< threads asleep on `changes`, or about to be
     alignas(64) std::atomic<bool> reading{false};  ///< held while a thread reads
     bool ended = false;
     const bool borrowing;  ///< payloads stay in the input's memory, read from `inMemory`
@@ -127,7 +134,41 @@ struct Shared {
     ConversionResult result = ConversionResult::Converted;
     /// The state the chunk written last left, where its forecast was wrong.
     alignas(64) SnapshotState written;
+
+    /// Tells a sleeping thread that something it may wait for has changed. Both this and
+    /// `waitUntil` order their two steps sequentially consistently: either this sees the
+    /// sleeper, or the sleeper sees the change and does not sleep.
+    void changed() {
+        changes.fetch_add(1, std::memory_order_seq_cst);
+        if (sleepers.load(std::memory_order_seq_cst) != 0) changes.notify_all();
+    }
+
+    void stop() {
+        stopped.store(true, std::memory_order_release);
+        changed();
+    }
 };
+
+/// Waits until `ready()` holds, doing `meanwhile()` between looks: spins for up to
+/// `spins` looks, then sleeps until the other thread changes something. False if the
+/// conversion stops first.
+template <class Ready, class Meanwhile>
+bool waitUntil(Shared& s, const Ready& ready, const Meanwhile& meanwhile, unsigned spins = SPINS_BEFORE_SLEEPING) {
+    for (unsigned looks = 0;; ++looks) {
+        // Taken before looking: a change made after this wakes the sleep below at once.
+        const std::uint32_t seen = s.changes.load(std::memory_order_acquire);
+        if (s.stopped.load(std::memory_order_acquire)) return false;
+        meanwhile();
+        if (ready()) return true;
+        if (looks < spins) {
+            relaxWhileSpinning();
+            continue;
+        }
+        s.sleepers.fetch_add(1, std::memory_order_seq_cst);
+        s.changes.wait(seen, std::memory_order_seq_cst);
+        s.sleepers.fetch_sub(1, std::memory_order_relaxed);
+    }
+}
 
 /// One thread's share of the conversion, as the comment at the top of this file tells.
 class Lane {
@@ -139,7 +180,7 @@ public:
             work();
         } catch (const std::bad_alloc&) {
             shared_.outOfMemory.store(true);
-            shared_.stopped.store(true);
+            shared_.stop();
         }
     }
 
@@ -151,13 +192,13 @@ private:
             writeReady();
             if (s.stopped.load(std::memory_order_acquire)) return;
             if (held_ == CHUNKS_PER_THREAD) {
-                if (!waitUntil([&] { return held_ < CHUNKS_PER_THREAD; }, s.stopped, writeOwn)) return;
+                if (!waitUntil(s, [&] { return held_ < CHUNKS_PER_THREAD; }, writeOwn)) return;
                 continue;
             }
             Chunk* chunk = take();
             if (chunk == nullptr) {
                 // The input has ended: write what this thread still holds, in turn.
-                waitUntil([&] { return held_ == 0; }, s.stopped, writeOwn);
+                waitUntil(s, [&] { return held_ == 0; }, writeOwn);
                 return;
             }
             if (!startFromForecast(*chunk)) return;
@@ -176,7 +217,9 @@ private:
         const auto acquire = [&] {
             return !s.reading.load(std::memory_order_relaxed) && !s.reading.exchange(true, std::memory_order_acquire);
         };
-        if (!waitUntil(acquire, s.stopped, writeOwn)) return nullptr;
+        // A thread reading a file may be in a system call for a while: the other does
+        // not spin for its turn, it sleeps. Reading memory takes no system call.
+        if (!waitUntil(s, acquire, writeOwn, s.borrowing ? SPINS_BEFORE_SLEEPING : 0)) return nullptr;
         Chunk* chunk = nullptr;
         if (!s.ended) {
             const std::size_t unreadBefore = s.inMemory.unread().size();
@@ -194,6 +237,7 @@ private:
             s.lastChunkBytes = unreadBefore - s.inMemory.unread().size();
         }
         s.reading.store(false, std::memory_order_release);
+        s.changed();
         return chunk;
     }
 
@@ -213,8 +257,7 @@ private:
         const Forecast& before = shared_.forecasts[(chunk.number - 1) % FORECASTS];
         const std::uint64_t wanted = chunk.number - 1;
         const auto writeOwn = [this] { writeReady(); };
-        if (!waitUntil([&] { return before.chunk.load(std::memory_order_acquire) == wanted; }, shared_.stopped,
-                       writeOwn))
+        if (!waitUntil(shared_, [&] { return before.chunk.load(std::memory_order_acquire) == wanted; }, writeOwn))
             return false;
         chunk.start = before.state;
         return true;
@@ -236,6 +279,7 @@ private:
         Forecast& forecast = shared_.forecasts[chunk.number % FORECASTS];
         forecast.state = forecastState_.snapshots;
         forecast.chunk.store(chunk.number, std::memory_order_release);
+        shared_.changed();
     }
 
     /// Converts the records of a chunk in order, from the state it starts from.
@@ -268,12 +312,13 @@ private:
             if (!chunk.converted || s.writeTurn.load(std::memory_order_acquire) != chunk.number) return;
             if (!write(chunk)) {
                 // The turn never passes on: the other thread writes nothing more.
-                s.stopped.store(true, std::memory_order_release);
+                s.stop();
                 return;
             }
             first_ = (first_ + 1) % CHUNKS_PER_THREAD;
             --held_;
             s.writeTurn.store(chunk.number + 1, std::memory_order_release);
+            s.changed();
         }
     }
 
@@ -321,8 +366,6 @@ private:
 }  // namespace
 
 ConversionResult convertRecordsOnTwoThreads(ByteSource& input, ByteSink& output, Console& console) {
-    // On one core the threads would only take turns, each spinning while the other works.
-    if (std::thread::hardware_concurrency() == 1) return convertRecords(input, output, console);
     Shared shared(input, output, console);
     Lane first(shared);
     Lane second(shared);

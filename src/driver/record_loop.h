@@ -11,6 +11,14 @@ namespace tarnic {
 
 // The conversion of records itself, `convertRecords`, is declared in tarnic/convert.h.
 
+/// From this many bytes of input on, a second thread pays for its start; below, a
+/// demo converts on one.
+inline constexpr std::size_t TWO_THREADS_FROM_BYTES = 256 << 10;
+
+/// Records the two-thread conversion hands to a thread at a time: an input of no more
+/// records than this is converted by one thread alone however many it is given.
+inline constexpr std::size_t RECORDS_PER_CHUNK = 32;
+
 /// How the records of an old demo ended, as the record loop met it.
 enum class InputEnd {
     EndMarker,       ///< the end marker

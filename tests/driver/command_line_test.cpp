@@ -87,9 +87,17 @@ public:
         output_ = ends[0];
     }
     pid_t pid() const { return pid_; }
+    /// Reads the output until it holds `text`, or to its end.
+    void readUntil(const std::string& text) {
+        char chunk[4096];
+        ssize_t got;
+        while (received_.find(text) == std::string::npos && (got = read(output_, chunk, sizeof chunk)) > 0)
+            received_.append(chunk, std::size_t(got));
+    }
     /// Reads the output to its end and waits for the program.
     RunResult finish() {
         RunResult result;
+        result.output = std::move(received_);
         char chunk[4096];
         ssize_t got;
         while ((got = read(output_, chunk, sizeof chunk)) > 0) result.output.append(chunk, std::size_t(got));
@@ -114,6 +122,7 @@ private:
     pid_t pid_ = -1;
     int output_ = -1;
     std::FILE* errors_ = nullptr;
+    std::string received_;
 };
 
 RunResult runTarnic(const fs::path& folder, const std::vector<std::string>& arguments, const ProcessSetup& setup = {}) {
@@ -262,6 +271,24 @@ TEST_F(CommandLine, FailuresAreReportedAndKeepTheEarlierOutput) {
         EXPECT_EQ(readFile("demo.dm3.dm_48"), (test::Bytes{'o', 'l', 'd'}));
         EXPECT_EQ(fileNames(), (std::set<std::string>{"demo.dm3", "demo.dm3.dm_48"}));
     }
+}
+
+TEST_F(CommandLine, InputCutShortWhileConvertingIsAReadError) {
+    // Large enough to be still converting when another process cuts it to its first
+    // page: a mapped input's pages past the cut then fault, and must not end the program.
+    const test::Bytes sample = sampleDemo();
+    test::Bytes demo;
+    while (demo.size() < (48u << 20)) demo.insert(demo.end(), sample.begin(), sample.end() - 8);
+    test::appendEndMarker(demo);
+    writeFile("demo.dm3", demo);
+    RunningTarnic running(folder_, {"demo.dm3"});
+    running.readUntil("Converting...\n");
+    fs::resize_file(folder_ / "demo.dm3", 4096);
+    const RunResult run = running.finish();
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.output.ends_with("ERROR: unable to read demo.dm3\n")) << run.output.substr(run.output.size() - 200);
+    EXPECT_EQ(fileNames(), std::set<std::string>{"demo.dm3"});
 }
 
 TEST_F(CommandLine, StandardErrorSaysWhatStandardOutputLeavesOut) {

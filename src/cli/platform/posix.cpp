@@ -2,14 +2,22 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <limits>
+#include <mutex>
 #include <thread>
 
+#include "cli/cpu_quota.h"
 #include "cli/platform.h"
 
 namespace tarnic::cli::platform {
@@ -49,6 +57,51 @@ void onPipeClosed(int) {
     for (;;) pause();
 }
 
+/// The mapped inputs, for a bus error to be told apart from a fault of the program:
+/// one for each job of the largest batch and the program's own thread. Read, without
+/// a lock, by the handler of a fault, on the thread that faulted.
+struct MappingSlot {
+    std::atomic<std::uintptr_t> begin{0};  ///< 0 where the slot is free
+    std::atomic<std::uintptr_t> end{0};
+    std::atomic<bool> faulted{false};
+};
+MappingSlot mappingSlots[1040];
+std::once_flag busErrorHandlerInstalled;
+
+/// A page of a mapped input past the end of its file, cut short by another process, is
+/// replaced with a page of 0xFF bytes, which an old demo reads as its end marker, so
+/// that the conversion ends and the fault is reported as a read error. A fault anywhere
+/// else ends the program as it would have.
+void onBusError(int signalNumber, siginfo_t* info, void*) {
+    const int savedErrno = errno;
+    const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    const auto pageBytes = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+    for (MappingSlot& slot : mappingSlots) {
+        const std::uintptr_t begin = slot.begin.load(std::memory_order_acquire);
+        if (begin == 0 || at < begin || at >= slot.end.load(std::memory_order_acquire)) continue;
+        void* const page = reinterpret_cast<void*>(at & ~(pageBytes - 1));
+        if (::mmap(page, pageBytes, PROT_READ | PROT_WRITE, MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) == page) {
+            std::memset(page, 0xFF, pageBytes);
+            ::mprotect(page, pageBytes, PROT_READ);
+            slot.faulted.store(true, std::memory_order_release);
+            errno = savedErrno;
+            return;
+        }
+        break;
+    }
+    // Not ours, or not mended: the fault is repeated on return and ends the program.
+    std::signal(signalNumber, SIG_DFL);
+    errno = savedErrno;
+}
+
+void installBusErrorHandler() {
+    struct sigaction action{};
+    action.sa_sigaction = onBusError;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, nullptr);
+}
+
 }  // namespace
 
 std::vector<std::string> startProgram(int argc, char** argv) { return {argv, argv + argc}; }
@@ -85,6 +138,44 @@ int createNew(const std::string& path) {
     do file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     while (file < 0 && errno == EINTR);
     return file < 0 ? NO_FILE : file;
+}
+
+std::optional<std::uint64_t> regularFileSize(int file) {
+    struct stat status{};
+    if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    return std::uint64_t(status.st_size);
+}
+
+MappedFile mapForReading(int file, std::uint64_t size) {
+    if (size == 0 || size > std::numeric_limits<std::size_t>::max()) return {};
+    std::call_once(busErrorHandlerInstalled, installBusErrorHandler);
+    for (int slot = 0; slot < int(std::size(mappingSlots)); ++slot) {
+        std::uintptr_t free = 0;
+        // Taken with a placeholder until the mapping's address is known.
+        if (!mappingSlots[slot].begin.compare_exchange_strong(free, 1, std::memory_order_acq_rel)) continue;
+        void* const bytes = ::mmap(nullptr, std::size_t(size), PROT_READ, MAP_PRIVATE, file, 0);
+        if (bytes == MAP_FAILED) {
+            mappingSlots[slot].begin.store(0, std::memory_order_release);
+            return {};
+        }
+        const auto begin = reinterpret_cast<std::uintptr_t>(bytes);
+        mappingSlots[slot].faulted.store(false, std::memory_order_relaxed);
+        mappingSlots[slot].end.store(begin + std::size_t(size), std::memory_order_release);
+        mappingSlots[slot].begin.store(begin, std::memory_order_release);
+        return {static_cast<const std::uint8_t*>(bytes), std::size_t(size), slot};
+    }
+    return {};
+}
+
+bool mappingFaulted(const MappedFile& mapping) {
+    return mapping.slot >= 0 && mappingSlots[mapping.slot].faulted.load(std::memory_order_acquire);
+}
+
+void unmap(const MappedFile& mapping) {
+    if (mapping.bytes == nullptr) return;
+    ::munmap(const_cast<std::uint8_t*>(mapping.bytes), mapping.size);
+    mappingSlots[mapping.slot].end.store(0, std::memory_order_release);
+    mappingSlots[mapping.slot].begin.store(0, std::memory_order_release);
 }
 
 long long readSome(int file, void* into, std::size_t count) {
@@ -132,6 +223,28 @@ std::optional<FileIdentity> identityOf(const std::string& path, bool followLinks
     struct stat status{};
     if ((followLinks ? ::stat(path.c_str(), &status) : ::lstat(path.c_str(), &status)) != 0) return std::nullopt;
     return FileIdentity{std::uint64_t(status.st_dev), std::uint64_t(status.st_ino)};
+}
+
+unsigned usableProcessors() {
+#ifdef __linux__
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    const unsigned processors = sched_getaffinity(0, sizeof allowed, &allowed) == 0
+                                    ? unsigned(CPU_COUNT(&allowed))
+                                    : std::thread::hardware_concurrency();
+    return threadsFor(processors, cgroupCpuQuota("/"));
+#else
+    return threadsFor(std::thread::hardware_concurrency(), std::nullopt);
+#endif
+}
+
+bool idleProcessorBesideThis(unsigned usable) {
+#ifdef __linux__
+    const auto running = runningThreads("/");
+    return !running || *running < usable;
+#else
+    return usable > 1;
+#endif
 }
 
 unsigned long processId() { return static_cast<unsigned long>(::getpid()); }

@@ -5,13 +5,17 @@
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <thread>
 
 #include "cli/platform.h"
 
@@ -287,6 +291,33 @@ std::optional<FileIdentity> identityOf(const std::string& path, bool followLinks
     return FileIdentity{information.dwVolumeSerialNumber,
                         (std::uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
 }
+
+std::optional<std::uint64_t> regularFileSize(int file) {
+    struct _stat64 status{};
+    if (_fstat64(file, &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG) return std::nullopt;
+    return std::uint64_t(status.st_size);
+}
+
+// Windows keeps a mapped file from being cut short, but the program reads it instead
+// all the same: one way of reading to keep right there.
+MappedFile mapForReading(int, std::uint64_t) { return {}; }
+
+bool mappingFaulted(const MappedFile&) { return false; }
+
+void unmap(const MappedFile&) {}
+
+unsigned usableProcessors() {
+    DWORD_PTR process = 0;
+    DWORD_PTR system = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+        unsigned count = 0;
+        for (; process != 0; process &= process - 1) ++count;
+        return count;
+    }
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+bool idleProcessorBesideThis(unsigned usable) { return usable > 1; }
 
 unsigned long processId() { return GetCurrentProcessId(); }
 
