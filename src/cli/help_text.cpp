@@ -23,7 +23,7 @@ std::string helpText() {
            "Options:\n"
            "  --batch             convert many files and folders (recursively)\n"
            "  --output-dir DIR    write outputs under DIR, mirroring the folders named\n"
-           "  --jobs N            run N conversions at once (default: one per core)\n"
+           "  --jobs N            run N conversions at once (default: one per usable core)\n"
            "  --skip-existing     leave inputs whose output already exists\n"
            "  --verbose           print each input's diagnostics after its line\n"
            "  --verify            check that each demo (.dm3 or .dm_48) is well-formed;\n"
