@@ -67,8 +67,7 @@ fs::path packOutputPath(const fs::path& input, const fs::path& relative, const s
 PackOutcome convertPack(const BatchInput& item, const Options&) {
     PackOutcome outcome;
     if (item.named) {
-        outcome.pack = failure("packs are not supported in this build of tarnic; unpack it first, or drop it on "
-                               "the converter page, which converts packs");
+        outcome.pack = failure(PACKS_NOT_BUILT);
     }
     return outcome;
 }

@@ -27,6 +27,11 @@ struct PackOutcome {
     std::optional<FileReport> pack;
 };
 
+/// Why a build without pack support refuses a pack, in the batch and the examination.
+inline constexpr const char* PACKS_NOT_BUILT =
+    "packs are not supported in this build of tarnic; unpack it first, or drop it on the converter page, which "
+    "converts packs";
+
 /// The conversions running at once in a batch: each worker's input, and each pack
 /// member converted on a thread of its own, so that packs converting side by side
 /// never keep more than --jobs threads busy. A worker counts itself for its input.

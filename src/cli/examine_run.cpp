@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "cli/batch_inputs.h"
+#include "cli/batch_packs.h"
 #include "cli/examine_file.h"
 #include "cli/examine_text.h"
 #include "cli/standard_output.h"
 #include "tarnic/report_json.h"
 
+#include "packs/pack_names.h"
 #if TARNIC_PACKS
 #include "packs/pack_reader.h"
 #endif
@@ -77,6 +79,14 @@ private:
 #if TARNIC_PACKS
         if (packs::isPackName(path)) {
             examinePack(path, [this](FileExamination file) { take(std::move(file)); });
+            return;
+        }
+#else
+        if (packs::packSuffixSize(utf8Of(pathFromUtf8(path).filename())) > 0) {
+            FileExamination refused;
+            refused.path = path;
+            refused.error = PACKS_NOT_BUILT;
+            take(std::move(refused));
             return;
         }
 #endif
