@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -241,7 +242,9 @@ void lieTarSize(Bytes& pack) {
 }
 
 /// Cuts the pack inside its second member.
-void cutInSecond(Bytes& pack) { pack.resize(pack.size() - 15000); }
+void cutInSecond(Bytes& pack) {
+    pack.erase(pack.end() - std::min<std::ptrdiff_t>(15000, std::ssize(pack)), pack.end());
+}
 
 TEST_F(Packs, ADamagedMemberIsReportedAndTheWalkGoesOnWhereItCan) {
     const Damage damages[] = {
