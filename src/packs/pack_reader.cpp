@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "common/ascii_case.h"
+#include "packs/archive_error.h"
 #include "packs/pack_names.h"
 #include "packs/pack_writer.h"
 #include "packs/utf8_locale.h"
@@ -20,11 +21,6 @@ namespace {
 /// Bytes the archive library reads from the file at a time.
 constexpr std::size_t READ_BLOCK_BYTES = 64 << 10;
 
-
-std::string errorOf(archive* pack, const char* fallback) {
-    const char* text = archive_error_string(pack);
-    return text != nullptr && *text != '\0' ? text : fallback;
-}
 
 MemberKind kindOf(archive_entry* entry) {
     if (archive_entry_hardlink(entry) != nullptr) return MemberKind::Link;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "packs/archive_error.h"
 #include "packs/utf8_locale.h"
 
 namespace tarnic::packs {
@@ -13,11 +14,6 @@ namespace {
 
 /// Bytes moved from a member's stream into the pack at a time.
 constexpr std::size_t COPY_BYTES = 64 << 10;
-
-std::string errorOf(archive* pack, const char* fallback) {
-    const char* text = archive_error_string(pack);
-    return text != nullptr && *text != '\0' ? text : fallback;
-}
 
 /// An entry freed when its owner goes.
 class Entry {
