@@ -13,6 +13,7 @@
 
 #include "packs/pack_builder.h"
 #include "packs/pack_reader.h"
+#include "support/folder_test.h"
 #include "support/demo_file.h"
 #include "support/run_program.h"
 #include "tarnic/convert.h"
@@ -41,16 +42,15 @@ std::vector<std::string> filesUnder(const fs::path& folder) {
     return files;
 }
 
-class BatchPacks : public ::testing::Test {
+class BatchPacks : public test::FolderTest {
 protected:
+    BatchPacks() : FolderTest("tarnic-batch-packs") {}
+
     void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("tarnic-batch-packs-" + std::to_string(getpid()) + "-" +
-                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
+        FolderTest::SetUp();
         fs::create_directories(folder_ / "work");
         sample_ = readFileBytes(fs::path(TARNIC_SOURCE_DIR) / "examples/sample.dm3");
     }
-    void TearDown() override { fs::remove_all(folder_); }
 
     /// The single-file form's output for `demo`, converted by the program itself.
     Bytes convertedAlone(const Bytes& demo) {
@@ -59,7 +59,6 @@ protected:
         return readFileBytes(folder_ / "alone/demo.dm3.dm_48");
     }
 
-    fs::path folder_;
     Bytes sample_;
 };
 
@@ -213,6 +212,7 @@ TEST_F(BatchPacks, APackInAFolderThatCannotBeReadFailsRatherThanPassingUnseen) {
     EXPECT_EQ(run.output.rfind("tree/broken.zip: FAILED: unable to read the pack: ", 0), 0u) << run.output;
     EXPECT_NE(run.output.find("tree/loose.dm3: converted"), std::string::npos) << run.output;
 }
+
 
 }  // namespace
 }  // namespace tarnic

@@ -29,6 +29,7 @@
 #ifdef TARNIC_PACKS
 #include "packs/pack_builder.h"
 #endif
+#include "support/folder_test.h"
 #include "support/demo_file.h"
 #include "tarnic/convert.h"
 
@@ -152,15 +153,9 @@ bool stopWhileWriting(RunningTarnic& running, const fs::path& folder, const std:
     return writing();
 }
 
-class BatchSignals : public ::testing::Test {
+class BatchSignals : public test::FolderTest {
 protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("tarnic-signals-" + std::to_string(getpid()) + "-" +
-                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
+    BatchSignals() : FolderTest("tarnic-signals") {}
 
     /// A batch of small demos, then one that takes a while: with one job, each input
     /// is opened once the one before is done, and the last is caught converting.
@@ -172,8 +167,6 @@ protected:
         options.fieldDensity = 0.8;
         writeFileBytes(folder_ / "src" / large, demokit::generateDemoBytes(options));
     }
-
-    fs::path folder_;
 };
 
 /// The counts of the line an interrupted batch ends with; none when `errors` is not that line.

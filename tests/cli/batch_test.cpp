@@ -10,6 +10,7 @@
 
 #include "demokit/generator.h"
 #include "demokit/old_encoder.h"
+#include "support/folder_test.h"
 #include "support/demo_file.h"
 #include "support/run_program.h"
 #include "tarnic/examine.h"
@@ -44,12 +45,12 @@ std::size_t diagnosticsCounted(const Bytes& demo) {
 }
 
 /// A tree of demos, every kind a batch meets; inputs lists the demos in path order.
-class Batch : public ::testing::Test {
+class Batch : public test::FolderTest {
 protected:
+    Batch() : FolderTest("tarnic-batch") {}
+
     void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("tarnic-batch-" + std::to_string(getpid()) + "-" +
-                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
+        FolderTest::SetUp();
         const Bytes sample = readFileBytes(fs::path(TARNIC_SOURCE_DIR) / "examples/sample.dm3");
         // The large demo sorts first, so with two jobs the small ones finish before it.
         demokit::DemoOptions large;
@@ -70,7 +71,6 @@ protected:
         // A folder reached through a link is not entered.
         fs::create_directory_symlink("nested", folder_ / "tree/linked");
     }
-    void TearDown() override { fs::remove_all(folder_); }
 
     /// Demos the tree holds, in path order, relative to the tree; the dangling link aside.
     static std::vector<std::string> demos() {
@@ -101,8 +101,6 @@ protected:
         fs::remove_all(alone);
         return result;
     }
-
-    fs::path folder_;
 };
 
 std::string indented(const std::string& text) {

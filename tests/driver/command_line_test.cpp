@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "demokit/old_encoder.h"
+#include "support/folder_test.h"
 #include "support/demo_file.h"
 #include "tarnic/convert.h"
 
@@ -129,20 +130,10 @@ RunResult runTarnic(const fs::path& folder, const std::vector<std::string>& argu
     return RunningTarnic(folder, arguments, setup).finish();
 }
 
-class CommandLine : public ::testing::Test {
+class CommandLine : public test::FolderTest {
 protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("tarnic-cli-" + std::to_string(getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::permissions(folder_, fs::perms::owner_all, ignored);
-        fs::remove_all(folder_, ignored);
-    }
+    CommandLine() : FolderTest("tarnic-cli") {}
+
     void writeFile(const std::string& name, const test::Bytes& bytes) {
         std::ofstream(folder_ / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                                std::streamsize(bytes.size()));
@@ -157,7 +148,6 @@ protected:
         std::ifstream file(folder_ / name, std::ios::binary);
         return test::Bytes(std::istreambuf_iterator<char>(file), {});
     }
-    fs::path folder_;
 };
 
 test::Bytes smallDemo() {

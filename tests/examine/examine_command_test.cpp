@@ -10,6 +10,7 @@
 #include <string>
 
 #include "demokit/old_encoder.h"
+#include "support/folder_test.h"
 #include "support/demo_file.h"
 #include "support/run_program.h"
 #include "transcode/server_op.h"
@@ -20,16 +21,14 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 
-class ExamineCommand : public ::testing::Test {
+class ExamineCommand : public test::FolderTest {
 protected:
+    ExamineCommand() : FolderTest("tarnic-examine") {}
+
     void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("tarnic-examine-" + std::to_string(getpid()) + "-" +
-                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
+        FolderTest::SetUp();
         fs::copy_file(TARNIC_SOURCE_DIR "/examples/sample.dm3", folder_ / "sample.dm3");
     }
-    void TearDown() override { fs::remove_all(folder_); }
 
     void writeFile(const std::string& name, const Bytes& bytes) {
         std::ofstream(folder_ / name, std::ios::binary)
@@ -41,7 +40,6 @@ protected:
         if (!pipeTo.empty()) command += " | " + pipeTo;
         return test::runShell(command);
     }
-    fs::path folder_;
 };
 
 TEST_F(ExamineCommand, VerifyGivesAVerdictPerFileAndTheStatusOfTheWorst) {

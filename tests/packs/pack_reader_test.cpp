@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "support/folder_test.h"
 #include "packs/pack_builder.h"
 #include "packs/pack_reader.h"
 #include "packs/pack_writer.h"
@@ -72,16 +73,9 @@ ReadPack readPack(const fs::path& path) {
     return read;
 }
 
-class Packs : public ::testing::Test {
+class Packs : public test::FolderTest {
 protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("tarnic-packs-" + std::to_string(getpid()) + "-" +
-                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-    fs::path folder_;
+    Packs() : FolderTest("tarnic-packs") {}
 };
 
 TEST(PackNames, TellDemosPacksUnsafeNamesAndConvertedNames) {
