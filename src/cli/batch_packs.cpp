@@ -163,15 +163,30 @@ private:
         });
         if (writerFailed_) {
             if (writer && !writer->error().empty()) outcome_.pack->reason += ": " + writer->error();
+            membersNotKept();
             return;
         }
         if (!sawDemo_) return;  // nothing to write: the temporary file goes
         startWriter();
         if (!writer->finish()) {
             outcome_.pack = failure("unable to write " + outputPath + ": " + writer->error());
+            membersNotKept();
             return;
         }
-        if (!output.commit()) outcome_.pack = failure("unable to write " + outputPath + ": " + output.error().message());
+        if (!output.commit()) {
+            outcome_.pack = failure("unable to write " + outputPath + ": " + output.error().message());
+            membersNotKept();
+        }
+    }
+
+    /// The new pack is not kept, and the members converted into it go with it: none of
+    /// them may be reported, or counted, as converted.
+    void membersNotKept() {
+        for (MemberLine& member : outcome_.members) {
+            if (member.report.status == FileReport::Status::Converted) {
+                member.report = failure("not kept: the converted pack cannot be written");
+            }
+        }
     }
 
     /// Where a member's output goes: put into the new pack by `put`, or, with none,

@@ -214,5 +214,24 @@ TEST_F(BatchPacks, APackInAFolderThatCannotBeReadFailsRatherThanPassingUnseen) {
 }
 
 
+TEST_F(BatchPacks, WhenTheNewPackCannotBeWrittenNoMemberCountsAsConverted) {
+    // Bytes that do not deflate, behind two demos: the pack outgrows the file size
+    // limit there, after both demos went into it, though no member alone reaches it.
+    Bytes noise(100 << 10);
+    std::uint32_t state = 7;
+    for (std::uint8_t& byte : noise) byte = std::uint8_t((state = state * 1664525u + 1013904223u) >> 24);
+    test::buildPack(folder_ / "work/p.zip", PackFormat::Zip, PackFilter::None,
+                    {{"a.dm3", oneNopDemo(1)}, {"b.dm3", oneNopDemo(2)}, {"1.bin", noise}, {"2.bin", noise},
+                     {"3.bin", noise}});
+    const test::RunResult run = test::runShell("cd '" + (folder_ / "work").string() + "' && ulimit -f 256 && '"
+                                               TARNIC_EXECUTABLE "' --batch p.zip");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output.substr(0, run.output.find("p.zip: FAILED")),
+              "p.zip:a.dm3: FAILED: not kept: the converted pack cannot be written\n"
+              "p.zip:b.dm3: FAILED: not kept: the converted pack cannot be written\n");
+    EXPECT_NE(run.output.find("\n0 converted"), std::string::npos) << run.output;
+    EXPECT_EQ(filesUnder(folder_ / "work"), (std::vector<std::string>{"p.zip"}));
+}
+
 }  // namespace
 }  // namespace tarnic
