@@ -62,7 +62,9 @@ inline constexpr auto NEW_PLAIN_BITS_BY_MASK_BYTE = [] {
 constexpr unsigned newPlainBits(std::uint64_t mask, unsigned first, unsigned end) {
     mask &= fieldSpan(first, end);
     unsigned bits = 0;
-    for (unsigned k = first / 8; k <= (end - 1) / 8; ++k) bits += NEW_PLAIN_BITS_BY_MASK_BYTE[k][(mask >> (8 * k)) & 0xFF];
+    for (unsigned k = first / 8; k <= (end - 1) / 8; ++k) {
+        bits += NEW_PLAIN_BITS_BY_MASK_BYTE[k][(mask >> (8 * k)) & 0xFF];
+    }
     return bits;
 }
 

@@ -50,7 +50,9 @@ void RecordFacts::addOperation(const NewOperation& operation) {
 }
 
 void RecordFacts::addTally(const PayloadTally& tally) {
-    for (std::size_t code = 0; code < tally.operations.size(); ++code) facts_.operations[code] += tally.operations[code];
+    for (std::size_t code = 0; code < tally.operations.size(); ++code) {
+        facts_.operations[code] += tally.operations[code];
+    }
     if (tally.operations[OP_SNAPSHOT] == 0) return;
     snapshot_ = true;
     facts_.mostEntities = std::max(facts_.mostEntities, tally.mostEntities);
