@@ -116,6 +116,19 @@ inline constexpr auto PLAYER_STATE_WIDTHS = [] {
 constexpr unsigned NARROW_PACKED = PACKED_FLAG_BITS + PACKED_NARROW_BITS;
 constexpr unsigned WIDE_PACKED = PACKED_FLAG_BITS + PACKED_WIDE_BITS;
 
+/// The most bits one entry of an entity list spans: its number, the delta's head, an
+/// explicit mask and every field at its widest.
+inline constexpr unsigned MAX_NEW_ENTRY_BITS = [] {
+    unsigned bits = ENTITY_NUMBER_BITS + 2 + MASK_SELECTOR_BITS + unsigned(NEW_ENTITY_FIELD_COUNT);
+    for (const FieldRow& row : ENTITY_FIELDS) bits += row.form == FieldForm::Packed ? WIDE_PACKED : row.newWidth;
+    return bits;
+}();
+
+/// Bytes from an entry's first byte on that hold every window the entry's walk loads,
+/// whatever its bits say: an entry this far from the payload's end loads its windows
+/// without checking the end.
+inline constexpr std::uint64_t ENTRY_WINDOW_BYTES = MAX_NEW_ENTRY_BITS / 8 + 1 + 8;
+
 class PayloadTallier {
 public:
     PayloadTallier(std::span<const std::uint8_t> payload, PayloadTally& tally)
@@ -147,11 +160,13 @@ public:
     }
 
 private:
-    /// The bits from `position` on; past the payload they read as zero.
+    /// The bits from `position` on; past the payload they read as zero. `NearEnd`
+    /// false: the caller knows that the window lies inside the payload.
+    template <bool NearEnd = true>
     std::uint64_t window(std::uint64_t position) const {
         const std::uint64_t byte = position >> 3;
-        const std::uint64_t bytes =
-            pktWindowFits(byte, size_) ? loadLittle64(data_ + byte) : pktLoadNearEnd(data_, size_, byte);
+        const std::uint64_t bytes = !NearEnd || pktWindowFits(byte, size_) ? loadLittle64(data_ + byte)
+                                                                            : pktLoadNearEnd(data_, size_, byte);
         return bytes >> (position & 7);
     }
 
@@ -168,10 +183,11 @@ private:
 
     /// Steps over `count` packed values from `position`, two a window (the second
     /// flag chosen from both places it can be); returns where they end.
+    template <bool NearEnd>
     std::uint64_t packedValuesEnd(std::uint64_t position, unsigned count) const {
         static_assert(WIDE_PACKED + 1 <= 57, "both places of the second flag lie in one window");
         for (int left = int(count); left > 0; left -= 2) {
-            const std::uint64_t bits = window(position);
+            const std::uint64_t bits = window<NearEnd>(position);
             const std::uint64_t first = bits & 1;
             const std::uint64_t afterNarrow = (bits >> NARROW_PACKED) & 1;
             const std::uint64_t afterWide = (bits >> WIDE_PACKED) & 1;
@@ -183,9 +199,10 @@ private:
         return position;
     }
 
+    template <bool NearEnd>
     std::uint64_t deltaFieldsEnd(std::uint64_t position, const DeltaScan& scan) const {
         for (unsigned r = 0; r < scan.runCount; ++r) {
-            position = packedValuesEnd(position + scan.runs[r].plainBefore, scan.runs[r].packedCount);
+            position = packedValuesEnd<NearEnd>(position + scan.runs[r].plainBefore, scan.runs[r].packedCount);
         }
         return position + scan.plainAfter;
     }
@@ -213,31 +230,31 @@ private:
     }
 
     /// Where the entity list from `position` ends, or past the payload; counts its entries.
+    /// Entries far enough from the end load their windows unchecked.
     std::uint64_t entityListEnd(std::uint64_t position, std::size_t& entries) const {
-        constexpr unsigned HEAD = ENTITY_NUMBER_BITS + 2 + MASK_SELECTOR_BITS;
         // Each entry spans at least 11 bits, so the list ends with the payload.
         while (position + ENTITY_NUMBER_BITS <= end_) {
-            const std::uint64_t bits = window(position);
-            if ((bits & lowBits(ENTITY_NUMBER_BITS)) == ENTITY_LIST_END) return position + ENTITY_NUMBER_BITS;
+            const bool far = (position >> 3) + ENTRY_WINDOW_BYTES <= size_;
+            const std::uint64_t next = far ? entryEnd<false>(position) : entryEnd<true>(position);
+            if (next == position) return position + ENTITY_NUMBER_BITS;
             ++entries;
-            if (bits >> ENTITY_NUMBER_BITS & 1) {  // removed
-                position += ENTITY_NUMBER_BITS + 1;
-                continue;
-            }
-            if (!(bits >> (ENTITY_NUMBER_BITS + 1) & 1)) {  // unchanged
-                position += ENTITY_NUMBER_BITS + 2;
-                continue;
-            }
-            const auto selector = unsigned(bits >> (ENTITY_NUMBER_BITS + 2)) & unsigned(lowBits(MASK_SELECTOR_BITS));
-            position += HEAD;
-            if (selector != EXPLICIT_MASK_SELECTOR) {
-                position = deltaFieldsEnd(position, PRESET_DELTA_SCANS[selector]);
-            } else {
-                const std::uint64_t mask = window(position) & lowBits(NEW_ENTITY_FIELD_COUNT);
-                position = deltaFieldsEnd(position + NEW_ENTITY_FIELD_COUNT, deltaScanOf(mask));
-            }
+            position = next;
         }
         return end_ + 1;
+    }
+
+    /// Where the entry at `position` ends; `position` itself for the list's end.
+    template <bool NearEnd>
+    std::uint64_t entryEnd(std::uint64_t position) const {
+        const std::uint64_t bits = window<NearEnd>(position);
+        if ((bits & lowBits(ENTITY_NUMBER_BITS)) == ENTITY_LIST_END) return position;
+        if (bits >> ENTITY_NUMBER_BITS & 1) return position + ENTITY_NUMBER_BITS + 1;          // removed
+        if (!(bits >> (ENTITY_NUMBER_BITS + 1) & 1)) return position + ENTITY_NUMBER_BITS + 2;  // unchanged
+        const auto selector = unsigned(bits >> (ENTITY_NUMBER_BITS + 2)) & unsigned(lowBits(MASK_SELECTOR_BITS));
+        position += ENTITY_NUMBER_BITS + 2 + MASK_SELECTOR_BITS;
+        if (selector != EXPLICIT_MASK_SELECTOR) return deltaFieldsEnd<NearEnd>(position, PRESET_DELTA_SCANS[selector]);
+        const std::uint64_t mask = window<NearEnd>(position) & lowBits(NEW_ENTITY_FIELD_COUNT);
+        return deltaFieldsEnd<NearEnd>(position + NEW_ENTITY_FIELD_COUNT, deltaScanOf(mask));
     }
 
     /// Where a snapshot beginning at `byte` ends, or past the payload.
