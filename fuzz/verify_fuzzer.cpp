@@ -4,15 +4,22 @@
 // finds well-formed converts into a new demo it finds well-formed too, with as many
 // records; one whose problem the conversion does not leave out (an operation cut by
 // the end of its message, bytes after the end marker) converts into one it does not.
+// The bytes, and each payload of their conversion, are also read as one payload both
+// ways: the fast tally must take exactly what the careful walk finds well-formed and
+// without a game state, and count the same.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "examine/new_reader.h"
+#include "examine/new_records.h"
 #include "tarnic/convert.h"
 #include "tarnic/examine.h"
+#include "transcode/server_op.h"
 
 namespace {
 
@@ -38,13 +45,36 @@ DemoReport checked(std::span<const std::uint8_t> bytes, Protocol protocol) {
     return report;
 }
 
+void checkTally(std::span<const std::uint8_t> payload) {
+    PayloadTally tally;
+    const bool fast = tallyWellFormedPayload(payload, tally);
+    PayloadTally expected;
+    bool gameState = false;
+    const PayloadWalk careful = walkNewPayload(payload, [&](const NewOperation& operation) {
+        gameState = gameState || operation.code == OP_GAMESTATE;
+        if (operation.code < expected.operations.size()) ++expected.operations[operation.code];
+        if (operation.code == OP_SNAPSHOT) {
+            expected.mostEntities = std::max(expected.mostEntities, operation.entityNumbers.size());
+        }
+    });
+    if (fast != (careful.wellFormed && !gameState)) {
+        fail(fast ? "the tally takes a payload it must not" : "the tally gives up on a well-formed payload");
+    }
+    if (fast && (tally.operations != expected.operations || tally.mostEntities != expected.mostEntities)) {
+        fail("the tally counts otherwise than the careful walk");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> bytes(data, size);
     checked(bytes, Protocol::New);
     const DemoReport old = checked(bytes, Protocol::Old);
-    const DemoReport result = checked(convertDemo(bytes).demo, Protocol::New);
+    const ConvertedDemo converted = convertDemo(bytes);
+    const DemoReport result = checked(converted.demo, Protocol::New);
+    checkTally(bytes);
+    for (const NewRecord& record : splitNewDemo(converted.demo).records) checkTally(record.payload);
     if (old.wellFormed()) {
         if (!result.wellFormed()) fail("a well-formed old demo converts into one with " + describe(result));
         if (result.facts.records != old.facts.records) fail("the conversion has a different number of records");

@@ -1,8 +1,8 @@
 // Types of the tarnic package. Every call is asynchronous: the WebAssembly module is
 // compiled on first use, and each call runs in a fresh instance of it.
 
-/** A demo's bytes. */
-export type DemoBytes = Uint8Array | ArrayBuffer | ArrayBufferView;
+/** A demo's bytes, or a Blob (a File) holding them, which is read straight into the module's memory. */
+export type DemoBytes = Uint8Array | ArrayBuffer | ArrayBufferView | Blob;
 
 /** The old protocol (`.dm3`) or the new one (`.dm_48`). */
 export type Protocol = 'old' | 'new';
@@ -15,12 +15,13 @@ export type Protocol = 'old' | 'new';
  */
 export function load(source?: URL | string | ArrayBuffer | ArrayBufferView | WebAssembly.Module): Promise<void>;
 
-export interface Conversion {
+export interface Conversion<Demo extends Uint8Array | Blob = Uint8Array> {
   /**
-   * The new demo's bytes. After `message-too-large`, the records before that message
-   * only; the program writes no file then.
+   * The new demo's bytes, as a Blob when the old demo was given as one. After
+   * `message-too-large`, the records before that message only; the program writes no
+   * file then.
    */
-  demo: Uint8Array;
+  demo: Demo;
   /**
    * The messages `tarnic FILE` prints between `Converting...` and its last line, each
    * ending in a line break; bytes of the demo that are not UTF-8 show as U+FFFD.
@@ -31,10 +32,11 @@ export interface Conversion {
 }
 
 /** Converts an old demo (`.dm3`) to the new protocol. */
+export function convert(bytes: Blob): Promise<Conversion<Blob>>;
 export function convert(bytes: DemoBytes): Promise<Conversion>;
 
 /** A conversion and the description of the old demo it came from. */
-export interface ConversionAndDescription extends Conversion {
+export interface ConversionAndDescription<Demo extends Uint8Array | Blob = Uint8Array> extends Conversion<Demo> {
   /** What `info(bytes, 'old', name)` gives for the same bytes. */
   info: Description;
 }
@@ -43,6 +45,7 @@ export interface ConversionAndDescription extends Conversion {
  * Converts an old demo and describes it in one pass over it: what `convert` and
  * `info(bytes, 'old', name)` give, at about the cost of `info` alone.
  */
+export function convertAndDescribe(bytes: Blob, name?: string): Promise<ConversionAndDescription<Blob>>;
 export function convertAndDescribe(bytes: DemoBytes, name?: string): Promise<ConversionAndDescription>;
 
 export type ProblemKind =

@@ -71,24 +71,52 @@ function wasiImports(memory) {
   };
 }
 
+const isBlob = (demo) => typeof Blob !== 'undefined' && demo instanceof Blob;
+
+/// The demo as bytes, or the Blob (a File) it is given as.
 function asBytes(bytes) {
-  if (bytes instanceof Uint8Array) return bytes;
+  if (bytes instanceof Uint8Array || isBlob(bytes)) return bytes;
   if (bytes instanceof ArrayBuffer) return new Uint8Array(bytes);
   if (ArrayBuffer.isView(bytes)) return new Uint8Array(bytes.buffer, bytes.byteOffset, bytes.byteLength);
-  throw new TypeError('tarnic: a demo is given as a Uint8Array, an ArrayBuffer or another view of bytes');
+  throw new TypeError('tarnic: a demo is given as a Uint8Array, an ArrayBuffer, another view of bytes or a Blob');
 }
 
-/// A fresh instance of the module, holding a copy of `demo`: [its exports, the copy's address].
+/// Reads a Blob into the instance's memory at `start` as its stream delivers it, with
+/// no buffer of the whole demo on the way.
+async function readInto(api, start, blob) {
+  const changed = new Error('tarnic: the file changed while it was read');
+  const reader = blob.stream().getReader();
+  let at = 0;
+  for (let chunk = await reader.read(); !chunk.done; chunk = await reader.read()) {
+    const bytes = chunk.value;
+    if (bytes.length > blob.size - at) {
+      await reader.cancel();
+      throw changed;
+    }
+    // Fetched anew for each chunk: a buffer of the memory is detached when it grows.
+    new Uint8Array(api.memory.buffer, start + at, bytes.length).set(bytes);
+    at += bytes.length;
+  }
+  if (at !== blob.size) throw changed;
+}
+
+/// A fresh instance of the module, holding a copy of `demo`: [its exports, the copy's
+/// address, its size]. A Blob's bytes go straight into the instance's memory.
 async function instanceWith(demo) {
   const module = await compiledModule();
   let instance = null;
   instance = await WebAssembly.instantiate(module, wasiImports(() => instance.exports.memory));
   const api = instance.exports;
   api._initialize();
-  const input = api.tarnic_alloc(demo.length) >>> 0;
+  const size = isBlob(demo) ? demo.size : demo.length;
+  const input = api.tarnic_alloc(size) >>> 0;
   if (input === 0) throw new Error('tarnic: out of memory');
-  new Uint8Array(api.memory.buffer, input, demo.length).set(demo);
-  return [api, input];
+  if (isBlob(demo)) {
+    await readInto(api, input, demo);
+  } else {
+    new Uint8Array(api.memory.buffer, input, size).set(demo);
+  }
+  return [api, input, size];
 }
 
 /// A copy of `size` bytes of the instance's memory at `start`, in a buffer of its own.
@@ -96,10 +124,16 @@ function copyOut(api, start, size) {
   return new Uint8Array(api.memory.buffer.slice(start >>> 0, (start >>> 0) + (size >>> 0)));
 }
 
-/// The conversion the instance holds, once `tarnic_convert` or `tarnic_convert_examine` made it.
-function conversionOf(api, tooLarge) {
+/// The same bytes as a Blob, made straight from the instance's memory.
+function blobOut(api, start, size) {
+  return new Blob([new Uint8Array(api.memory.buffer, start >>> 0, size >>> 0)]);
+}
+
+/// The conversion the instance holds, once `tarnic_convert` or `tarnic_convert_examine`
+/// made it; its demo a Blob when `asBlob`.
+function conversionOf(api, tooLarge, asBlob) {
   return {
-    demo: copyOut(api, api.tarnic_output_data(), api.tarnic_output_size()),
+    demo: (asBlob ? blobOut : copyOut)(api, api.tarnic_output_data(), api.tarnic_output_size()),
     console: new TextDecoder().decode(copyOut(api, api.tarnic_console_data(), api.tarnic_console_size())),
     outcome: tooLarge ? 'message-too-large' : 'converted',
   };
@@ -112,14 +146,14 @@ function reportOf(api, name) {
   return report;
 }
 
-/// Converts an old demo: the new demo's bytes, the messages the program prints for it
-/// and how the conversion ended.
+/// Converts an old demo: the new demo's bytes (a Blob when the old demo is one), the
+/// messages the program prints for it and how the conversion ended.
 export async function convert(bytes) {
   const demo = asBytes(bytes);
-  const [api, input] = await instanceWith(demo);
-  const tooLarge = api.tarnic_convert(input, demo.length) !== 0;
+  const [api, input, size] = await instanceWith(demo);
+  const tooLarge = api.tarnic_convert(input, size) !== 0;
   api.tarnic_free(input);
-  return conversionOf(api, tooLarge);
+  return conversionOf(api, tooLarge, isBlob(demo));
 }
 
 /// Converts an old demo and describes it, in one pass over it: what `convert(bytes)`
@@ -127,17 +161,17 @@ export async function convert(bytes) {
 /// `info` alone, where the two calls cost both.
 export async function convertAndDescribe(bytes, name) {
   const demo = asBytes(bytes);
-  const [api, input] = await instanceWith(demo);
-  const tooLarge = api.tarnic_convert_examine(input, demo.length, 1) !== 0;
+  const [api, input, size] = await instanceWith(demo);
+  const tooLarge = api.tarnic_convert_examine(input, size, 1) !== 0;
   api.tarnic_free(input);
-  return { ...conversionOf(api, tooLarge), info: reportOf(api, name) };
+  return { ...conversionOf(api, tooLarge, isBlob(demo)), info: reportOf(api, name) };
 }
 
 async function examine(bytes, protocol, name, withFacts) {
   if (!Object.hasOwn(PROTOCOLS, protocol)) throw new TypeError(`tarnic: the protocol is "old" or "new", not ${protocol}`);
   const demo = asBytes(bytes);
-  const [api, input] = await instanceWith(demo);
-  api.tarnic_examine(input, demo.length, PROTOCOLS[protocol], withFacts ? 1 : 0);
+  const [api, input, size] = await instanceWith(demo);
+  api.tarnic_examine(input, size, PROTOCOLS[protocol], withFacts ? 1 : 0);
   api.tarnic_free(input);
   return reportOf(api, name);
 }

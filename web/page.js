@@ -166,7 +166,7 @@ function convertInWorker(demo) {
       fail(event.message || 'the converter stopped');
     };
     current.onmessageerror = () => fail('the converter sent an unreadable reply');
-    current.postMessage({ id: request, demo }, [demo]);
+    current.postMessage({ id: request, demo }, demo instanceof Blob ? [] : [demo]);
   });
 }
 
@@ -185,7 +185,9 @@ async function convertDemo({ name, read, card }) {
   }
   const reply = await convertInWorker(demo);
   let text = 'Converting...\n';
-  if (reply.error) {
+  if (reply.unreadable) {
+    card.finish('failed', 'failed', `ERROR: unable to open ${name}\n`);
+  } else if (reply.error) {
     text += `ERROR: ${reply.error}\nERROR: unable to write ${outputName}\n`;
     card.finish('failed', 'failed', text);
   } else if (reply.tooLarge) {
@@ -450,11 +452,13 @@ function job(name, path, read) {
   return { name, path, read, pack: PACK_NAME.test(name) };
 }
 
-const fileJob = (file, path = file.name) => job(file.name, path, () => file.arrayBuffer());
+// A file goes to its worker as it is, a handle: the converter reads it straight into
+// the module's memory, with no copy of the whole file on the way.
+const fileJob = (file, path = file.name) => job(file.name, path, async () => file);
 /// A file-system API call that takes a success and an error callback, as a promise.
 const promised = (call) => new Promise((resolve, reject) => call(resolve, reject));
 const entryJob = (entry, path) =>
-  job(entry.name, path, async () => (await promised((ok, fail) => entry.file(ok, fail))).arrayBuffer());
+  job(entry.name, path, () => promised((ok, fail) => entry.file(ok, fail)));
 const byPath = (a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0);
 
 function addJobs(jobs) {

@@ -73,6 +73,20 @@ for (const [name, bytes] of [['sample.dm3', sample], ['cut.dm3', cut], ['text.dm
     assert.deepEqual(described, await info(bytes, 'old', name));
   });
 }
+// A Blob (a File) goes straight into the module's memory, and its conversion comes back
+// as a Blob; a file that changes while it is read is refused.
+await check('a Blob: the same results, the conversion as a Blob', async () => {
+  const { info: described, ...conversion } = await convertAndDescribe(new Blob([sample]), 'sample.dm3');
+  assert.ok(conversion.demo instanceof Blob);
+  assert.ok(Buffer.from(await conversion.demo.arrayBuffer()).equals(Buffer.from(converted.demo)));
+  assert.equal(conversion.console, converted.console);
+  assert.deepEqual(described, await info(sample, 'old', 'sample.dm3'));
+  assert.deepEqual(await verify(new Blob([cut]), 'old'), await verify(cut, 'old'));
+  class Growing extends Blob {
+    stream() { return new Blob([sample, sample]).stream(); }
+  }
+  await assert.rejects(convert(new Growing([sample])), /changed while it was read/);
+});
 await check('a protocol other than "old" or "new" is refused', () =>
   assert.rejects(verify(sample, 'dm3'), TypeError));
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tarnic/problem.h"
+#include "transcode/server_op.h"
 
 namespace tarnic::examine {
 
@@ -70,5 +71,17 @@ struct NewPayload {
 
 /// Reads a whole payload, keeping every operation: for payloads of a known size.
 NewPayload readNewPayload(std::span<const std::uint8_t> payload);
+
+/// What a demo's facts take from a payload without a game state.
+struct PayloadTally {
+    std::array<std::uint64_t, OP_SNAPSHOT + 1> operations{};  ///< by code
+    std::size_t mostEntities = 0;                             ///< the longest entity list
+};
+
+/// Reads a payload the fast way, keeping nothing but `tally`. True when the payload is
+/// well-formed and holds no game state; otherwise false, with `tally` unspecified, and
+/// the caller reads it with walkNewPayload, which tells what is wrong. Safe on any
+/// input, like walkNewPayload.
+bool tallyWellFormedPayload(std::span<const std::uint8_t> payload, PayloadTally& tally);
 
 }  // namespace tarnic::examine

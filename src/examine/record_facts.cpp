@@ -49,6 +49,15 @@ void RecordFacts::addOperation(const NewOperation& operation) {
     if (operation.code == OP_GAMESTATE) addGameState(facts_, operation);
 }
 
+void RecordFacts::addTally(const PayloadTally& tally) {
+    for (std::size_t code = 0; code < tally.operations.size(); ++code) {
+        facts_.operations[code] += tally.operations[code];
+    }
+    if (tally.operations[OP_SNAPSHOT] == 0) return;
+    snapshot_ = true;
+    facts_.mostEntities = std::max(facts_.mostEntities, tally.mostEntities);
+}
+
 void RecordFacts::addRecord(std::int32_t sequence, std::uint32_t messageHead) {
     if (facts_.records == 0) facts_.lowestSequence = facts_.highestSequence = sequence;
     facts_.lowestSequence = std::min(facts_.lowestSequence, sequence);
@@ -64,6 +73,16 @@ void RecordFacts::addRecord(std::int32_t sequence, std::uint32_t messageHead) {
 PayloadWalk addRecordFacts(DemoFacts& facts, std::int32_t sequence, std::uint32_t messageHead,
                            std::span<const std::uint8_t> payload) {
     RecordFacts record(facts);
+    // Most payloads are well-formed snapshots: read the fast way, and the careful way
+    // only when that gives up, so that the verdict and the facts are the careful walk's.
+    PayloadTally tally;
+    if (tallyWellFormedPayload(payload, tally)) {
+        record.addTally(tally);
+        record.addRecord(sequence, messageHead);
+        PayloadWalk walk;
+        for (const std::uint64_t count : tally.operations) walk.operations += count;
+        return walk;
+    }
     const PayloadWalk walk =
         walkNewPayload(payload, [&record](const NewOperation& operation) { record.addOperation(operation); });
     record.addRecord(sequence, messageHead);

@@ -16,6 +16,8 @@ class RecordFacts {
 public:
     explicit RecordFacts(DemoFacts& facts) : facts_(facts) {}
     void addOperation(const NewOperation& operation);
+    /// Adds the operations of a payload read the fast way.
+    void addTally(const PayloadTally& tally);
     void addRecord(std::int32_t sequence, std::uint32_t messageHead);
 
 private:

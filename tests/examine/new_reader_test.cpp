@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "demokit/generator.h"
 #include "demokit/old_encoder.h"
 #include "examine/new_reader.h"
+#include "examine/new_records.h"
+#include "tarnic/convert.h"
 #include "support/demo_file.h"
 #include "transcode/server_op.h"
 
@@ -162,6 +166,84 @@ TEST(NewReader, SurvivesRandomBytes) {
         if (!payload.empty()) payload[0] = CODES[engine() % 3];  // an operation with a body
         const NewPayload result = readNewPayload(payload);
         EXPECT_EQ(result.wellFormed, !result.problem.has_value());
+    }
+}
+
+/// The fast tally takes exactly the payloads the careful walk finds well-formed and
+/// without a game state, and counts what that walk reads.
+void expectTallyAgrees(std::span<const std::uint8_t> payload, const std::string& what) {
+    examine::PayloadTally tally;
+    const bool fast = examine::tallyWellFormedPayload(payload, tally);
+    const NewPayload careful = readNewPayload(payload);
+    examine::PayloadTally expected;
+    bool gameState = false;
+    for (const NewOperation& operation : careful.operations) {
+        gameState = gameState || operation.code == OP_GAMESTATE;
+        if (operation.code < expected.operations.size()) ++expected.operations[operation.code];
+        if (operation.code == OP_SNAPSHOT) {
+            expected.mostEntities = std::max(expected.mostEntities, operation.entityNumbers.size());
+        }
+    }
+    const Bytes bytes(payload.begin(), payload.end());
+    EXPECT_EQ(fast, careful.wellFormed && !gameState) << what << ": " << test::problemText(careful) << "\n"
+                                                      << hexText(bytes);
+    if (!fast) return;
+    EXPECT_EQ(tally.operations, expected.operations) << what;
+    EXPECT_EQ(tally.mostEntities, expected.mostEntities) << what;
+}
+
+TEST(NewReader, FastTallyAgreesWithTheCarefulWalk) {
+    // Converted demos of every kind of content: explicit masks, wide values, dense
+    // player states, game states and commands in the stream.
+    struct Shape {
+        const char* name;
+        DemoOptions options;
+    };
+    std::vector<Shape> shapes(5);
+    shapes[0].name = "resting and moving";
+    shapes[1].name = "explicit masks, wide values";
+    shapes[1].options.explicitMaskShare = 0.5;
+    shapes[1].options.wideShare = 0.9;
+    shapes[2].name = "every player-state field";
+    shapes[2].options.playerFieldDensity = 1;
+    shapes[2].options.fieldDensity = 0.9;
+    shapes[3].name = "game states and commands";
+    shapes[3].options.gameStateEvery = 7;
+    shapes[3].options.commandShare = 0.8;
+    shapes[4].name = "presets only, many entities";
+    shapes[4].options.explicitMaskShare = 0;
+    shapes[4].options.entities = 300;
+    for (Shape& shape : shapes) {
+        shape.options.records = 60;
+        const ConvertedDemo converted = convertDemo(generateDemoBytes(shape.options));
+        const examine::NewDemo demo = examine::splitNewDemo(converted.demo);
+        ASSERT_EQ(demo.records.size(), std::size_t(shape.options.records)) << shape.name;
+        for (std::size_t r = 0; r < demo.records.size(); ++r) {
+            expectTallyAgrees(demo.records[r].payload, std::string(shape.name) + ", record " + std::to_string(r));
+        }
+    }
+
+    // Damage the walk must see: every cut and every single flipped bit of a snapshot
+    // that has a wide packed value, an explicit mask and a removal, behind a command.
+    PacketWriter command;
+    pktWriteBits(command, OP_SERVERCOMMAND, 8);
+    encodeServerCommand(command, {3, "zap"});
+    Bytes payload = bytesOf(command);
+    const Bytes snapshot = handMadeNewSnapshot();
+    payload.insert(payload.end(), snapshot.begin(), snapshot.end());
+    for (std::size_t cut = 0; cut <= payload.size(); ++cut) {
+        expectTallyAgrees(std::span(payload).first(cut), "cut at " + std::to_string(cut));
+    }
+    for (const std::size_t length : {MAX_STRING_CHARS - 1, MAX_STRING_CHARS}) {
+        PacketWriter longest;
+        pktWriteBits(longest, OP_SERVERCOMMAND, 8);
+        encodeServerCommand(longest, {0, std::string(length, 'x')});
+        expectTallyAgrees(bytesOf(longest), "a text of " + std::to_string(length) + " characters");
+    }
+    for (std::size_t bit = 0; bit < payload.size() * 8; ++bit) {
+        Bytes flipped = payload;
+        flipped[bit / 8] ^= std::uint8_t(1u << (bit % 8));
+        expectTallyAgrees(flipped, "bit " + std::to_string(bit) + " flipped");
     }
 }
 
