@@ -5,7 +5,8 @@
 // a run of records will leave can be found without converting them: `forecastMessage`
 // reads each message only as far as its snapshot's masked array 2 (the player-state
 // fields are stepped over, the entity list never reached), at about a sixth of the
-// cost of converting it.
+// cost of converting it. It follows only the message head and the values received in
+// that array; what the conversion derives from them is derived once a chunk.
 //
 // The records go in chunks (ChunkLimits, record_loop.h): at least RECORDS_PER_CHUNK
 // records and some tens of kilobytes, so that a chunk of small records is as long to
@@ -302,6 +303,7 @@ private:
             forecastMessage(reader, scratch_, forecastState_);
         }
         forecastConsole_.clear();
+        settleForecast(forecastState_.snapshots);
         Forecast& forecast = shared_.forecasts[chunk.number % FORECASTS];
         forecast.state = forecastState_.snapshots;
         forecast.chunk.store(chunk.number, std::memory_order_release);

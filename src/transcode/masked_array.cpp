@@ -48,6 +48,24 @@ std::optional<std::uint32_t> receiveMaskedArrayChanges(PacketReader& reader, Sna
     return changeMask;
 }
 
+void forecastReceivedValues(PacketReader& reader, std::array<std::int32_t, 16>& received) {
+    if (pktReadBit(reader) == 0) return;
+    const std::uint32_t mask = pktReadBits(reader, 16);
+    std::array<std::int32_t, 16> values = received;
+    for (std::uint32_t bits = mask; bits != 0; bits &= bits - 1) {
+        values[std::countr_zero(bits)] = std::int32_t(pktReadBits(reader, 16));
+    }
+    if (!reader.pastEnd) received = values;
+}
+
+void remapReceivedValues(SnapshotState& state) {
+    for (std::size_t entry = 0; entry < 16; ++entry) {
+        const std::int8_t source = REMAPPED_ENTRY_SOURCES[entry];
+        state.remappedValues[entry] = source == ALWAYS_ZERO ? 0 : state.receivedValues[std::size_t(source)];
+    }
+    state.sentValues = state.remappedValues;
+}
+
 void sendMaskedArrayChanges(PacketReader& reader, PacketWriter& writer, SnapshotState& state) {
     const std::optional<std::uint32_t> changes = receiveMaskedArrayChanges(reader, state);
     if (!changes) return;

@@ -2,6 +2,7 @@
 
 #include "common/held_console.h"
 #include "transcode/game_state.h"
+#include "transcode/masked_array.h"
 #include "transcode/server_command.h"
 #include "transcode/server_op.h"
 
@@ -49,10 +50,7 @@ void forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionStat
     while (!pktAtEnd(reader) && !reader.pastEnd) {
         const std::uint32_t code = pktReadBits(reader, 8);
         if (code == OP_SNAPSHOT) {
-            SnapshotState forecast = state.snapshots;
-            forecastSnapshot(reader, forecast);
-            // A snapshot cut short leaves the state as it was.
-            if (!reader.pastEnd) state.snapshots = forecast;
+            forecastSnapshot(reader, state.snapshots);
             return;
         }
         if (code == OP_SERVERCOMMAND) {
@@ -68,6 +66,8 @@ void forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionStat
         pktAlignReader(reader);
     }
 }
+
+void settleForecast(SnapshotState& state) { remapReceivedValues(state); }
 
 MessageEnd transcodeMessage(PacketReader& reader, PacketWriter& writer, ConversionState& state) {
     for (std::uint32_t index = 0; !pktAtEnd(reader); ++index) {

@@ -39,7 +39,12 @@ MessageEnd transcodeMessage(PacketReader& reader, PacketWriter& writer, Conversi
 /// conversion (why and how: src/driver/parallel_records.cpp). Reads up to the first
 /// snapshot's entity list; exact unless the message holds two snapshots or is cut
 /// short. Operations before the snapshot are converted into `scratch`, their
-/// diagnostics into `state.console`, both to be thrown away.
+/// diagnostics into `state.console`, both to be thrown away. Only the message head and
+/// the values received in masked array 2 are followed, message after message: the
+/// rest of the state follows from them once, by `settleForecast`.
 void forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionState& state);
+
+/// Completes the state that forecasts of one message or more leave.
+void settleForecast(SnapshotState& state);
 
 }  // namespace tarnic

@@ -114,7 +114,7 @@ void forecastPlayerState(PacketReader& reader, SnapshotState& state) {
     scan = skipFields(payload, scan, std::make_index_sequence<OLD_PLAYER_STATE_FIELD_COUNT>());
     pktSkipTo(reader, scan);
     skipMaskedArray(reader, 16);
-    receiveMaskedArrayChanges(reader, state);
+    forecastReceivedValues(reader, state.receivedValues);
 }
 
 }  // namespace tarnic

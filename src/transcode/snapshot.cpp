@@ -24,12 +24,13 @@ void copyCountedBytes(PacketReader& reader, PacketWriter& writer) {
 }  // namespace
 
 void forecastSnapshot(PacketReader& reader, SnapshotState& state) {
-    state.messageHead = pktReadBits(reader, 32);
+    const std::uint32_t messageHead = pktReadBits(reader, 32);
     pktReadBits(reader, 32);
     pktReadBits(reader, 16);  // header fields 3 and 4, 8 bits each
     const std::uint32_t count = pktReadBits(reader, 8);
     pktSkipTo(reader, pktReadPosition(reader) + 8 * count);
     forecastPlayerState(reader, state);
+    if (!reader.pastEnd) state.messageHead = messageHead;
 }
 
 void transcodeSnapshot(PacketReader& reader, PacketWriter& writer, SnapshotState& state) {

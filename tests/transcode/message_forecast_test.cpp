@@ -45,6 +45,7 @@ TEST(MessageForecast, IsTheStateEveryMessageOfWholeDemosLeaves) {
             PacketReader forecastReader{read.payload, read.size};
             pktResetWriter(output);
             forecastMessage(forecastReader, output, forecast);
+            settleForecast(forecast.snapshots);
             PacketReader reader{read.payload, read.size};
             pktResetWriter(output);
             transcodeMessage(reader, output, real);
