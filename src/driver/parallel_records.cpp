@@ -24,8 +24,9 @@
 // one core to the other, which costs as much as converting a good part of a record.
 // A chunk keeps what its conversion wrote, records and console lines, each in one
 // buffer of its own, the records framed as they will be written. Each thread holds at
-// most CHUNKS_PER_THREAD chunks, so memory grows with the largest record only. An input in memory is fetched ahead of each chunk's reading, so that
-// record headers, forecast and conversion find it in the cache.
+// most CHUNKS_PER_THREAD chunks, so memory grows with the largest record only. An
+// input in memory is fetched ahead of each chunk's reading, so that record headers,
+// forecast and conversion find it in the cache.
 
 #include "tarnic/convert.h"
 
