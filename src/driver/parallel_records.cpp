@@ -6,12 +6,14 @@
 // reads each message only as far as its snapshot's masked array 2 (the player-state
 // fields are stepped over, the entity list never reached), at about a sixth of the
 // cost of converting it. It follows only the message head and the values received in
-// that array; what the conversion derives from them is derived once a chunk.
+// that array, which each snapshot overwrites: so a thread forecasts what a chunk
+// changes without waiting for the state the chunk before leaves, and applies the
+// changes to that state once it is known.
 //
 // The records go in chunks (ChunkLimits, record_loop.h): at least RECORDS_PER_CHUNK
 // records and some tens of kilobytes, so that a chunk of small records is as long to
 // convert as one of large records. A thread takes the next chunk of the
-// input, forecasts the state the chunk will leave and publishes it at once; then it
+// input, forecasts the state the chunk will leave and publishes it; then it
 // converts the chunk from the forecast of the chunk before, while the other thread
 // converts the chunk after from this one's forecast. Each chunk is written on its
 // turn, in file order, by the thread that converted it, which also checks that the
@@ -211,8 +213,9 @@ private:
                 waitUntil(s, [&] { return held_ == 0; }, writeOwn);
                 return;
             }
+            forecastChanges(*chunk);
             if (!startFromForecast(*chunk)) return;
-            forecast(*chunk);
+            publishForecast(*chunk);
             convert(*chunk);
             chunk->converted = true;
         }
@@ -291,9 +294,11 @@ private:
         return true;
     }
 
-    /// Forecasts, record by record, the state the chunk will leave, and tells the other thread.
-    void forecast(const Chunk& chunk) {
-        forecastState_.snapshots = chunk.start;
+    /// Forecasts, record by record, what the chunk changes of the state, whatever the
+    /// state it starts from.
+    void forecastChanges(const Chunk& chunk) {
+        forecastState_.snapshots = unknownForecastStart();
+        headSet_ = false;
         for (const ChunkRecord& record : chunk.records) {
             const RecordRead& read = record.read;
             if (read.end) break;
@@ -301,12 +306,15 @@ private:
             reader.data = read.payload;
             reader.size = read.size;
             pktResetWriter(scratch_);
-            forecastMessage(reader, scratch_, forecastState_);
+            if (forecastMessage(reader, scratch_, forecastState_)) headSet_ = true;
         }
         forecastConsole_.clear();
-        settleForecast(forecastState_.snapshots);
+    }
+
+    /// Publishes the state the chunk is forecast to leave, and tells the other thread.
+    void publishForecast(const Chunk& chunk) {
         Forecast& forecast = shared_.forecasts[chunk.number % FORECASTS];
-        forecast.state = forecastState_.snapshots;
+        forecast.state = applyForecast(chunk.start, forecastState_.snapshots, headSet_);
         forecast.chunk.store(chunk.number, std::memory_order_release);
         shared_.changed();
     }
@@ -402,9 +410,10 @@ private:
     std::array<Chunk, CHUNKS_PER_THREAD> chunks_;
     std::size_t first_ = 0;  ///< the oldest chunk held
     std::size_t held_ = 0;
-    /// The forecast's own state, diagnostics and output, all thrown away.
+    /// What the forecast of a chunk changes of the state; its diagnostics and output, thrown away.
     CollectingConsole forecastConsole_;
     ConversionState forecastState_;
+    bool headSet_ = false;  ///< a snapshot of the chunk forecast set the message head
     PacketWriter scratch_;
     PacketWriter writer_;                ///< each message as it is converted
     std::vector<std::uint8_t> payload_;  ///< each payload read where it cannot stay in the input
