@@ -11,11 +11,12 @@
 // changes to that state once it is known.
 //
 // The records go in chunks (ChunkLimits, record_loop.h): at least RECORDS_PER_CHUNK
-// records and some tens of kilobytes, so that a chunk of small records is as long to
-// convert as one of large records. A thread takes the next chunk of the
-// input, forecasts the state the chunk will leave and publishes it; then it
-// converts the chunk from the forecast of the chunk before, while the other thread
-// converts the chunk after from this one's forecast. Each chunk is written on its
+// records and some tens of kilobytes, so that handing a chunk of small records between
+// the threads costs as little beside converting it as a chunk of large records. A
+// thread takes the next chunk of the input and forecasts what it changes; once the
+// forecast of the chunk before is published, it publishes the state its own chunk is
+// forecast to leave, then converts the chunk from the forecast of the chunk before,
+// while the other thread converts the chunk after from this one's forecast. Each chunk is written on its
 // turn, in file order, by the thread that converted it, which also checks that the
 // chunk left the state it was forecast to leave; where not (two snapshots in one
 // message, a snapshot cut short), the next chunk is converted again, in order, from
