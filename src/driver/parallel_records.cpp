@@ -5,12 +5,18 @@
 // a run of records will leave can be found without converting them: `forecastMessage`
 // reads each message only as far as its snapshot's masked array 2 (the player-state
 // fields are stepped over, the entity list never reached), at about a sixth of the
-// cost of converting it.
+// cost of converting it. It follows only the message head and the values received in
+// that array, which each snapshot overwrites: so a thread forecasts what a chunk
+// changes without waiting for the state the chunk before leaves, and applies the
+// changes to that state once it is known.
 //
-// The records go in chunks of RECORDS_PER_CHUNK. A thread takes the next chunk of the
-// input, forecasts the state the chunk will leave and publishes it at once; then it
-// converts the chunk from the forecast of the chunk before, while the other thread
-// converts the chunk after from this one's forecast. Each chunk is written on its
+// The records go in chunks (ChunkLimits, record_loop.h): at least RECORDS_PER_CHUNK
+// records and some tens of kilobytes, so that handing a chunk of small records between
+// the threads costs as little beside converting it as a chunk of large records. A
+// thread takes the next chunk of the input and forecasts what it changes; once the
+// forecast of the chunk before is published, it publishes the state its own chunk is
+// forecast to leave, then converts the chunk from the forecast of the chunk before,
+// while the other thread converts the chunk after from this one's forecast. Each chunk is written on its
 // turn, in file order, by the thread that converted it, which also checks that the
 // chunk left the state it was forecast to leave; where not (two snapshots in one
 // message, a snapshot cut short), the next chunk is converted again, in order, from
@@ -19,11 +25,15 @@
 //
 // Threads meet once a chunk, not once a record: each meeting moves cache lines from
 // one core to the other, which costs as much as converting a good part of a record.
-// Each thread holds at most CHUNKS_PER_THREAD chunks, so memory grows with the largest
-// record only. An input in memory is fetched ahead of each chunk's reading, so that
-// record headers, forecast and conversion find it in the cache.
+// A chunk keeps what its conversion wrote, records and console lines, each in one
+// buffer of its own, the records framed as they will be written. Each thread holds at
+// most CHUNKS_PER_THREAD chunks, so memory grows with the largest record only. An
+// input in memory is fetched ahead of each chunk's reading, so that record headers,
+// forecast and conversion find it in the cache.
 
 #include "tarnic/convert.h"
+
+#include "driver/record_loop.h"
 
 #if TARNIC_THREADS
 
@@ -34,6 +44,7 @@
 #include <limits>
 #include <new>
 #include <span>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -41,15 +52,12 @@
 #include "bits/packet_reader.h"
 #include "bits/packet_writer.h"
 #include "driver/record_io.h"
-#include "driver/record_loop.h"
 #include "transcode/message.h"
 
 namespace tarnic {
 
 namespace {
 
-// RECORDS_PER_CHUNK (record_loop.h): enough that handing a chunk between the cores
-// costs little beside converting it, few enough that both threads soon have one.
 /// Chunks each thread may hold: one being converted, one waiting for its turn to be written.
 constexpr std::size_t CHUNKS_PER_THREAD = 2;
 /// Forecasts kept, by chunk number: more than both threads can hold between them.
@@ -82,36 +90,41 @@ struct alignas(64) Forecast {
     std::atomic<std::uint64_t> chunk{NO_CHUNK};
 };
 
-/// One record of a chunk, and what converting it left.
-struct Record {
+/// One record of a chunk, and where what converting it left lies in the chunk.
+struct ChunkRecord {
     RecordRead read;
-    std::vector<std::uint8_t> payload;  ///< the payload, where it could not stay in the input
-    CollectingConsole console;
-    PacketWriter writer;
-    std::uint32_t messageHead = 0;
+    std::size_t payloadAt = 0;   ///< where its payload lies in the chunk's `payloads`, where copied there
+    std::size_t outputEnd = 0;   ///< where its output record ends in the chunk's `output`
+    std::size_t consoleEnd = 0;  ///< where its lines end in the chunk's `console`
+    bool overflowed = false;     ///< its message grew too large to be framed
 };
 
 /// Records next to each other in the file, converted one after another by one thread.
 struct Chunk {
     std::uint64_t number = 0;
-    std::size_t count = 0;  ///< records read; the last may end the input instead
     bool converted = false;
-    std::array<Record, RECORDS_PER_CHUNK> records;
-    SnapshotState start;  ///< the state its conversion started from
-    SnapshotState end;    ///< the state its conversion left
+    std::vector<ChunkRecord> records;   ///< the last may end the input instead
+    std::vector<std::uint8_t> payloads;  ///< the payloads that could not stay in the input
+    std::vector<std::uint8_t> output;    ///< the output records, framed, one after another
+    CollectingConsole console;           ///< the lines of every record, one after another
+    SnapshotState start;                 ///< the state its conversion started from
+    SnapshotState end;                   ///< the state its conversion left
 };
 
 /// What both threads share: the input, read one chunk at a time in file order; the
 /// forecasts; and the output, written one chunk at a time in file order.
 struct Shared {
-    Shared(ByteSource& from, ByteSink& to, Console& messages) : Shared(from.borrowRest(), from, to, messages) {}
-    Shared(std::span<const std::uint8_t> rest, ByteSource& from, ByteSink& to, Console& messages)
-        : source(from), output(to), console(messages), borrowing(!rest.empty()), inMemory(rest) {}
+    Shared(ByteSource& from, ByteSink& to, Console& messages, const ChunkLimits& limits)
+        : Shared(from.borrowRest(), from, to, messages, limits) {}
+    Shared(std::span<const std::uint8_t> rest, ByteSource& from, ByteSink& to, Console& messages,
+           const ChunkLimits& limits)
+        : source(from), output(to), console(messages), chunkLimits(limits), borrowing(!rest.empty()), inMemory(rest) {}
     /// Where the records are read: the input, or what was left of it where it lies in memory.
     ByteSource& input() { return borrowing ? static_cast<ByteSource&>(inMemory) : source; }
     ByteSource& source;
     ByteSink& output;
     Console& console;
+    const ChunkLimits chunkLimits;
     std::array<Forecast, FORECASTS> forecasts;
     // Each group on a cache line of its own: a thread waiting on one must not slow
     // the other thread's work on the next.
@@ -201,8 +214,9 @@ private:
                 waitUntil(s, [&] { return held_ == 0; }, writeOwn);
                 return;
             }
+            forecastChanges(*chunk);
             if (!startFromForecast(*chunk)) return;
-            forecast(*chunk);
+            publishForecast(*chunk);
             convert(*chunk);
             chunk->converted = true;
         }
@@ -228,17 +242,35 @@ private:
             ++held_;
             chunk->number = s.nextChunk++;
             chunk->converted = false;
-            chunk->count = 0;
-            while (chunk->count < RECORDS_PER_CHUNK && !s.ended) {
-                Record& record = chunk->records[chunk->count++];
-                record.read = readRecord(s.input(), record.payload, s.borrowing);
-                s.ended = record.read.end.has_value();
-            }
+            read(*chunk);
             s.lastChunkBytes = unreadBefore - s.inMemory.unread().size();
         }
         s.reading.store(false, std::memory_order_release);
         s.changed();
         return chunk;
+    }
+
+    /// Reads records into `chunk` until it is full or the input ends. Payloads that
+    /// cannot stay in the input are copied one after another into the chunk.
+    void read(Chunk& chunk) {
+        Shared& s = shared_;
+        chunk.records.clear();
+        chunk.payloads.clear();
+        std::size_t bytes = 0;
+        while (!s.ended && !s.chunkLimits.full(chunk.records.size(), bytes)) {
+            ChunkRecord& record = chunk.records.emplace_back();
+            record.read = readRecord(s.input(), payload_, s.borrowing);
+            s.ended = record.read.end.has_value();
+            if (s.ended) break;
+            bytes += 8 + std::size_t{record.read.size};
+            if (!s.borrowing) {
+                record.payloadAt = chunk.payloads.size();
+                chunk.payloads.insert(chunk.payloads.end(), payload_.begin(), payload_.begin() + record.read.size);
+            }
+        }
+        if (!s.borrowing) {
+            for (ChunkRecord& record : chunk.records) record.read.payload = chunk.payloads.data() + record.payloadAt;
+        }
     }
 
     /// Asks for the bytes of an input in memory that the chunk being read will likely
@@ -263,44 +295,58 @@ private:
         return true;
     }
 
-    /// Forecasts, record by record, the state the chunk will leave, and tells the other thread.
-    void forecast(const Chunk& chunk) {
-        forecastState_.snapshots = chunk.start;
-        for (std::size_t i = 0; i < chunk.count; ++i) {
-            const RecordRead& read = chunk.records[i].read;
+    /// Forecasts, record by record, what the chunk changes of the state, whatever the
+    /// state it starts from.
+    void forecastChanges(const Chunk& chunk) {
+        forecastState_.snapshots = unknownForecastStart();
+        headSet_ = false;
+        for (const ChunkRecord& record : chunk.records) {
+            const RecordRead& read = record.read;
             if (read.end) break;
             PacketReader reader;
             reader.data = read.payload;
             reader.size = read.size;
             pktResetWriter(scratch_);
-            forecastMessage(reader, scratch_, forecastState_);
+            if (forecastMessage(reader, scratch_, forecastState_)) headSet_ = true;
         }
         forecastConsole_.clear();
+    }
+
+    /// Publishes the state the chunk is forecast to leave, and tells the other thread.
+    void publishForecast(const Chunk& chunk) {
         Forecast& forecast = shared_.forecasts[chunk.number % FORECASTS];
-        forecast.state = forecastState_.snapshots;
+        forecast.state = applyForecast(chunk.start, forecastState_.snapshots, headSet_);
         forecast.chunk.store(chunk.number, std::memory_order_release);
         shared_.changed();
     }
 
-    /// Converts the records of a chunk in order, from the state it starts from.
-    static void convert(Chunk& chunk) {
-        SnapshotState state = chunk.start;
-        for (std::size_t i = 0; i < chunk.count; ++i) {
-            Record& record = chunk.records[i];
+    /// Converts the records of a chunk in order, from the state it starts from, into
+    /// the chunk's output and console.
+    void convert(Chunk& chunk) {
+        chunk.output.clear();
+        chunk.console.clear();
+        ConversionState conversion(chunk.console);
+        conversion.snapshots = chunk.start;
+        for (ChunkRecord& record : chunk.records) {
             if (record.read.end) break;
-            record.console.clear();
-            ConversionState conversion(record.console);
-            conversion.snapshots = state;
             PacketReader reader;
             reader.data = record.read.payload;
             reader.size = record.read.size;
-            pktResetWriter(record.writer);
-            if (transcodeMessage(reader, record.writer, conversion) == MessageEnd::Truncated)
-                record.console.print("WARNING: message %i is truncated\n", *record.read.sequence);
-            state = conversion.snapshots;
-            record.messageHead = state.messageHead;
+            pktResetWriter(writer_);
+            if (transcodeMessage(reader, writer_, conversion) == MessageEnd::Truncated)
+                chunk.console.print("WARNING: message %i is truncated\n", *record.read.sequence);
+            record.overflowed = writer_.overflowed;
+            if (!record.overflowed) {
+                const auto count = std::size_t(writer_.count);
+                const auto header = outputHeader(*record.read.sequence, std::uint32_t(count),
+                                                 conversion.snapshots.messageHead);
+                chunk.output.insert(chunk.output.end(), header.begin(), header.end());
+                chunk.output.insert(chunk.output.end(), writer_.data.begin(), writer_.data.begin() + count);
+            }
+            record.outputEnd = chunk.output.size();
+            record.consoleEnd = chunk.console.text().size();
         }
-        chunk.end = state;
+        chunk.end = conversion.snapshots;
     }
 
     /// Writes the chunks this thread holds, oldest first, while their turn has come and
@@ -330,21 +376,29 @@ private:
             chunk.start = s.written;
             convert(chunk);
         }
-        for (std::size_t i = 0; i < chunk.count; ++i) {
-            Record& record = chunk.records[i];
+        const std::string_view lines = chunk.console.text();
+        std::size_t outputAt = 0;
+        std::size_t linesAt = 0;
+        for (ChunkRecord& record : chunk.records) {
             if (record.read.end) {
                 s.result = finishRecords(record.read, s.output, s.console);
                 return false;
             }
-            if (!record.console.text().empty()) s.console.write(record.console.text());
-            if (record.writer.overflowed) {
+            if (record.consoleEnd > linesAt) s.console.write(lines.substr(linesAt, record.consoleEnd - linesAt));
+            linesAt = record.consoleEnd;
+            if (record.overflowed) {
                 s.result = ConversionResult::MessageTooLarge;
                 return false;
             }
-            if (!writeRecord(s.output, *record.read.sequence, record.writer, record.messageHead)) {
+            // Header and message in two writes, as one thread writes them: an output
+            // that fails part-way holds the same bytes.
+            const std::uint8_t* framed = chunk.output.data() + outputAt;
+            if (!s.output.write(framed, OUTPUT_HEADER_BYTES) ||
+                !s.output.write(framed + OUTPUT_HEADER_BYTES, record.outputEnd - outputAt - OUTPUT_HEADER_BYTES)) {
                 s.result = ConversionResult::OutputFailed;
                 return false;
             }
+            outputAt = record.outputEnd;
         }
         // Checked here, against what this thread published, so that the state itself
         // crosses to the other core only when the forecast was wrong.
@@ -357,16 +411,24 @@ private:
     std::array<Chunk, CHUNKS_PER_THREAD> chunks_;
     std::size_t first_ = 0;  ///< the oldest chunk held
     std::size_t held_ = 0;
-    /// The forecast's own state, diagnostics and output, all thrown away.
+    /// What the forecast of a chunk changes of the state; its diagnostics and output, thrown away.
     CollectingConsole forecastConsole_;
     ConversionState forecastState_;
+    bool headSet_ = false;  ///< a snapshot of the chunk forecast set the message head
     PacketWriter scratch_;
+    PacketWriter writer_;                ///< each message as it is converted
+    std::vector<std::uint8_t> payload_;  ///< each payload read where it cannot stay in the input
 };
 
 }  // namespace
 
 ConversionResult convertRecordsOnTwoThreads(ByteSource& input, ByteSink& output, Console& console) {
-    Shared shared(input, output, console);
+    return convertRecordsInChunks(input, output, console, ChunkLimits{});
+}
+
+ConversionResult convertRecordsInChunks(ByteSource& input, ByteSink& output, Console& console,
+                                        const ChunkLimits& limits) {
+    Shared shared(input, output, console, limits);
     Lane first(shared);
     Lane second(shared);
     std::thread helper;
@@ -388,6 +450,11 @@ ConversionResult convertRecordsOnTwoThreads(ByteSource& input, ByteSink& output,
 namespace tarnic {
 
 ConversionResult convertRecordsOnTwoThreads(ByteSource& input, ByteSink& output, Console& console) {
+    return convertRecords(input, output, console);
+}
+
+ConversionResult convertRecordsInChunks(ByteSource& input, ByteSink& output, Console& console,
+                                        const ChunkLimits&) {
     return convertRecords(input, output, console);
 }
 

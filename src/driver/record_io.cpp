@@ -67,11 +67,17 @@ ConversionResult finishRecords(RecordRead& read, ByteSink& output, Console& cons
     return ConversionResult::Converted;
 }
 
-bool writeRecord(ByteSink& output, std::int32_t sequence, const PacketWriter& writer, std::uint32_t messageHead) {
-    std::array<std::uint8_t, 12> header;
+std::array<std::uint8_t, OUTPUT_HEADER_BYTES> outputHeader(std::int32_t sequence, std::uint32_t bytes,
+                                                           std::uint32_t messageHead) {
+    std::array<std::uint8_t, OUTPUT_HEADER_BYTES> header;
     storeLittle32(header.data(), std::uint32_t(sequence));
-    storeLittle32(header.data() + 4, std::uint32_t(writer.count) + MESSAGE_HEAD_BYTES);
+    storeLittle32(header.data() + 4, bytes + MESSAGE_HEAD_BYTES);
     storeLittle32(header.data() + 8, messageHead);
+    return header;
+}
+
+bool writeRecord(ByteSink& output, std::int32_t sequence, const PacketWriter& writer, std::uint32_t messageHead) {
+    const auto header = outputHeader(sequence, std::uint32_t(writer.count), messageHead);
     return output.write(header.data(), header.size()) &&
            output.write(writer.data.data(), std::size_t(writer.count));
 }

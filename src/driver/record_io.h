@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -29,6 +30,13 @@ RecordRead readRecord(ByteSource& input, std::vector<std::uint8_t>& buffer, bool
 /// marker where the input had one. Returns how the conversion ended; `read.end` becomes
 /// Stopped when writing the end marker failed.
 ConversionResult finishRecords(RecordRead& read, ByteSink& output, Console& console);
+
+/// Bytes of an output record's header: sequence, length, messageHead.
+inline constexpr std::size_t OUTPUT_HEADER_BYTES = 12;
+
+/// The header of the output record that frames a converted message of `bytes` bytes.
+std::array<std::uint8_t, OUTPUT_HEADER_BYTES> outputHeader(std::int32_t sequence, std::uint32_t bytes,
+                                                           std::uint32_t messageHead);
 
 /// Frames a converted message as an output record.
 bool writeRecord(ByteSink& output, std::int32_t sequence, const PacketWriter& writer, std::uint32_t messageHead);

@@ -15,9 +15,29 @@ namespace tarnic {
 /// demo converts on one.
 inline constexpr std::size_t TWO_THREADS_FROM_BYTES = 256 << 10;
 
-/// Records the two-thread conversion hands to a thread at a time: an input of no more
-/// records than this is converted by one thread alone however many it is given.
+/// Fewest records the two-thread conversion hands to a thread at a time: an input of
+/// no more records than this is converted by one thread alone however many it is given.
 inline constexpr std::size_t RECORDS_PER_CHUNK = 32;
+
+/// Where the two-thread conversion ends a chunk of records: once it holds `records`
+/// records and `bytes` bytes of input (headers and payloads), whichever comes later,
+/// and at `maxRecords` records whatever their bytes. Small records go many to a chunk,
+/// so that handing chunks between the threads costs little beside converting them;
+/// the cap keeps memory bounded by the largest record.
+struct ChunkLimits {
+    std::size_t records = RECORDS_PER_CHUNK;
+    std::size_t bytes = 32 << 10;
+    std::size_t maxRecords = 512;
+
+    /// True once a chunk of `count` records spanning `spanned` bytes of input is full.
+    bool full(std::size_t count, std::size_t spanned) const {
+        return count >= maxRecords || (count >= records && spanned >= bytes);
+    }
+};
+
+/// `convertRecordsOnTwoThreads` with its chunks ended at `limits` rather than the usual ones.
+ConversionResult convertRecordsInChunks(ByteSource& input, ByteSink& output, Console& console,
+                                        const ChunkLimits& limits);
 
 /// How the records of an old demo ended, as the record loop met it.
 enum class InputEnd {

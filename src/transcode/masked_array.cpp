@@ -6,6 +6,21 @@
 
 namespace tarnic {
 
+namespace {
+
+/// The values a 16-bit mask names, by adding neighbouring counts: std::popcount is a
+/// library call where the target may lack the instruction, and every snapshot counts
+/// three masks or four.
+constexpr unsigned countValues(std::uint32_t mask) {
+    mask -= (mask >> 1) & 0x5555u;
+    mask = (mask & 0x3333u) + ((mask >> 2) & 0x3333u);
+    mask = (mask + (mask >> 4)) & 0x0F0Fu;
+    return (mask + (mask >> 8)) & 0x1Fu;
+}
+static_assert(countValues(0) == 0 && countValues(0xFFFF) == 16 && countValues(0x8101) == 3);
+
+}  // namespace
+
 void copyMaskedArray(PacketReader& reader, PacketWriter& writer, int valueBits) {
     if (pktReadBit(reader) == 0) {
         pktWriteBits(writer, 0, 1);
@@ -14,13 +29,13 @@ void copyMaskedArray(PacketReader& reader, PacketWriter& writer, int valueBits) 
     const std::uint32_t mask = pktReadBits(reader, 16);
     pktWriteBits(writer, std::int32_t(mask << 1 | 1), 17);
     // Values are copied as they come, so only how many there are matters.
-    pktCopyBits(reader, writer, std::uint64_t(std::popcount(mask)) * unsigned(valueBits));
+    pktCopyBits(reader, writer, std::uint64_t{countValues(mask)} * unsigned(valueBits));
 }
 
 void skipMaskedArray(PacketReader& reader, int valueBits) {
     if (pktReadBit(reader) == 0) return;
     const std::uint32_t mask = pktReadBits(reader, 16);
-    pktSkipTo(reader, pktReadPosition(reader) + std::uint64_t(std::popcount(mask)) * unsigned(valueBits));
+    pktSkipTo(reader, pktReadPosition(reader) + std::uint64_t{countValues(mask)} * unsigned(valueBits));
 }
 
 std::optional<std::uint32_t> receiveMaskedArrayChanges(PacketReader& reader, SnapshotState& state) {
@@ -46,6 +61,37 @@ std::optional<std::uint32_t> receiveMaskedArrayChanges(PacketReader& reader, Sna
         }
     }
     return changeMask;
+}
+
+void forecastReceivedValues(PacketReader& reader, std::array<std::int32_t, 16>& received) {
+    if (pktReadBit(reader) == 0) return;
+    const std::uint32_t mask = pktReadBits(reader, 16);
+    const PacketView payload = pktView(reader);
+    const std::uint64_t start = pktReadPosition(reader);
+    const std::uint64_t end = start + 16 * std::uint64_t{countValues(mask)};
+    if (pktWindowFits(end >> 3, payload.size)) {
+        // Every value's window lies inside the payload: no read needs checking.
+        std::uint64_t at = start;
+        for (std::uint32_t bits = mask; bits != 0; bits &= bits - 1, at += 16) {
+            const std::uint64_t window = loadLittle64(payload.data + (at >> 3));
+            received[std::size_t(std::countr_zero(bits))] = std::int32_t((window >> (at & 7)) & 0xFFFF);
+        }
+        pktSkipTo(reader, end);
+        return;
+    }
+    std::array<std::int32_t, 16> values = received;
+    for (std::uint32_t bits = mask; bits != 0; bits &= bits - 1) {
+        values[std::countr_zero(bits)] = std::int32_t(pktReadBits(reader, 16));
+    }
+    if (!reader.pastEnd) received = values;
+}
+
+void remapReceivedValues(SnapshotState& state) {
+    for (std::size_t entry = 0; entry < 16; ++entry) {
+        const std::int8_t source = REMAPPED_ENTRY_SOURCES[entry];
+        state.remappedValues[entry] = source == ALWAYS_ZERO ? 0 : state.receivedValues[std::size_t(source)];
+    }
+    state.sentValues = state.remappedValues;
 }
 
 void sendMaskedArrayChanges(PacketReader& reader, PacketWriter& writer, SnapshotState& state) {

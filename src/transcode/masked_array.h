@@ -35,6 +35,15 @@ void skipMaskedArray(PacketReader& reader, int valueBits);
 /// which now count as sent. Past the end of the payload nothing is stored: nullopt.
 std::optional<std::uint32_t> receiveMaskedArrayChanges(PacketReader& reader, SnapshotState& state);
 
+/// Reads masked array 2 in the old numbering into `received`, as far as a forecast
+/// needs: the new numbering is left to `remapReceivedValues`. Past the end of the
+/// payload nothing is stored.
+void forecastReceivedValues(PacketReader& reader, std::array<std::int32_t, 16>& received);
+
+/// Brings the new numbering up to date with the values received, all of them counted
+/// as sent: the state every whole snapshot leaves.
+void remapReceivedValues(SnapshotState& state);
+
 /// Reads masked array 2 as `receiveMaskedArrayChanges` does and writes, in the new
 /// numbering, the entries that changed. Past the end of the payload nothing is written.
 void sendMaskedArrayChanges(PacketReader& reader, PacketWriter& writer, SnapshotState& state);

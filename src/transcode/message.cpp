@@ -2,6 +2,7 @@
 
 #include "common/held_console.h"
 #include "transcode/game_state.h"
+#include "transcode/masked_array.h"
 #include "transcode/server_command.h"
 #include "transcode/server_op.h"
 
@@ -45,16 +46,10 @@ void dispatch(std::uint32_t code, PacketReader& reader, PacketWriter& writer, Co
 
 }  // namespace
 
-void forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionState& state) {
+bool forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionState& state) {
     while (!pktAtEnd(reader) && !reader.pastEnd) {
         const std::uint32_t code = pktReadBits(reader, 8);
-        if (code == OP_SNAPSHOT) {
-            SnapshotState forecast = state.snapshots;
-            forecastSnapshot(reader, forecast);
-            // A snapshot cut short leaves the state as it was.
-            if (!reader.pastEnd) state.snapshots = forecast;
-            return;
-        }
+        if (code == OP_SNAPSHOT) return forecastSnapshot(reader, state.snapshots);
         if (code == OP_SERVERCOMMAND) {
             // Its text would only be rewritten to be thrown away: read past it as the
             // conversion reads it.
@@ -67,6 +62,32 @@ void forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionStat
         dispatch(code, reader, scratch, state);
         pktAlignReader(reader);
     }
+    return false;
+}
+
+void settleForecast(SnapshotState& state) { remapReceivedValues(state); }
+
+namespace {
+
+/// Marks a value of masked array 2 not received: those received are 16-bit.
+constexpr std::int32_t NOT_RECEIVED = -1;
+
+}  // namespace
+
+SnapshotState unknownForecastStart() {
+    SnapshotState start;
+    start.receivedValues.fill(NOT_RECEIVED);
+    return start;
+}
+
+SnapshotState applyForecast(const SnapshotState& before, const SnapshotState& changes, bool headSet) {
+    SnapshotState after = before;
+    if (headSet) after.messageHead = changes.messageHead;
+    for (std::size_t entry = 0; entry < after.receivedValues.size(); ++entry) {
+        if (changes.receivedValues[entry] != NOT_RECEIVED) after.receivedValues[entry] = changes.receivedValues[entry];
+    }
+    settleForecast(after);
+    return after;
 }
 
 MessageEnd transcodeMessage(PacketReader& reader, PacketWriter& writer, ConversionState& state) {

@@ -39,7 +39,25 @@ MessageEnd transcodeMessage(PacketReader& reader, PacketWriter& writer, Conversi
 /// conversion (why and how: src/driver/parallel_records.cpp). Reads up to the first
 /// snapshot's entity list; exact unless the message holds two snapshots or is cut
 /// short. Operations before the snapshot are converted into `scratch`, their
-/// diagnostics into `state.console`, both to be thrown away.
-void forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionState& state);
+/// diagnostics into `state.console`, both to be thrown away. Only the message head and
+/// the values received in masked array 2 are followed, message after message: the
+/// rest of the state follows from them once, by `settleForecast`. True where the
+/// message's snapshot set the message head.
+bool forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionState& state);
+
+/// Completes the state that forecasts of one message or more leave.
+void settleForecast(SnapshotState& state);
+
+// A forecast only overwrites: the message head, and the values of masked array 2 that
+// a snapshot received. So what a run of messages changes can be forecast without the
+// state the run starts from, and applied to that state once it is known.
+
+/// A state to forecast a run of messages from, whatever the state before them: every
+/// value of masked array 2 marked as not received.
+SnapshotState unknownForecastStart();
+
+/// The state a run of messages leaves, settled: `before`, with what forecasts from
+/// `unknownForecastStart` left in `changes` (`headSet`: any of them set the head).
+SnapshotState applyForecast(const SnapshotState& before, const SnapshotState& changes, bool headSet);
 
 }  // namespace tarnic

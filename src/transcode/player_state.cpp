@@ -51,11 +51,36 @@ std::uint64_t convertPresentField(PacketReader& reader, PacketWriter& writer, st
     return scan + 1 + row.oldWidth;
 }
 
+/// Bits the old fields span at their widest.
+constexpr std::uint64_t WIDEST_FIELDS_BITS = [] {
+    std::uint64_t bits = 0;
+    for (const FieldScan& scan : FIELD_SCANS) bits += 1 + scan.bits + scan.flagBits;
+    return bits;
+}();
+
+/// True where the fields starting at `scan` end, however wide, a window before the
+/// payload does: the scan over them then peeks without checking for the end.
+bool fieldsFarFromEnd(PacketView payload, std::uint64_t scan) {
+    return pktWindowFits((scan + WIDEST_FIELDS_BITS) >> 3, payload.size);
+}
+
+/// The `bits`-bit field at bit `position`; `FarFromEnd` where its window is known to
+/// lie inside the payload.
+template <bool FarFromEnd>
+std::uint32_t peek(PacketView payload, std::uint64_t position, unsigned bits) {
+    if constexpr (FarFromEnd) {
+        return std::uint32_t((loadLittle64(payload.data + (position >> 3)) >> (position & 7)) & lowBits(bits));
+    } else {
+        return pktPeekAt(payload, position, int(bits));
+    }
+}
+
 /// Where the field at `scan` ends: its presence bit, and behind a 1 its value.
+template <bool FarFromEnd>
 std::uint64_t fieldEnd(PacketView payload, std::uint64_t scan, std::size_t field) {
     // The presence bit, then a packed value's flag. Both are random data: masks
     // instead of branches.
-    const std::uint32_t head = pktPeekAt(payload, scan, 2);
+    const std::uint32_t head = peek<FarFromEnd>(payload, scan, 2);
     const std::uint32_t present = head & 1;
     const FieldScan& step = FIELD_SCANS[field];
     const std::uint32_t flagBits = (0u - (head >> 1)) & step.flagBits;
@@ -64,31 +89,37 @@ std::uint64_t fieldEnd(PacketView payload, std::uint64_t scan, std::size_t field
 
 /// One field's step of the scan: the field's widths and whether it converts are
 /// constants here, so that the scan over all fields is one straight run of code.
-template <std::size_t Field>
+template <std::size_t Field, bool FarFromEnd>
 std::uint64_t scanField(PacketReader& reader, PacketWriter& writer, PacketView payload, std::uint64_t scan) {
     if constexpr (FIELD_SCANS[Field].converts) {
-        if (pktPeekAt(payload, scan, 1) & 1) return convertPresentField(reader, writer, scan, PLAYER_STATE_FIELDS[Field]);
+        if (peek<FarFromEnd>(payload, scan, 1) & 1) {
+            return convertPresentField(reader, writer, scan, PLAYER_STATE_FIELDS[Field]);
+        }
     }
-    return fieldEnd(payload, scan, Field);
+    return fieldEnd<FarFromEnd>(payload, scan, Field);
 }
 
-template <std::size_t... Fields>
+template <bool FarFromEnd, std::size_t... Fields>
 std::uint64_t scanFields(PacketReader& reader, PacketWriter& writer, PacketView payload, std::uint64_t scan,
                          std::index_sequence<Fields...>) {
-    ((scan = scanField<Fields>(reader, writer, payload, scan)), ...);
+    ((scan = scanField<Fields, FarFromEnd>(reader, writer, payload, scan)), ...);
     return scan;
 }
 
 /// Where the fields end, read as a forecast reads them: nothing converted.
-template <std::size_t... Fields>
+template <bool FarFromEnd, std::size_t... Fields>
 std::uint64_t skipFields(PacketView payload, std::uint64_t scan, std::index_sequence<Fields...>) {
-    ((scan = fieldEnd(payload, scan, Fields)), ...);
+    ((scan = fieldEnd<FarFromEnd>(payload, scan, Fields)), ...);
     return scan;
 }
 
 void transcodeFields(PacketReader& reader, PacketWriter& writer) {
-    const std::uint64_t scan = scanFields(reader, writer, pktView(reader), pktReadPosition(reader),
-                                          std::make_index_sequence<OLD_PLAYER_STATE_FIELD_COUNT>());
+    constexpr auto fields = std::make_index_sequence<OLD_PLAYER_STATE_FIELD_COUNT>();
+    const PacketView payload = pktView(reader);
+    const std::uint64_t start = pktReadPosition(reader);
+    const std::uint64_t scan = fieldsFarFromEnd(payload, start)
+                                   ? scanFields<true>(reader, writer, payload, start, fields)
+                                   : scanFields<false>(reader, writer, payload, start, fields);
     pktCopyUpTo(reader, writer, scan);
     // Fields only the new protocol has: present, value 0.
     for (std::size_t field = OLD_PLAYER_STATE_FIELD_COUNT; field < NEW_PLAYER_STATE_FIELD_COUNT; ++field) {
@@ -109,12 +140,14 @@ void transcodePlayerState(PacketReader& reader, PacketWriter& writer, SnapshotSt
 }
 
 void forecastPlayerState(PacketReader& reader, SnapshotState& state) {
+    constexpr auto fields = std::make_index_sequence<OLD_PLAYER_STATE_FIELD_COUNT>();
     const PacketView payload = pktView(reader);
-    std::uint64_t scan = pktReadPosition(reader);
-    scan = skipFields(payload, scan, std::make_index_sequence<OLD_PLAYER_STATE_FIELD_COUNT>());
+    const std::uint64_t start = pktReadPosition(reader);
+    const std::uint64_t scan = fieldsFarFromEnd(payload, start) ? skipFields<true>(payload, start, fields)
+                                                                : skipFields<false>(payload, start, fields);
     pktSkipTo(reader, scan);
     skipMaskedArray(reader, 16);
-    receiveMaskedArrayChanges(reader, state);
+    forecastReceivedValues(reader, state.receivedValues);
 }
 
 }  // namespace tarnic

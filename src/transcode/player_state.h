@@ -75,9 +75,9 @@ inline constexpr std::array<FieldRow, NEW_PLAYER_STATE_FIELD_COUNT> PLAYER_STATE
 /// leaving the state as it was, once the reader has run past its payload.
 void transcodePlayerState(PacketReader& reader, PacketWriter& writer, SnapshotState& state);
 
-/// Reads a player state as far as masked array 2 without converting it, and takes that
-/// array into the state as `transcodePlayerState` would. Past the end of the payload
-/// the state may be left part-changed: the caller keeps its own copy.
+/// Reads a player state as far as masked array 2 without converting it, and takes the
+/// values received in that array into the state (`forecastReceivedValues`). Past the
+/// end of the payload the state is left as it was.
 void forecastPlayerState(PacketReader& reader, SnapshotState& state);
 
 }  // namespace tarnic

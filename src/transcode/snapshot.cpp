@@ -23,13 +23,16 @@ void copyCountedBytes(PacketReader& reader, PacketWriter& writer) {
 
 }  // namespace
 
-void forecastSnapshot(PacketReader& reader, SnapshotState& state) {
-    state.messageHead = pktReadBits(reader, 32);
+bool forecastSnapshot(PacketReader& reader, SnapshotState& state) {
+    const std::uint32_t messageHead = pktReadBits(reader, 32);
     pktReadBits(reader, 32);
     pktReadBits(reader, 16);  // header fields 3 and 4, 8 bits each
     const std::uint32_t count = pktReadBits(reader, 8);
     pktSkipTo(reader, pktReadPosition(reader) + 8 * count);
     forecastPlayerState(reader, state);
+    if (reader.pastEnd) return false;
+    state.messageHead = messageHead;
+    return true;
 }
 
 void transcodeSnapshot(PacketReader& reader, PacketWriter& writer, SnapshotState& state) {

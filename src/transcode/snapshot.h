@@ -23,9 +23,10 @@ struct SnapshotState {
 };
 
 /// The state a snapshot operation will leave, read only as far as its player state's
-/// masked array 2 (see `forecastMessage`). Past the end of the payload `state` may be
-/// left part-changed: the caller keeps its own copy.
-void forecastSnapshot(PacketReader& reader, SnapshotState& state);
+/// masked array 2 (see `forecastMessage`): its message head and the values received
+/// in that array, the rest left to `remapReceivedValues`. A snapshot cut short by the
+/// end of the payload leaves the state as it was. True where the snapshot was whole.
+bool forecastSnapshot(PacketReader& reader, SnapshotState& state);
 
 /// Converts one snapshot operation; the reader and the writer stand just behind its code.
 void transcodeSnapshot(PacketReader& reader, PacketWriter& writer, SnapshotState& state);

@@ -118,18 +118,39 @@ const auto ONE_THREAD = [](ByteSource& input, ByteSink& output, Console& console
     return convertRecords(input, output, console);
 };
 
+/// Two threads with chunks ended at `limits`.
+auto inChunks(const ChunkLimits& limits) {
+    return [limits](ByteSource& input, ByteSink& output, Console& console) {
+        return convertRecordsInChunks(input, output, console, limits);
+    };
+}
+
 // Which thread converts which record, and when, changes from run to run: a few rounds
-// of each demo meet more of the orders.
+// of each demo meet more of the orders. Besides the usual chunks: a record a chunk,
+// where every record is handed between the threads; and chunks ended by their bytes or
+// their cap on records rather than their fewest records, where payloads copied into a
+// chunk lie one after another.
 TEST(ParallelRecords, ConvertsEveryDemoExactlyAsOneThread) {
-    constexpr int ROUNDS = 4;
+    struct Chunking {
+        std::string name;
+        ChunkLimits limits;
+        int rounds;
+    };
+    const std::vector<Chunking> chunkings = {
+        {"usual chunks", ChunkLimits{}, 4},
+        {"a record a chunk", ChunkLimits{1, 0, 1}, 2},
+        {"chunks of 6 KB, at most 9 records", ChunkLimits{2, 6 << 10, 9}, 2},
+    };
     for (const auto& [name, demo] : demos()) {
         MemorySource oneInput(demo);
         const Conversion one = converted(oneInput, ONE_THREAD);
-        for (int round = 0; round < ROUNDS; ++round) {
-            MemorySource borrowed(demo);
-            expectSame(one, converted(borrowed, convertRecordsOnTwoThreads), name + ", payloads borrowed");
-            test::CopyingSource copied(demo);
-            expectSame(one, converted(copied, convertRecordsOnTwoThreads), name + ", payloads copied");
+        for (const auto& [chunking, limits, rounds] : chunkings) {
+            for (int round = 0; round < rounds; ++round) {
+                MemorySource borrowed(demo);
+                expectSame(one, converted(borrowed, inChunks(limits)), name + ", payloads borrowed, " + chunking);
+                test::CopyingSource copied(demo);
+                expectSame(one, converted(copied, inChunks(limits)), name + ", payloads copied, " + chunking);
+            }
         }
     }
 }

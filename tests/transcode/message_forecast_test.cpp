@@ -4,7 +4,9 @@
 // fall to that of one thread. For every message of whole demos they must hold: the
 // project's own and the benchmark's family of shapes, which hold messages made mostly of
 // server commands and game states again and again in the stream; those demos convert
-// without a word on the console.
+// without a word on the console. Forecast without the state a run of messages starts
+// from and applied to it afterwards, as the threads forecast whole chunks, they must
+// hold as well: over runs of one to five messages, and from the first message on.
 
 #include <gtest/gtest.h>
 
@@ -39,18 +41,41 @@ TEST(MessageForecast, IsTheStateEveryMessageOfWholeDemosLeaves) {
         ConversionState real(console);
         ConversionState forecast(console);
         PacketWriter output;
+        // What the messages since `runStart` change, forecast from no state; and from
+        // the first message on.
+        ConversionState run(console);
+        ConversionState whole(console);
+        SnapshotState runStart;
+        run.snapshots = whole.snapshots = unknownForecastStart();
+        bool runSetHead = false;
+        bool wholeSetHead = false;
         int records = 0;
         for (RecordRead read = readRecord(input, buffer, true); !read.end; read = readRecord(input, buffer, true)) {
             forecast.snapshots = real.snapshots;
             PacketReader forecastReader{read.payload, read.size};
             pktResetWriter(output);
             forecastMessage(forecastReader, output, forecast);
+            settleForecast(forecast.snapshots);
+            for (auto [changes, setHead] : {std::pair{&run, &runSetHead}, std::pair{&whole, &wholeSetHead}}) {
+                PacketReader changesReader{read.payload, read.size};
+                pktResetWriter(output);
+                if (forecastMessage(changesReader, output, *changes)) *setHead = true;
+            }
             PacketReader reader{read.payload, read.size};
             pktResetWriter(output);
             transcodeMessage(reader, output, real);
             ASSERT_TRUE(forecast.snapshots == real.snapshots)
                 << "seed " << options.seed << ", record with sequence " << *read.sequence;
+            ASSERT_TRUE(applyForecast(SnapshotState{}, whole.snapshots, wholeSetHead) == real.snapshots)
+                << "seed " << options.seed << ", from the start to the record with sequence " << *read.sequence;
             ++records;
+            if (records % 5 == 0 || records % 7 == 0) {
+                ASSERT_TRUE(applyForecast(runStart, run.snapshots, runSetHead) == real.snapshots)
+                    << "seed " << options.seed << ", a run to the record with sequence " << *read.sequence;
+                runStart = real.snapshots;
+                run.snapshots = unknownForecastStart();
+                runSetHead = false;
+            }
         }
         EXPECT_EQ(records, options.records) << "seed " << options.seed;
         EXPECT_EQ(console.text(), "") << "seed " << options.seed;

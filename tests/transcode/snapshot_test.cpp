@@ -11,6 +11,7 @@
 #include "demokit/field_tables.h"
 #include "support/demo_file.h"
 #include "tarnic/convert.h"
+#include "transcode/masked_array.h"
 
 namespace tarnic {
 namespace {
@@ -193,6 +194,56 @@ TEST(Snapshot, ArrayTwoCutByTheEndOfThePayloadLeavesTheStateAlone) {
     EXPECT_TRUE(reader.pastEnd);
     EXPECT_EQ(state.receivedValues, before.receivedValues);
     EXPECT_EQ(state.sentValues, before.sentValues);
+}
+
+// Where the payload goes on far enough behind them, the player-state fields and the
+// values of masked array 2 are read without checking each read against its end: the
+// conversion, and the forecast of the state, must read the same however far the end lies.
+TEST(Snapshot, ReadsTheSameHoweverFarThePayloadGoesOn) {
+    Parts none, widest, everyOther;
+    widest.fields = everyOther.fields = {};
+    for (std::size_t field = 0; field < 45; ++field) {
+        const FieldRow& row = demokit::PLAYER_FIELDS[field];
+        const Bits atWidest = row.form == FieldForm::Packed
+                                  ? Bits{{1, 1}, {1, 1}, {0xFFFFFFFF, 32}}
+                                  : Bits{{1, 1}, {0xFFFFFFFFu >> (32 - row.oldWidth), row.oldWidth}};
+        widest.fields = widest.fields + atWidest;
+        everyOther.fields = everyOther.fields + (field % 2 == 0 ? atWidest : ABSENT);
+    }
+    none.arrays = ABSENT + maskedArray(0x0881, {3, 9, 5}) + zeros(2);
+    widest.arrays = ABSENT + maskedArray(0xFFFF, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}) + zeros(2);
+    everyOther.arrays = maskedArray(0x0003, {1, 2}) + maskedArray(0x8421, {4, 5, 6, 7}) + zeros(2);
+    SnapshotState start;
+    start.receivedValues[7] = 2;
+    remapReceivedValues(start);
+    for (const auto& [name, parts] : {std::pair{"no field", none}, std::pair{"every field at its widest", widest},
+                                      std::pair{"every other field", everyOther}}) {
+        const PacketWriter snapshot = written(oldSnapshot(parts));
+        std::string wanted;
+        SnapshotState wantedState;
+        for (std::size_t behind = 0; behind <= 200; ++behind) {
+            const std::string context = std::string(name) + ", " + std::to_string(behind) + " bytes behind";
+            Bytes input = test::bytesOf(snapshot);
+            input.resize(input.size() + behind, 0xA5);
+            SnapshotState state = start;
+            PacketReader reader{input.data(), std::uint32_t(input.size())};
+            PacketWriter output;
+            transcodeSnapshot(reader, output, state);
+            EXPECT_EQ(reader.bytePos * 8 + reader.bitOffset, test::bitLengthOf(snapshot)) << context;
+            SnapshotState forecast = start;
+            PacketReader forecastReader{input.data(), std::uint32_t(input.size())};
+            forecastSnapshot(forecastReader, forecast);
+            remapReceivedValues(forecast);
+            EXPECT_TRUE(forecast == state) << context << ": forecast";
+            const std::string converted = test::bitText(test::bytesOf(output), test::bitLengthOf(output));
+            if (behind == 0) {
+                wanted = converted;
+                wantedState = state;
+            }
+            EXPECT_EQ(converted, wanted) << context;
+            EXPECT_TRUE(state == wantedState) << context;
+        }
+    }
 }
 
 Bytes message(const std::vector<Bits>& snapshots) {
