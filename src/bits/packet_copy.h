@@ -54,19 +54,19 @@ inline std::uint32_t pktPeekAt(PacketView payload, std::uint64_t position, int b
 /// positions and the writer's partly filled byte stay in registers for the whole run.
 inline void pktCopyChunks(PacketReader& reader, PacketWriter& writer, std::uint64_t chunks) {
     constexpr unsigned chunkBytes = COPY_CHUNK_BITS / 8;
-    // The last chunk's window ends at most 8 bytes past `count` plus the chunks.
-    if (writer.data.size() < std::size_t(writer.count) + (chunks - 1) * chunkBytes + 8) {
-        pktReserve(writer, chunks * chunkBytes);
+    // The last chunk's window ends 8 bytes past the position's byte and the chunks
+    // before it; the byte behind is the window's spare.
+    if (writer.data.size() < std::size_t(writer.bitPos >> 3) + (chunks - 1) * chunkBytes + WRITER_WINDOW_BYTES) {
+        pktReserve(writer, chunks * chunkBytes + 1);
     }
-    // The first chunk lands in the partly filled last byte, or in a new byte at `count`.
-    const std::size_t base = std::size_t(writer.count) - (writer.bitOffset ? 1 : 0);
+    const unsigned writeOffset = unsigned(writer.bitPos & 7);
     const std::uint8_t* from = reader.data + reader.bytePos;
-    std::uint8_t* to = writer.data.data() + base;
+    std::uint8_t* to = writer.data.data() + (writer.bitPos >> 3);
     // A chunk's bits are masked where they lie and rotated to where they go: one shift
     // count for the whole run, and bits 56 to 63 of neither offset wrap around.
     const std::uint64_t chunkBits = lowBits(COPY_CHUNK_BITS) << reader.bitOffset;
-    const int rotation = int(reader.bitOffset) - int(writer.bitOffset);
-    std::uint64_t partialByte = writer.partialByte;
+    const int rotation = int(reader.bitOffset) - int(writeOffset);
+    std::uint64_t partialByte = to[0];
     for (std::uint64_t i = 0; i < chunks; ++i) {
         const std::uint64_t word = partialByte | std::rotr(loadLittle64(from) & chunkBits, rotation);
         storeLittle64(to, word);
@@ -75,8 +75,7 @@ inline void pktCopyChunks(PacketReader& reader, PacketWriter& writer, std::uint6
         to += chunkBytes;
     }
     reader.bytePos += std::uint32_t(chunks * chunkBytes);
-    writer.count += std::int32_t(chunks * chunkBytes);
-    writer.partialByte = std::uint8_t(partialByte);
+    writer.bitPos += chunks * COPY_CHUNK_BITS;
 }
 
 /// Bits read but not yet written, fewer than a chunk, the first in the lowest bit.

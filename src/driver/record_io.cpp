@@ -70,10 +70,10 @@ ConversionResult finishRecords(RecordRead& read, ByteSink& output, Console& cons
 bool writeRecord(ByteSink& output, std::int32_t sequence, const PacketWriter& writer, std::uint32_t messageHead) {
     std::array<std::uint8_t, 12> header;
     storeLittle32(header.data(), std::uint32_t(sequence));
-    storeLittle32(header.data() + 4, std::uint32_t(writer.count) + MESSAGE_HEAD_BYTES);
+    storeLittle32(header.data() + 4, std::uint32_t(pktWrittenBytes(writer)) + MESSAGE_HEAD_BYTES);
     storeLittle32(header.data() + 8, messageHead);
     return output.write(header.data(), header.size()) &&
-           output.write(writer.data.data(), std::size_t(writer.count));
+           output.write(writer.data.data(), pktWrittenBytes(writer));
 }
 
 }  // namespace tarnic
