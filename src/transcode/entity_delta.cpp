@@ -27,11 +27,10 @@ constexpr std::int32_t MAX_ENTITY_TYPE = 255;
 /// Copies up to the explicit mask at `scan`, then converts the mask and returns it,
 /// bit n for field n. The old mask is 50 bits; the new one adds mask bit 50 as a zero.
 std::uint64_t convertExplicitMask(PacketReader& reader, PacketWriter& writer, std::uint64_t scan) {
-    pktCopyUpTo(reader, writer, scan);
-    const std::uint32_t low = pktReadBits(reader, 32);
-    const std::uint32_t high = pktReadBits(reader, int(OLD_ENTITY_FIELD_COUNT) - 32);
-    const std::uint64_t mask = std::uint64_t{low} | std::uint64_t{high} << 32;
-    pktWriteWord(writer, mask, NEW_ENTITY_FIELD_COUNT);
+    const PacketView payload = pktView(reader);
+    const std::uint64_t mask = std::uint64_t{pktPeekAt(payload, scan, 32)} |
+                               std::uint64_t{pktPeekAt(payload, scan + 32, int(OLD_ENTITY_FIELD_COUNT) - 32)} << 32;
+    pktCopyUpToThenReplace(reader, writer, scan, OLD_ENTITY_FIELD_COUNT, mask, NEW_ENTITY_FIELD_COUNT);
     return mask;
 }
 
@@ -43,8 +42,7 @@ constexpr auto FIELD_SCANS = scanTable<OLD_ENTITY_FIELD_COUNT>(ENTITY_FIELDS);
 [[gnu::noinline]] std::uint64_t convertField(PacketReader& reader, PacketWriter& writer, std::uint64_t scan,
                                              std::size_t fieldNumber) {
     const FieldRow& field = ENTITY_FIELDS[fieldNumber];
-    const HeldBits held = pktCopyUpToHoldingTail(reader, writer, scan);
-    auto value = std::int32_t(pktReadBits(reader, field.oldWidth));
+    auto value = std::int32_t(pktPeekAt(pktView(reader), scan, field.oldWidth));
     if (field.form == FieldForm::EntityType) {
         // Old type 255 becomes 256, whose low byte would be type 0: a different
         // kind of entity. The nearest type the field holds is kept instead.
@@ -52,7 +50,7 @@ constexpr auto FIELD_SCANS = scanTable<OLD_ENTITY_FIELD_COUNT>(ENTITY_FIELDS);
     } else if (field.form == FieldForm::Event) {
         value = remapEvent(value);
     }
-    pktWriteBehindHeld(writer, held, std::uint32_t(value), field.newWidth);
+    pktCopyUpToThenReplace(reader, writer, scan, field.oldWidth, std::uint32_t(value), field.newWidth);
     return scan + field.oldWidth;
 }
 

@@ -37,17 +37,11 @@ static_assert([] {
 /// returns where it ends.
 std::uint64_t convertPresentField(PacketReader& reader, PacketWriter& writer, std::uint64_t scan,
                                   const FieldRow& row) {
-    pktCopyUpTo(reader, writer, scan);
-    pktReadBit(reader);  // the presence bit, 1
-    std::uint32_t value = pktReadBits(reader, row.oldWidth);
+    // The presence bit, 1, then the value: read ahead, written behind the copy.
+    std::uint32_t value = pktPeekAt(pktView(reader), scan + 1, row.oldWidth);
     if (row.form == FieldForm::Event) value = std::uint32_t(remapEvent(std::int32_t(value)));
-    if (row.newWidth < 32) {
-        // The presence bit and the value in one field; the writer keeps the low bits only.
-        pktWriteBits(writer, std::int32_t(value << 1 | 1), row.newWidth + 1);
-    } else {
-        pktWriteBits(writer, 1, 1);
-        pktWriteBits(writer, std::int32_t(value), row.newWidth);
-    }
+    pktCopyUpToThenReplace(reader, writer, scan, 1u + row.oldWidth, std::uint64_t{value} << 1 | 1,
+                           unsigned(row.newWidth) + 1);
     return scan + 1 + row.oldWidth;
 }
 

@@ -345,6 +345,51 @@ TEST(PacketCopy, CopiesAnyRunBetweenAnyOffsets) {
     }
 }
 
+// A field that converts is read ahead, then the bits before it are copied and its new
+// value written in its place, in one go: every run length from every read and write
+// offset, fields of every kind of width, near and past the end of the payload.
+TEST(PacketCopy, CopiesUpToAFieldAndWritesItsNewValueInItsPlace) {
+    std::mt19937 random(11);
+    test::Bytes source(40);
+    for (auto& byte : source) byte = std::uint8_t(random());
+    const std::uint64_t totalBits = source.size() * 8;
+    struct Widths {
+        unsigned oldBits, newBits;
+    };
+    for (const Widths field : {Widths{0, 0}, Widths{8, 8}, Widths{13, 13}, Widths{1, 2}, Widths{33, 33},
+                               Widths{50, 51}, Widths{8, 56}}) {
+        for (unsigned readStart = 0; readStart < 16; ++readStart) {
+            for (unsigned writeStart = 0; writeStart < 8; ++writeStart) {
+                for (std::uint64_t length : {0u, 1u, 31u, 55u, 56u, 57u, 111u, 112u, 113u, 200u, 250u, 300u}) {
+                    SCOPED_TRACE("field " + std::to_string(field.oldBits) + " to " + std::to_string(field.newBits) +
+                                 ", read start " + std::to_string(readStart) + ", write start " +
+                                 std::to_string(writeStart) + ", length " + std::to_string(length));
+                    PacketReader reader = readerOver(source);
+                    pktReadBits(reader, int(readStart) + 1);
+                    PacketWriter writer;
+                    pktWriteBits(writer, 0x55, int(writeStart) + 1);
+                    const std::uint64_t position = readStart + 1 + length;
+                    const std::uint64_t value = std::uint64_t(random()) << 32 | random();
+                    pktCopyUpToThenReplace(reader, writer, position, field.oldBits, value, field.newBits);
+
+                    const test::Bytes written = bytesOf(writer);
+                    PacketReader check = readerOver(written);
+                    ASSERT_EQ(pktReadBits(check, int(writeStart) + 1), 0x55u & lowBits(writeStart + 1));
+                    for (std::uint64_t bit = 0; bit < length; ++bit) {
+                        const std::uint64_t from = readStart + 1 + bit;
+                        const int expected = from < totalBits ? (source[from / 8] >> (from % 8)) & 1 : 0;
+                        ASSERT_EQ(pktReadBit(check), expected) << "bit " << bit;
+                    }
+                    for (unsigned bit = 0; bit < field.newBits; ++bit) ASSERT_EQ(pktReadBit(check), int(value >> bit & 1));
+                    EXPECT_EQ(pktWrittenBits(writer), writeStart + 1 + length + field.newBits);
+                    EXPECT_EQ(pktReadPosition(reader), std::min(position + field.oldBits, totalBits));
+                    EXPECT_EQ(reader.pastEnd, position + field.oldBits > totalBits);
+                }
+            }
+        }
+    }
+}
+
 TEST(PacketCopy, PeekReadsAheadWithoutMoving) {
     const Bytes bytes = {0xB4, 0x0F, 0x80};
     PacketReader reader = readerOver(bytes);
