@@ -80,14 +80,28 @@ std::uint64_t skipFields(PacketView payload, std::uint64_t scan, std::index_sequ
     return scan;
 }
 
+/// Bits written in a row, the first in the lowest bit.
+struct BitRun {
+    std::uint64_t bits = 0;
+    unsigned count = 0;
+};
+
+/// The fields only the new protocol has, each present with value 0: a presence bit
+/// of 1, then zeros.
+constexpr BitRun NEW_ONLY_FIELDS = [] {
+    BitRun fields;
+    for (std::size_t field = OLD_PLAYER_STATE_FIELD_COUNT; field < NEW_PLAYER_STATE_FIELD_COUNT; ++field) {
+        fields.bits |= std::uint64_t{1} << fields.count;
+        fields.count += 1 + PLAYER_STATE_FIELDS[field].newWidth;
+    }
+    return fields;
+}();
+static_assert(NEW_ONLY_FIELDS.count <= COPY_CHUNK_BITS, "written behind the copy in one go");
+
 void transcodeFields(PacketReader& reader, PacketWriter& writer) {
     const std::uint64_t scan = scanFields(reader, writer, pktView(reader), pktReadPosition(reader),
                                           std::make_index_sequence<OLD_PLAYER_STATE_FIELD_COUNT>());
-    pktCopyUpTo(reader, writer, scan);
-    // Fields only the new protocol has: present, value 0.
-    for (std::size_t field = OLD_PLAYER_STATE_FIELD_COUNT; field < NEW_PLAYER_STATE_FIELD_COUNT; ++field) {
-        pktWriteBits(writer, 1, PLAYER_STATE_FIELDS[field].newWidth + 1);
-    }
+    pktCopyUpToThenReplace(reader, writer, scan, 0, NEW_ONLY_FIELDS.bits, NEW_ONLY_FIELDS.count);
 }
 
 }  // namespace
