@@ -98,16 +98,16 @@ constexpr BitRun NEW_ONLY_FIELDS = [] {
 }();
 static_assert(NEW_ONLY_FIELDS.count <= COPY_CHUNK_BITS, "written behind the copy in one go");
 
-void transcodeFields(PacketReader& reader, PacketWriter& writer) {
-    const std::uint64_t scan = scanFields(reader, writer, pktView(reader), pktReadPosition(reader),
-                                          std::make_index_sequence<OLD_PLAYER_STATE_FIELD_COUNT>());
+void transcodeFields(PacketReader& reader, PacketWriter& writer, std::uint64_t start) {
+    const std::uint64_t scan =
+        scanFields(reader, writer, pktView(reader), start, std::make_index_sequence<OLD_PLAYER_STATE_FIELD_COUNT>());
     pktCopyUpToThenReplace(reader, writer, scan, 0, NEW_ONLY_FIELDS.bits, NEW_ONLY_FIELDS.count);
 }
 
 }  // namespace
 
-void transcodePlayerState(PacketReader& reader, PacketWriter& writer, SnapshotState& state) {
-    transcodeFields(reader, writer);
+void transcodePlayerState(PacketReader& reader, PacketWriter& writer, SnapshotState& state, std::uint64_t start) {
+    transcodeFields(reader, writer, start);
     copyMaskedArray(reader, writer, 16);
     if (reader.pastEnd) return;
     sendMaskedArrayChanges(reader, writer, state);
