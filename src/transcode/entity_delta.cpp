@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cassert>
+#include <utility>
 
 #include "bits/packet_copy.h"
 #include "transcode/entity_fields.h"
@@ -89,6 +90,27 @@ std::uint64_t walkFields(PacketReader& reader, PacketWriter& writer, const std::
     return scan + fields.tailBits;
 }
 
+/// `walkFields` for preset row `Row`, whose description is a constant: the runs and
+/// the fields that convert are laid out in code.
+template <std::size_t Row>
+std::uint64_t walkPreset(PacketReader& reader, PacketWriter& writer, const std::uint8_t* data, std::uint64_t scan) {
+    constexpr MaskScan fields = PRESET_SCANS[Row];
+    if constexpr ((fields.converting & 1) != 0) scan = convertField(reader, writer, scan, 0);
+    if constexpr ((fields.converting & 2) != 0) scan = convertField(reader, writer, scan, 1);
+    [&]<std::size_t... Run>(std::index_sequence<Run...>) {
+        ((scan = walkPackedRun<fields.runs[Run].packedCount>(data, scan + fields.runs[Run].plainBefore)), ...);
+    }(std::make_index_sequence<fields.runCount>());
+    scan += fields.plainAfter;
+    if constexpr ((fields.converting >> EVENT_FIELD & 1) != 0) scan = convertField(reader, writer, scan, EVENT_FIELD);
+    return scan + fields.tailBits;
+}
+
+using PresetWalk = std::uint64_t (*)(PacketReader&, PacketWriter&, const std::uint8_t*, std::uint64_t);
+
+constexpr auto PRESET_WALKS = []<std::size_t... Row>(std::index_sequence<Row...>) {
+    return std::array<PresetWalk, sizeof...(Row)>{&walkPreset<Row>...};
+}(std::make_index_sequence<PRESET_SCANS.size()>());
+
 /// The delta at `scan`, whose first bits are those of `head`, by the fast walk; returns
 /// where it ends. Only for a delta that lies, with a window, inside the payload.
 std::uint64_t walkDelta(PacketReader& reader, PacketWriter& writer, const std::uint8_t* data, std::uint64_t scan,
@@ -101,7 +123,7 @@ std::uint64_t walkDelta(PacketReader& reader, PacketWriter& writer, const std::u
         const std::uint64_t mask = convertExplicitMask(reader, writer, scan);
         return walkFields(reader, writer, data, scan + OLD_ENTITY_FIELD_COUNT, maskScanOf(mask));
     }
-    return walkFields(reader, writer, data, scan, PRESET_SCANS[selector]);
+    return PRESET_WALKS[selector](reader, writer, data, scan);
 }
 
 /// An entry that starts this many bits or more before the payload's end lies inside it
