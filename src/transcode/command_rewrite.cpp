@@ -105,7 +105,32 @@ static_assert(ADDED_SCORE_TEXT.size() == 2 * ADDED_SCORE_FIELDS);
 /// Reads one score entry's old fields from `words` and writes the rebuilt entry at
 /// `at`; returns where it ends.
 char* rebuildScoreEntry(char* at, WordCursor& words) {
-    for (std::size_t field = 0; field < OLD_SCORE_FIELDS; ++field) {
+    // Most entries are their six words, each behind a single space and printing as it
+    // came: such an entry is checked, then copied as it stands.
+    const std::string_view rest = words.rest();
+    const char* const end = rest.data() + rest.size();
+    const char* from = rest.data();
+    std::size_t field = 0;
+    for (; field < OLD_SCORE_FIELDS; ++field) {
+        if (from == end || *from != SPACE) break;
+        ++from;
+        const bool negative = from < end && *from == '-';
+        if (negative) ++from;
+        const char* const digits = from;
+        while (from < end && unsigned(*from - '0') <= 9) ++from;
+        const auto digitCount = std::size_t(from - digits);
+        if (digitCount == 0 || digitCount > 9 || (digits[0] == '0' && (digitCount > 1 || negative))) break;
+        if (from < end && *from != SPACE) break;
+    }
+    if (field == OLD_SCORE_FIELDS) {
+        const auto length = std::size_t(from - rest.data());
+        std::memcpy(at, rest.data(), length);
+        words.skipTo(from);
+        at += length;
+        std::memcpy(at, ADDED_SCORE_TEXT.data(), ADDED_SCORE_TEXT.size());
+        return at + ADDED_SCORE_TEXT.size();
+    }
+    for (field = 0; field < OLD_SCORE_FIELDS; ++field) {
         *at++ = ' ';
         at = writeScoreValue(at, words);
     }
