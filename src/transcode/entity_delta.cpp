@@ -55,6 +55,23 @@ constexpr auto FIELD_SCANS = scanTable<OLD_ENTITY_FIELD_COUNT>(ENTITY_FIELDS);
     return scan + field.oldWidth;
 }
 
+static_assert(ENTITY_FIELDS[0].form == FieldForm::EntityType && ENTITY_FIELDS[1].form == FieldForm::Plain);
+
+/// `convertField` for fields 0 and 1 together, where a mask names both: the type and
+/// the plain field behind it are read at once and written in one go. Returns where
+/// field 1 ends.
+[[gnu::noinline]] std::uint64_t convertLeadingFields(PacketReader& reader, PacketWriter& writer, std::uint64_t scan) {
+    constexpr FieldRow TYPE = ENTITY_FIELDS[0];
+    constexpr FieldRow SECOND = ENTITY_FIELDS[1];
+    constexpr unsigned OLD_BITS = TYPE.oldWidth + SECOND.oldWidth;
+    const std::uint32_t both = pktPeekAt(pktView(reader), scan, int(OLD_BITS));
+    const std::int32_t type = std::min(remapEntityType(std::int32_t(both & lowBits(TYPE.oldWidth))), MAX_ENTITY_TYPE);
+    const std::uint64_t value = (std::uint32_t(type) & lowBits(TYPE.newWidth)) |
+                                std::uint64_t{both >> TYPE.oldWidth} << TYPE.newWidth;
+    pktCopyUpToThenReplace(reader, writer, scan, OLD_BITS, value, TYPE.newWidth + SECOND.newWidth);
+    return scan + OLD_BITS;
+}
+
 /// Scans the fields the mask announces from `scan` on; returns where they end.
 std::uint64_t scanFields(PacketReader& reader, PacketWriter& writer, PacketView payload, std::uint64_t scan,
                          std::uint64_t mask) {
@@ -79,8 +96,12 @@ std::uint64_t walkFields(PacketReader& reader, PacketWriter& writer, const std::
                          const MaskScan& fields) {
     const bool converts = fields.converting != 0;
     if (converts) {
-        if (fields.converting & 1) scan = convertField(reader, writer, scan, 0);
-        if (fields.converting & 2) scan = convertField(reader, writer, scan, 1);
+        if ((fields.converting & 3) == 3) {
+            scan = convertLeadingFields(reader, writer, scan);
+        } else {
+            if (fields.converting & 1) scan = convertField(reader, writer, scan, 0);
+            if (fields.converting & 2) scan = convertField(reader, writer, scan, 1);
+        }
     }
     for (unsigned run = 0; run < fields.runCount; ++run) {
         scan = walkPackedValues(data, scan + fields.runs[run].plainBefore, fields.runs[run].packedCount);
@@ -95,8 +116,12 @@ std::uint64_t walkFields(PacketReader& reader, PacketWriter& writer, const std::
 template <std::size_t Row>
 std::uint64_t walkPreset(PacketReader& reader, PacketWriter& writer, const std::uint8_t* data, std::uint64_t scan) {
     constexpr MaskScan fields = PRESET_SCANS[Row];
-    if constexpr ((fields.converting & 1) != 0) scan = convertField(reader, writer, scan, 0);
-    if constexpr ((fields.converting & 2) != 0) scan = convertField(reader, writer, scan, 1);
+    if constexpr ((fields.converting & 3) == 3) {
+        scan = convertLeadingFields(reader, writer, scan);
+    } else {
+        if constexpr ((fields.converting & 1) != 0) scan = convertField(reader, writer, scan, 0);
+        if constexpr ((fields.converting & 2) != 0) scan = convertField(reader, writer, scan, 1);
+    }
     [&]<std::size_t... Run>(std::index_sequence<Run...>) {
         ((scan = walkPackedRun<fields.runs[Run].packedCount>(data, scan + fields.runs[Run].plainBefore)), ...);
     }(std::make_index_sequence<fields.runCount>());
