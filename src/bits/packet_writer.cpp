@@ -8,16 +8,19 @@
 namespace tarnic {
 
 void pktReserve(PacketWriter& writer, std::size_t bytes) {
+    // The buffer never grows past MAX_MESSAGE_BYTES + 1: every write finds its window
+    // inside it, so no message it holds is longer than MAX_MESSAGE_BYTES.
+    constexpr std::size_t LARGEST = MAX_MESSAGE_BYTES + 1;
     std::size_t needed = std::size_t(writer.bitPos >> 3) + bytes;
-    if (needed > MAX_MESSAGE_BYTES) {
+    if (needed + WRITER_WINDOW_BYTES > LARGEST) {
         // The message is lost either way; start over so that the position stays in range.
         writer.overflowed = true;
         writer.bitPos = 0;
         needed = bytes;
     }
     if (writer.data.size() < needed + WRITER_WINDOW_BYTES) {
-        const std::size_t grown = std::min(writer.data.size() * 2, MAX_MESSAGE_BYTES + WRITER_WINDOW_BYTES);
-        writer.data.resize(std::max(grown, needed + WRITER_WINDOW_BYTES + 256));
+        const std::size_t grown = std::min(std::max(writer.data.size() * 2, needed + WRITER_WINDOW_BYTES + 256), LARGEST);
+        writer.data.resize(std::max(grown, needed + WRITER_WINDOW_BYTES));
     }
     if (writer.bitPos == 0) writer.data[0] = 0;
 }
