@@ -28,7 +28,8 @@ void pktReserve(PacketWriter& writer, std::size_t bytes) {
 void pktWriteData(PacketWriter& writer, const void* bytes, std::size_t length) {
     if (length == 0) return;
     const bool aligned = (writer.bitPos & 7) == 0;
-    pktReserve(writer, length + (aligned ? 0 : 1));
+    const std::size_t room = length + (aligned ? 0 : 1);
+    if (writer.data.size() < std::size_t(writer.bitPos >> 3) + room + WRITER_WINDOW_BYTES) pktReserve(writer, room);
     // Behind the partly filled byte, if there is one.
     const std::size_t at = std::size_t(writer.bitPos >> 3) + (aligned ? 0 : 1);
     std::memcpy(writer.data.data() + at, bytes, length);
