@@ -54,19 +54,19 @@ inline std::uint32_t pktPeekAt(PacketView payload, std::uint64_t position, int b
 /// positions and the writer's partly filled byte stay in registers for the whole run.
 inline void pktCopyChunks(PacketReader& reader, PacketWriter& writer, std::uint64_t chunks) {
     constexpr unsigned chunkBytes = COPY_CHUNK_BITS / 8;
-    // The last chunk's window ends at most 8 bytes past `count` plus the chunks.
-    if (writer.data.size() < std::size_t(writer.count) + (chunks - 1) * chunkBytes + 8) {
-        pktReserve(writer, chunks * chunkBytes);
+    // The last chunk's window ends 8 bytes past the position's byte and the chunks
+    // before it; the byte behind is the window's spare.
+    if (writer.data.size() < std::size_t(writer.bitPos >> 3) + (chunks - 1) * chunkBytes + WRITER_WINDOW_BYTES) {
+        pktReserve(writer, chunks * chunkBytes + 1);
     }
-    // The first chunk lands in the partly filled last byte, or in a new byte at `count`.
-    const std::size_t base = std::size_t(writer.count) - (writer.bitOffset ? 1 : 0);
+    const unsigned writeOffset = unsigned(writer.bitPos & 7);
     const std::uint8_t* from = reader.data + reader.bytePos;
-    std::uint8_t* to = writer.data.data() + base;
+    std::uint8_t* to = writer.data.data() + (writer.bitPos >> 3);
     // A chunk's bits are masked where they lie and rotated to where they go: one shift
     // count for the whole run, and bits 56 to 63 of neither offset wrap around.
     const std::uint64_t chunkBits = lowBits(COPY_CHUNK_BITS) << reader.bitOffset;
-    const int rotation = int(reader.bitOffset) - int(writer.bitOffset);
-    std::uint64_t partialByte = writer.partialByte;
+    const int rotation = int(reader.bitOffset) - int(writeOffset);
+    std::uint64_t partialByte = to[0];
     for (std::uint64_t i = 0; i < chunks; ++i) {
         const std::uint64_t word = partialByte | std::rotr(loadLittle64(from) & chunkBits, rotation);
         storeLittle64(to, word);
@@ -75,58 +75,7 @@ inline void pktCopyChunks(PacketReader& reader, PacketWriter& writer, std::uint6
         to += chunkBytes;
     }
     reader.bytePos += std::uint32_t(chunks * chunkBytes);
-    writer.count += std::int32_t(chunks * chunkBytes);
-    writer.partialByte = std::uint8_t(partialByte);
-}
-
-/// Bits read but not yet written, fewer than a chunk, the first in the lowest bit.
-struct HeldBits {
-    std::uint64_t bits = 0;
-    unsigned count = 0;
-};
-
-/// Copies `bits` bits from the reader to the writer unchanged, as `pktCopyBits` does, but
-/// for the last ones, at most a chunk, which it reads and returns instead of writing: a
-/// caller that writes a field behind them writes both at once.
-inline HeldBits pktCopyBitsHoldingTail(PacketReader& reader, PacketWriter& writer, std::uint64_t bits) {
-    constexpr unsigned chunkBytes = COPY_CHUNK_BITS / 8;
-    // Whole chunks whose window ends inside the payload go the fast way; the last
-    // chunk's window ends a byte past it. Only near the payload's end are there fewer.
-    std::uint64_t chunks = bits / COPY_CHUNK_BITS;
-    if (std::uint64_t{reader.bytePos} + chunks * chunkBytes + 1 > reader.size) {
-        const std::uint64_t windowsInside =
-            pktWindowFits(reader.bytePos, reader.size) ? (reader.size - reader.bytePos - 8) / chunkBytes + 1 : 0;
-        chunks = std::min(chunks, windowsInside);
-    }
-    if (chunks > 0) {
-        pktCopyChunks(reader, writer, chunks);
-        bits -= chunks * COPY_CHUNK_BITS;
-    }
-    for (;;) {
-        if (bits == 0) return {};
-        const unsigned chunk = bits < COPY_CHUNK_BITS ? unsigned(bits) : COPY_CHUNK_BITS;
-        std::uint64_t window;
-        if (pktWindowFits(reader.bytePos, reader.size)) {
-            window = loadLittle64(reader.data + reader.bytePos) >> reader.bitOffset;
-        } else {
-            window = pktLoadTail(reader, chunk) >> reader.bitOffset;
-        }
-        pktAdvance(reader, chunk);
-        bits -= chunk;
-        if (bits == 0) return {window & lowBits(chunk), chunk};
-        pktWriteWord(writer, window, chunk);
-    }
-}
-
-/// Writes bits held back by `pktCopyBitsHoldingTail`, then the low `bits` bits (1..32)
-/// of `value`: one write where both fit in a chunk.
-inline void pktWriteBehindHeld(PacketWriter& writer, HeldBits held, std::uint64_t value, unsigned bits) {
-    if (held.count + bits <= COPY_CHUNK_BITS) {
-        pktWriteWord(writer, held.bits | (value & lowBits(bits)) << held.count, held.count + bits);
-        return;
-    }
-    pktWriteWord(writer, held.bits, held.count);
-    pktWriteWord(writer, value, bits);
+    writer.bitPos += chunks * COPY_CHUNK_BITS;
 }
 
 /// Copies `bits` bits from the reader to the writer unchanged.
@@ -156,15 +105,68 @@ inline void pktCopyBits(PacketReader& reader, PacketWriter& writer, std::uint64_
     }
 }
 
+/// Copies the bits from the read position up to bit `position`, where a scan ahead of
+/// the reader has got to, passes over the `oldBits` bits (0 to 56) of the field there,
+/// which the caller has read ahead, and writes the low `newBits` bits (0 to 56) of
+/// `value` in its place. Where a window at `position` lies inside the payload, every
+/// window of the copy does too, and the field as well: the positions stay in registers,
+/// the whole chunks go by `pktCopyChunks`' rotation and the rest of the copy goes out
+/// with the value, in one write where both fit in a chunk.
+inline void pktCopyUpToThenReplace(PacketReader& reader, PacketWriter& writer, std::uint64_t position,
+                                   unsigned oldBits, std::uint64_t value, unsigned newBits) {
+    if (!pktWindowFits(position >> 3, reader.size)) {
+        pktCopyBits(reader, writer, position - pktReadPosition(reader));
+        if (newBits > 0) pktWriteWord(writer, value, newBits);
+        pktSkipTo(reader, position + oldBits);
+        return;
+    }
+    std::uint64_t from = pktReadPosition(reader);
+    std::uint64_t count = position - from;
+    std::uint64_t to = writer.bitPos;
+    if (writer.data.size() < (to >> 3) + (count >> 3) + 8 + WRITER_WINDOW_BYTES) {
+        pktReserve(writer, (count >> 3) + 8);
+        to = writer.bitPos;
+    }
+    std::uint8_t* out = writer.data.data();
+    if (count >= COPY_CHUNK_BITS) {
+        constexpr unsigned chunkBytes = COPY_CHUNK_BITS / 8;
+        const std::uint8_t* source = reader.data + (from >> 3);
+        std::uint8_t* target = out + (to >> 3);
+        const std::uint64_t chunkBits = lowBits(COPY_CHUNK_BITS) << (from & 7);
+        const int rotation = int(from & 7) - int(to & 7);
+        std::uint64_t partialByte = target[0];
+        do {
+            const std::uint64_t word = partialByte | std::rotr(loadLittle64(source) & chunkBits, rotation);
+            storeLittle64(target, word);
+            partialByte = word >> COPY_CHUNK_BITS;
+            source += chunkBytes;
+            target += chunkBytes;
+            count -= COPY_CHUNK_BITS;
+        } while (count >= COPY_CHUNK_BITS);
+        from = position - count;
+        to = std::uint64_t(target - out) * 8 + (to & 7);
+    }
+    const std::uint64_t tail = (loadLittle64(reader.data + (from >> 3)) >> (from & 7)) & lowBits(unsigned(count));
+    value &= lowBits(newBits);
+    std::uint8_t* at = out + (to >> 3);
+    if (count + newBits <= COPY_CHUNK_BITS) {
+        storeLittle64(at, at[0] | (tail | value << count) << (to & 7));
+    } else {
+        storeLittle64(at, at[0] | tail << (to & 7));
+        const std::uint64_t middle = to + count;
+        at = out + (middle >> 3);
+        storeLittle64(at, at[0] | value << (middle & 7));
+    }
+    writer.bitPos = to + count + newBits;
+    const std::uint64_t next = position + oldBits;
+    reader.bytePos = std::uint32_t(next >> 3);
+    reader.bitOffset = std::uint8_t(next & 7);
+}
+
 /// Copies the bits from the read position up to bit `position`, where a scan ahead
 /// of the reader has got to.
 inline void pktCopyUpTo(PacketReader& reader, PacketWriter& writer, std::uint64_t position) {
-    pktCopyBits(reader, writer, position - pktReadPosition(reader));
-}
-
-/// The same, holding back the last bits as `pktCopyBitsHoldingTail` does.
-inline HeldBits pktCopyUpToHoldingTail(PacketReader& reader, PacketWriter& writer, std::uint64_t position) {
-    return pktCopyBitsHoldingTail(reader, writer, position - pktReadPosition(reader));
+    pktCopyUpToThenReplace(reader, writer, position, 0, 0, 0);
 }
 
 }  // namespace tarnic

@@ -7,47 +7,43 @@
 
 namespace tarnic {
 
-namespace {
-
-/// Room kept behind the last byte, so that a write can store a whole 64-bit word.
-constexpr std::size_t WINDOW_BYTES = 8;
-
-}  // namespace
-
 void pktReserve(PacketWriter& writer, std::size_t bytes) {
-    std::size_t needed = std::size_t(writer.count) + bytes;
-    if (needed > MAX_MESSAGE_BYTES) {
-        // The message is lost either way; start over so that `count` stays in range.
+    // The buffer never grows past MAX_MESSAGE_BYTES + 1: every write finds its window
+    // inside it, so no message it holds is longer than MAX_MESSAGE_BYTES.
+    constexpr std::size_t LARGEST = MAX_MESSAGE_BYTES + 1;
+    std::size_t needed = std::size_t(writer.bitPos >> 3) + bytes;
+    if (needed + WRITER_WINDOW_BYTES > LARGEST) {
+        // The message is lost either way; start over so that the position stays in range.
         writer.overflowed = true;
-        writer.count = 0;
-        writer.bitOffset = 0;
-        writer.partialByte = 0;
+        writer.bitPos = 0;
         needed = bytes;
     }
-    if (writer.data.size() >= needed + WINDOW_BYTES) return;
-    const std::size_t grown = std::min(writer.data.size() * 2, MAX_MESSAGE_BYTES + WINDOW_BYTES);
-    writer.data.resize(std::max(grown, needed + WINDOW_BYTES + 256));
+    if (writer.data.size() < needed + WRITER_WINDOW_BYTES) {
+        const std::size_t grown = std::min(std::max(writer.data.size() * 2, needed + WRITER_WINDOW_BYTES + 256), LARGEST);
+        writer.data.resize(std::max(grown, needed + WRITER_WINDOW_BYTES));
+    }
+    if (writer.bitPos == 0) writer.data[0] = 0;
 }
 
 void pktWriteData(PacketWriter& writer, const void* bytes, std::size_t length) {
     if (length == 0) return;
-    pktReserve(writer, length);
-    std::memcpy(writer.data.data() + writer.count, bytes, length);
-    writer.count += std::int32_t(length);
-    // Off a byte boundary the next bits go into the last byte appended.
-    if (writer.bitOffset) writer.partialByte = writer.data[std::size_t(writer.count) - 1];
+    const bool aligned = (writer.bitPos & 7) == 0;
+    const std::size_t room = length + (aligned ? 0 : 1);
+    if (writer.data.size() < std::size_t(writer.bitPos >> 3) + room + WRITER_WINDOW_BYTES) pktReserve(writer, room);
+    // Behind the partly filled byte, if there is one.
+    const std::size_t at = std::size_t(writer.bitPos >> 3) + (aligned ? 0 : 1);
+    std::memcpy(writer.data.data() + at, bytes, length);
+    writer.bitPos += 8 * std::uint64_t{length};
+    // On a byte boundary the next write ORs into the byte behind the data.
+    if (aligned) writer.data[at + length] = 0;
 }
 
 void pktRewindWriter(PacketWriter& writer, std::uint64_t bits) {
-    writer.bitOffset = std::uint8_t(bits & 7);
-    writer.count = std::int32_t((bits + 7) >> 3);
-    writer.partialByte = 0;
-    if (writer.bitOffset != 0) {
-        // Later writes OR into the partly filled byte: its bits above the position go.
-        std::uint8_t& last = writer.data[std::size_t(writer.count) - 1];
-        last &= std::uint8_t(lowBits(writer.bitOffset));
-        writer.partialByte = last;
-    }
+    writer.bitPos = bits;
+    if (writer.data.empty()) return;  // nothing was written
+    // Later writes OR into the byte the position lies in: its bits above the position go.
+    std::uint8_t& last = writer.data[std::size_t(bits >> 3)];
+    last &= std::uint8_t(lowBits(unsigned(bits & 7)));
 }
 
 void pktWriteString(PacketWriter& writer, std::string_view text, Console& console) {
@@ -55,7 +51,7 @@ void pktWriteString(PacketWriter& writer, std::string_view text, Console& consol
         console.print("pktWriteString: MAX_STRING_CHARS\n");
         text = {};
     }
-    if (writer.bitOffset == 0) {
+    if ((writer.bitPos & 7) == 0) {
         pktWriteData(writer, text.data(), text.size());
         const std::uint8_t nul = 0;
         pktWriteData(writer, &nul, 1);

@@ -337,7 +337,7 @@ private:
                 chunk.console.print("WARNING: message %i is truncated\n", *record.read.sequence);
             record.overflowed = writer_.overflowed;
             if (!record.overflowed) {
-                const auto count = std::size_t(writer_.count);
+                const std::size_t count = pktWrittenBytes(writer_);
                 const auto header = outputHeader(*record.read.sequence, std::uint32_t(count),
                                                  conversion.snapshots.messageHead);
                 chunk.output.insert(chunk.output.end(), header.begin(), header.end());

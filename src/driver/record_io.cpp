@@ -77,9 +77,9 @@ std::array<std::uint8_t, OUTPUT_HEADER_BYTES> outputHeader(std::int32_t sequence
 }
 
 bool writeRecord(ByteSink& output, std::int32_t sequence, const PacketWriter& writer, std::uint32_t messageHead) {
-    const auto header = outputHeader(sequence, std::uint32_t(writer.count), messageHead);
+    const auto header = outputHeader(sequence, std::uint32_t(pktWrittenBytes(writer)), messageHead);
     return output.write(header.data(), header.size()) &&
-           output.write(writer.data.data(), std::size_t(writer.count));
+           output.write(writer.data.data(), pktWrittenBytes(writer));
 }
 
 }  // namespace tarnic

@@ -47,7 +47,7 @@ ConversionResult convertRecords(ByteSource& input, ByteSink& output, ConversionS
         if (!writeRecord(output, sequence, writer, messageHead)) return stop(ConversionResult::OutputFailed);
         if (observer) {
             const ConvertedRecord record{sequence, reader.size, end,
-                                         {writer.data.data(), std::size_t(writer.count)}, messageHead};
+                                         {writer.data.data(), pktWrittenBytes(writer)}, messageHead};
             observer->converted(record, state);
         }
     }

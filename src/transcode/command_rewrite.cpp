@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 
 #include "bits/packet_writer.h"
@@ -39,6 +40,10 @@ public:
 
     std::int32_t nextInteger() { return parseTextInteger(next()); }
 
+    /// What is left of the text, and a way to move past the part of it read directly.
+    std::string_view rest() const { return rest_; }
+    void skipTo(const char* at) { rest_.remove_prefix(std::size_t(at - rest_.data())); }
+
 private:
     std::string_view rest_;
 };
@@ -66,38 +71,71 @@ std::string rewriteConfigStringCommand(std::string_view command) {
 /// then the added fields, " 0" each.
 constexpr std::size_t SCORE_ENTRY_CHARS = OLD_SCORE_FIELDS * 12 + 2 * ADDED_SCORE_FIELDS;
 
-/// Writes the integer value of `word` at `at`; returns where it ends. Most words print
-/// as themselves (an optional minus, then digits without a leading zero, too few to
-/// saturate) and are copied as they are checked.
-char* writeScoreValue(char* at, std::string_view word) {
-    const bool negative = word.starts_with('-');
-    const std::string_view digits = word.substr(negative ? 1 : 0);
-    const bool plain = !digits.empty() && digits.size() <= 9 && (digits[0] != '0' || (digits.size() == 1 && !negative));
-    if (plain) {
-        char* to = at;
-        if (negative) *to++ = '-';
-        bool copied = true;
-        for (const char c : digits) {
-            copied = copied && c >= '0' && c <= '9';
-            *to++ = c;
-        }
-        if (copied) return to;
+/// Reads the next word of `words` as a score value and writes its integer value at
+/// `at`; returns where it ends. Most words print as themselves (an optional minus,
+/// then digits without a leading zero, too few to saturate): those are copied as they
+/// are read, in one pass; any other word is read again whole and printed anew.
+char* writeScoreValue(char* at, WordCursor& words) {
+    const std::string_view rest = words.rest();
+    const char* const end = rest.data() + rest.size();
+    const char* from = rest.data();
+    while (from < end && *from == SPACE) ++from;
+    const char* const word = from;
+    char* to = at;
+    const bool negative = from < end && *from == '-';
+    if (negative) *to++ = *from++;
+    // At most ten digits: nine print as they came, a tenth may saturate.
+    const char* const digits = from;
+    while (from < end && from - digits < 10 && unsigned(*from - '0') <= 9) *to++ = *from++;
+    const auto digitCount = std::size_t(from - digits);
+    const bool wordEnds = from == end || *from == SPACE;
+    if (wordEnds && digitCount >= 1 && digitCount <= 9 && (digits[0] != '0' || (digitCount == 1 && !negative))) {
+        words.skipTo(from);
+        return to;
     }
-    return std::to_chars(at, at + 11, parseTextInteger(word)).ptr;
+    while (from < end && *from != SPACE) ++from;
+    words.skipTo(from);
+    return std::to_chars(at, at + 11, parseTextInteger({word, std::size_t(from - word)})).ptr;
 }
+
+/// The fields a score entry gains, each " 0".
+constexpr std::string_view ADDED_SCORE_TEXT = " 0 0 0 0 0 0 0 0";
+static_assert(ADDED_SCORE_TEXT.size() == 2 * ADDED_SCORE_FIELDS);
 
 /// Reads one score entry's old fields from `words` and writes the rebuilt entry at
 /// `at`; returns where it ends.
 char* rebuildScoreEntry(char* at, WordCursor& words) {
-    for (std::size_t field = 0; field < OLD_SCORE_FIELDS; ++field) {
-        *at++ = ' ';
-        at = writeScoreValue(at, words.next());
+    // Most entries are their six words, each behind a single space and printing as it
+    // came: such an entry is checked, then copied as it stands.
+    const std::string_view rest = words.rest();
+    const char* const end = rest.data() + rest.size();
+    const char* from = rest.data();
+    std::size_t field = 0;
+    for (; field < OLD_SCORE_FIELDS; ++field) {
+        if (from == end || *from != SPACE) break;
+        ++from;
+        const bool negative = from < end && *from == '-';
+        if (negative) ++from;
+        const char* const digits = from;
+        while (from < end && unsigned(*from - '0') <= 9) ++from;
+        const auto digitCount = std::size_t(from - digits);
+        if (digitCount == 0 || digitCount > 9 || (digits[0] == '0' && (digitCount > 1 || negative))) break;
+        if (from < end && *from != SPACE) break;
     }
-    for (int i = 0; i < ADDED_SCORE_FIELDS; ++i) {
-        *at++ = ' ';
-        *at++ = '0';
+    if (field == OLD_SCORE_FIELDS) {
+        const auto length = std::size_t(from - rest.data());
+        std::memcpy(at, rest.data(), length);
+        words.skipTo(from);
+        at += length;
+        std::memcpy(at, ADDED_SCORE_TEXT.data(), ADDED_SCORE_TEXT.size());
+        return at + ADDED_SCORE_TEXT.size();
     }
-    return at;
+    for (field = 0; field < OLD_SCORE_FIELDS; ++field) {
+        *at++ = ' ';
+        at = writeScoreValue(at, words);
+    }
+    std::memcpy(at, ADDED_SCORE_TEXT.data(), ADDED_SCORE_TEXT.size());
+    return at + ADDED_SCORE_TEXT.size();
 }
 
 /// The decimal digits of a count, 0 to MAX_SCORE_ENTRIES.

@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cassert>
+#include <utility>
 
 #include "bits/packet_copy.h"
 #include "transcode/entity_fields.h"
@@ -27,11 +28,10 @@ constexpr std::int32_t MAX_ENTITY_TYPE = 255;
 /// Copies up to the explicit mask at `scan`, then converts the mask and returns it,
 /// bit n for field n. The old mask is 50 bits; the new one adds mask bit 50 as a zero.
 std::uint64_t convertExplicitMask(PacketReader& reader, PacketWriter& writer, std::uint64_t scan) {
-    pktCopyUpTo(reader, writer, scan);
-    const std::uint32_t low = pktReadBits(reader, 32);
-    const std::uint32_t high = pktReadBits(reader, int(OLD_ENTITY_FIELD_COUNT) - 32);
-    const std::uint64_t mask = std::uint64_t{low} | std::uint64_t{high} << 32;
-    pktWriteWord(writer, mask, NEW_ENTITY_FIELD_COUNT);
+    const PacketView payload = pktView(reader);
+    const std::uint64_t mask = std::uint64_t{pktPeekAt(payload, scan, 32)} |
+                               std::uint64_t{pktPeekAt(payload, scan + 32, int(OLD_ENTITY_FIELD_COUNT) - 32)} << 32;
+    pktCopyUpToThenReplace(reader, writer, scan, OLD_ENTITY_FIELD_COUNT, mask, NEW_ENTITY_FIELD_COUNT);
     return mask;
 }
 
@@ -43,8 +43,7 @@ constexpr auto FIELD_SCANS = scanTable<OLD_ENTITY_FIELD_COUNT>(ENTITY_FIELDS);
 [[gnu::noinline]] std::uint64_t convertField(PacketReader& reader, PacketWriter& writer, std::uint64_t scan,
                                              std::size_t fieldNumber) {
     const FieldRow& field = ENTITY_FIELDS[fieldNumber];
-    const HeldBits held = pktCopyUpToHoldingTail(reader, writer, scan);
-    auto value = std::int32_t(pktReadBits(reader, field.oldWidth));
+    auto value = std::int32_t(pktPeekAt(pktView(reader), scan, field.oldWidth));
     if (field.form == FieldForm::EntityType) {
         // Old type 255 becomes 256, whose low byte would be type 0: a different
         // kind of entity. The nearest type the field holds is kept instead.
@@ -52,8 +51,25 @@ constexpr auto FIELD_SCANS = scanTable<OLD_ENTITY_FIELD_COUNT>(ENTITY_FIELDS);
     } else if (field.form == FieldForm::Event) {
         value = remapEvent(value);
     }
-    pktWriteBehindHeld(writer, held, std::uint32_t(value), field.newWidth);
+    pktCopyUpToThenReplace(reader, writer, scan, field.oldWidth, std::uint32_t(value), field.newWidth);
     return scan + field.oldWidth;
+}
+
+static_assert(ENTITY_FIELDS[0].form == FieldForm::EntityType && ENTITY_FIELDS[1].form == FieldForm::Plain);
+
+/// `convertField` for fields 0 and 1 together, where a mask names both: the type and
+/// the plain field behind it are read at once and written in one go. Returns where
+/// field 1 ends.
+[[gnu::noinline]] std::uint64_t convertLeadingFields(PacketReader& reader, PacketWriter& writer, std::uint64_t scan) {
+    constexpr FieldRow TYPE = ENTITY_FIELDS[0];
+    constexpr FieldRow SECOND = ENTITY_FIELDS[1];
+    constexpr unsigned OLD_BITS = TYPE.oldWidth + SECOND.oldWidth;
+    const std::uint32_t both = pktPeekAt(pktView(reader), scan, int(OLD_BITS));
+    const std::int32_t type = std::min(remapEntityType(std::int32_t(both & lowBits(TYPE.oldWidth))), MAX_ENTITY_TYPE);
+    const std::uint64_t value = (std::uint32_t(type) & lowBits(TYPE.newWidth)) |
+                                std::uint64_t{both >> TYPE.oldWidth} << TYPE.newWidth;
+    pktCopyUpToThenReplace(reader, writer, scan, OLD_BITS, value, TYPE.newWidth + SECOND.newWidth);
+    return scan + OLD_BITS;
 }
 
 /// Scans the fields the mask announces from `scan` on; returns where they end.
@@ -80,8 +96,12 @@ std::uint64_t walkFields(PacketReader& reader, PacketWriter& writer, const std::
                          const MaskScan& fields) {
     const bool converts = fields.converting != 0;
     if (converts) {
-        if (fields.converting & 1) scan = convertField(reader, writer, scan, 0);
-        if (fields.converting & 2) scan = convertField(reader, writer, scan, 1);
+        if ((fields.converting & 3) == 3) {
+            scan = convertLeadingFields(reader, writer, scan);
+        } else {
+            if (fields.converting & 1) scan = convertField(reader, writer, scan, 0);
+            if (fields.converting & 2) scan = convertField(reader, writer, scan, 1);
+        }
     }
     for (unsigned run = 0; run < fields.runCount; ++run) {
         scan = walkPackedValues(data, scan + fields.runs[run].plainBefore, fields.runs[run].packedCount);
@@ -90,6 +110,31 @@ std::uint64_t walkFields(PacketReader& reader, PacketWriter& writer, const std::
     if (converts && (fields.converting >> EVENT_FIELD & 1)) scan = convertField(reader, writer, scan, EVENT_FIELD);
     return scan + fields.tailBits;
 }
+
+/// `walkFields` for preset row `Row`, whose description is a constant: the runs and
+/// the fields that convert are laid out in code.
+template <std::size_t Row>
+std::uint64_t walkPreset(PacketReader& reader, PacketWriter& writer, const std::uint8_t* data, std::uint64_t scan) {
+    constexpr MaskScan fields = PRESET_SCANS[Row];
+    if constexpr ((fields.converting & 3) == 3) {
+        scan = convertLeadingFields(reader, writer, scan);
+    } else {
+        if constexpr ((fields.converting & 1) != 0) scan = convertField(reader, writer, scan, 0);
+        if constexpr ((fields.converting & 2) != 0) scan = convertField(reader, writer, scan, 1);
+    }
+    [&]<std::size_t... Run>(std::index_sequence<Run...>) {
+        ((scan = walkPackedRun<fields.runs[Run].packedCount>(data, scan + fields.runs[Run].plainBefore)), ...);
+    }(std::make_index_sequence<fields.runCount>());
+    scan += fields.plainAfter;
+    if constexpr ((fields.converting >> EVENT_FIELD & 1) != 0) scan = convertField(reader, writer, scan, EVENT_FIELD);
+    return scan + fields.tailBits;
+}
+
+using PresetWalk = std::uint64_t (*)(PacketReader&, PacketWriter&, const std::uint8_t*, std::uint64_t);
+
+constexpr auto PRESET_WALKS = []<std::size_t... Row>(std::index_sequence<Row...>) {
+    return std::array<PresetWalk, sizeof...(Row)>{&walkPreset<Row>...};
+}(std::make_index_sequence<PRESET_SCANS.size()>());
 
 /// The delta at `scan`, whose first bits are those of `head`, by the fast walk; returns
 /// where it ends. Only for a delta that lies, with a window, inside the payload.
@@ -103,7 +148,7 @@ std::uint64_t walkDelta(PacketReader& reader, PacketWriter& writer, const std::u
         const std::uint64_t mask = convertExplicitMask(reader, writer, scan);
         return walkFields(reader, writer, data, scan + OLD_ENTITY_FIELD_COUNT, maskScanOf(mask));
     }
-    return walkFields(reader, writer, data, scan, PRESET_SCANS[selector]);
+    return PRESET_WALKS[selector](reader, writer, data, scan);
 }
 
 /// An entry that starts this many bits or more before the payload's end lies inside it

@@ -186,4 +186,26 @@ inline std::uint64_t walkPackedValues(const std::uint8_t* data, std::uint64_t po
     return position;
 }
 
+/// `walkPackedValues` for a count known at compile time, as a preset row's runs are:
+/// the steps are laid out one after another, with no count to keep and no step that
+/// leaves its second half out.
+template <unsigned Count>
+inline std::uint64_t walkPackedRun(const std::uint8_t* data, std::uint64_t position) {
+    constexpr unsigned NARROW = PACKED_FLAG_BITS + PACKED_NARROW_BITS;
+    constexpr unsigned WIDE = PACKED_FLAG_BITS + PACKED_WIDE_BITS;
+    for (unsigned pair = 0; pair < Count / 2; ++pair) {
+        const std::uint64_t window = loadLittle64(data + (position >> 3)) >> (position & 7);
+        const std::uint64_t first = window & 1;
+        const std::uint64_t afterNarrow = (window >> NARROW) & 1;
+        const std::uint64_t afterWide = (window >> WIDE) & 1;
+        const std::uint64_t second = afterNarrow ^ ((afterNarrow ^ afterWide) & (0 - first));
+        position += 2 * NARROW + (WIDE - NARROW) * (first + second);
+    }
+    if constexpr (Count % 2 == 1) {
+        const std::uint64_t first = (data[position >> 3] >> (position & 7)) & 1;
+        position += NARROW + (WIDE - NARROW) * first;
+    }
+    return position;
+}
+
 }  // namespace tarnic

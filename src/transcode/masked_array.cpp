@@ -1,6 +1,7 @@
 #include "transcode/masked_array.h"
 
 #include <bit>
+#include <cstdint>
 
 #include "bits/packet_copy.h"
 
@@ -19,23 +20,34 @@ constexpr unsigned countValues(std::uint32_t mask) {
 }
 static_assert(countValues(0) == 0 && countValues(0xFFFF) == 16 && countValues(0x8101) == 3);
 
+/// Where the masked array at `position` ends, whose first 17 bits are `head`: its
+/// presence bit and, behind a 1, the mask and the values it names.
+std::uint64_t maskedArrayEnd(std::uint64_t position, std::uint32_t head, int valueBits) {
+    if (!(head & 1)) return position + 1;
+    return position + 17 + std::uint64_t{countValues(head >> 1)} * unsigned(valueBits);
+}
+
+/// The first 17 bits of the masked array at the read position; zeros past the end.
+std::uint32_t maskedArrayHead(const PacketReader& reader) {
+    return pktPeekAt(pktView(reader), pktReadPosition(reader), 17);
+}
+
 }  // namespace
 
 void copyMaskedArray(PacketReader& reader, PacketWriter& writer, int valueBits) {
-    if (pktReadBit(reader) == 0) {
-        pktWriteBits(writer, 0, 1);
+    const std::uint64_t start = pktReadPosition(reader);
+    const std::uint32_t head = maskedArrayHead(reader);
+    if (!(head & 1)) {
+        pktSkipTo(reader, start + 1);
+        pktWriteWord(writer, 0, 1);
         return;
     }
-    const std::uint32_t mask = pktReadBits(reader, 16);
-    pktWriteBits(writer, std::int32_t(mask << 1 | 1), 17);
-    // Values are copied as they come, so only how many there are matters.
-    pktCopyBits(reader, writer, std::uint64_t{countValues(mask)} * unsigned(valueBits));
+    // Nothing in it changes: one copy of the whole array.
+    pktCopyUpTo(reader, writer, maskedArrayEnd(start, head, valueBits));
 }
 
 void skipMaskedArray(PacketReader& reader, int valueBits) {
-    if (pktReadBit(reader) == 0) return;
-    const std::uint32_t mask = pktReadBits(reader, 16);
-    pktSkipTo(reader, pktReadPosition(reader) + std::uint64_t{countValues(mask)} * unsigned(valueBits));
+    pktSkipTo(reader, maskedArrayEnd(pktReadPosition(reader), maskedArrayHead(reader), valueBits));
 }
 
 std::optional<std::uint32_t> receiveMaskedArrayChanges(PacketReader& reader, SnapshotState& state) {

@@ -37,17 +37,11 @@ static_assert([] {
 /// returns where it ends.
 std::uint64_t convertPresentField(PacketReader& reader, PacketWriter& writer, std::uint64_t scan,
                                   const FieldRow& row) {
-    pktCopyUpTo(reader, writer, scan);
-    pktReadBit(reader);  // the presence bit, 1
-    std::uint32_t value = pktReadBits(reader, row.oldWidth);
+    // The presence bit, 1, then the value: read ahead, written behind the copy.
+    std::uint32_t value = pktPeekAt(pktView(reader), scan + 1, row.oldWidth);
     if (row.form == FieldForm::Event) value = std::uint32_t(remapEvent(std::int32_t(value)));
-    if (row.newWidth < 32) {
-        // The presence bit and the value in one field; the writer keeps the low bits only.
-        pktWriteBits(writer, std::int32_t(value << 1 | 1), row.newWidth + 1);
-    } else {
-        pktWriteBits(writer, 1, 1);
-        pktWriteBits(writer, std::int32_t(value), row.newWidth);
-    }
+    pktCopyUpToThenReplace(reader, writer, scan, 1u + row.oldWidth, std::uint64_t{value} << 1 | 1,
+                           unsigned(row.newWidth) + 1);
     return scan + 1 + row.oldWidth;
 }
 
@@ -113,24 +107,37 @@ std::uint64_t skipFields(PacketView payload, std::uint64_t scan, std::index_sequ
     return scan;
 }
 
-void transcodeFields(PacketReader& reader, PacketWriter& writer) {
+/// Bits written in a row, the first in the lowest bit.
+struct BitRun {
+    std::uint64_t bits = 0;
+    unsigned count = 0;
+};
+
+/// The fields only the new protocol has, each present with value 0: a presence bit
+/// of 1, then zeros.
+constexpr BitRun NEW_ONLY_FIELDS = [] {
+    BitRun fields;
+    for (std::size_t field = OLD_PLAYER_STATE_FIELD_COUNT; field < NEW_PLAYER_STATE_FIELD_COUNT; ++field) {
+        fields.bits |= std::uint64_t{1} << fields.count;
+        fields.count += 1 + PLAYER_STATE_FIELDS[field].newWidth;
+    }
+    return fields;
+}();
+static_assert(NEW_ONLY_FIELDS.count <= COPY_CHUNK_BITS, "written behind the copy in one go");
+
+void transcodeFields(PacketReader& reader, PacketWriter& writer, std::uint64_t start) {
     constexpr auto fields = std::make_index_sequence<OLD_PLAYER_STATE_FIELD_COUNT>();
     const PacketView payload = pktView(reader);
-    const std::uint64_t start = pktReadPosition(reader);
     const std::uint64_t scan = fieldsFarFromEnd(payload, start)
                                    ? scanFields<true>(reader, writer, payload, start, fields)
                                    : scanFields<false>(reader, writer, payload, start, fields);
-    pktCopyUpTo(reader, writer, scan);
-    // Fields only the new protocol has: present, value 0.
-    for (std::size_t field = OLD_PLAYER_STATE_FIELD_COUNT; field < NEW_PLAYER_STATE_FIELD_COUNT; ++field) {
-        pktWriteBits(writer, 1, PLAYER_STATE_FIELDS[field].newWidth + 1);
-    }
+    pktCopyUpToThenReplace(reader, writer, scan, 0, NEW_ONLY_FIELDS.bits, NEW_ONLY_FIELDS.count);
 }
 
 }  // namespace
 
-void transcodePlayerState(PacketReader& reader, PacketWriter& writer, SnapshotState& state) {
-    transcodeFields(reader, writer);
+void transcodePlayerState(PacketReader& reader, PacketWriter& writer, SnapshotState& state, std::uint64_t start) {
+    transcodeFields(reader, writer, start);
     copyMaskedArray(reader, writer, 16);
     if (reader.pastEnd) return;
     sendMaskedArrayChanges(reader, writer, state);

@@ -72,8 +72,10 @@ inline constexpr std::array<FieldRow, NEW_PLAYER_STATE_FIELD_COUNT> PLAYER_STATE
 
 /// Converts a player state: fields 1 to 48 and the four masked arrays. Array 2 goes
 /// out as the entries changed since the last snapshot of this conversion. Stops early,
-/// leaving the state as it was, once the reader has run past its payload.
-void transcodePlayerState(PacketReader& reader, PacketWriter& writer, SnapshotState& state);
+/// leaving the state as it was, once the reader has run past its payload. The player
+/// state starts at bit `start`; the bits between the read position and it travel
+/// unchanged, and go out with the first copy of the player state's own.
+void transcodePlayerState(PacketReader& reader, PacketWriter& writer, SnapshotState& state, std::uint64_t start);
 
 /// Reads a player state as far as masked array 2 without converting it, and takes the
 /// values received in that array into the state (`forecastReceivedValues`). Past the

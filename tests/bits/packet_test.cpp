@@ -34,27 +34,26 @@ struct WriteCase {
     const char* name;
     std::vector<Field> fields;
     Bytes expected;
-    std::int32_t count;
-    std::uint8_t bitOffset;
+    std::uint64_t writtenBits;
 };
 
 TEST(PacketWriter, WritesFieldsLeastSignificantBitFirst) {
     const std::vector<WriteCase> cases = {
-        {"three then eight bits", {{5, 3}, {0xAB, 8}}, {0x5D, 0x05}, 2, 3},
-        {"one bit then all 32 set", {{0, 1}, {-1, 32}}, {0xFE, 0xFF, 0xFF, 0xFF, 0x01}, 5, 1},
-        {"13 bits of -1 leave the top bits zero", {{-1, 13}}, {0xFF, 0x1F}, 2, 5},
-        {"bits above the count are ignored", {{0x1FF, 8}}, {0xFF}, 1, 0},
-        {"negative count counts by magnitude", {{0xA5, -8}}, {0xA5}, 1, 0},
-        {"zero count writes nothing", {{0xFF, 0}}, {}, 0, 0},
-        {"zero count leaves a partial byte alone", {{1, 1}, {0xFF, 0}}, {0x01}, 1, 1},
-        {"32 bits at offset 7 cover five bytes", {{0, 7}, {std::int32_t(0x80000001u), 32}}, {0x80, 0x00, 0x00, 0x00, 0x40}, 5, 7},
+        {"three then eight bits", {{5, 3}, {0xAB, 8}}, {0x5D, 0x05}, 11},
+        {"one bit then all 32 set", {{0, 1}, {-1, 32}}, {0xFE, 0xFF, 0xFF, 0xFF, 0x01}, 33},
+        {"13 bits of -1 leave the top bits zero", {{-1, 13}}, {0xFF, 0x1F}, 13},
+        {"bits above the count are ignored", {{0x1FF, 8}}, {0xFF}, 8},
+        {"negative count counts by magnitude", {{0xA5, -8}}, {0xA5}, 8},
+        {"zero count writes nothing", {{0xFF, 0}}, {}, 0},
+        {"zero count leaves a partial byte alone", {{1, 1}, {0xFF, 0}}, {0x01}, 1},
+        {"32 bits at offset 7 cover five bytes", {{0, 7}, {std::int32_t(0x80000001u), 32}}, {0x80, 0x00, 0x00, 0x00, 0x40}, 39},
     };
     for (const auto& c : cases) {
         PacketWriter writer;
         for (const auto& field : c.fields) pktWriteBits(writer, field.value, field.bits);
         EXPECT_EQ(hexText(bytesOf(writer)), hexText(c.expected)) << c.name;
-        EXPECT_EQ(writer.count, c.count) << c.name;
-        EXPECT_EQ(writer.bitOffset, c.bitOffset) << c.name;
+        EXPECT_EQ(pktWrittenBits(writer), c.writtenBits) << c.name;
+        EXPECT_EQ(pktWrittenBytes(writer), c.expected.size()) << c.name;
     }
 }
 
@@ -224,8 +223,8 @@ TEST(PacketWriter, NextBitsAfterRawDataGoIntoTheLastAppendedByte) {
     pktWriteBits(writer, 0x3, 2);
     const std::uint8_t raw[] = {0x10, 0x20};
     pktWriteData(writer, raw, sizeof raw);
-    EXPECT_EQ(writer.count, 3);
-    EXPECT_EQ(writer.bitOffset, 2);
+    EXPECT_EQ(pktWrittenBytes(writer), 3u);
+    EXPECT_EQ(pktWrittenBits(writer), 18u);
     pktWriteBits(writer, 0x3, 2);
     EXPECT_EQ(hexText(bytesOf(writer)), "03 10 2C");
 }
@@ -239,7 +238,7 @@ TEST(PacketWriter, ResetReusesTheBufferAndZeroesBytesAsTheyAreBegun) {
     pktAlignWriter(writer);
     pktWriteBits(writer, 0, 9);
     EXPECT_EQ(hexText(bytesOf(writer)), "01 00 00");
-    EXPECT_EQ(writer.bitOffset, 1);
+    EXPECT_EQ(pktWrittenBits(writer), 17u);
 }
 
 TEST(PacketWriter, GrowsPastAnyInitialCapacity) {
@@ -249,6 +248,62 @@ TEST(PacketWriter, GrowsPastAnyInitialCapacity) {
     const Bytes bytes = bytesOf(writer);
     PacketReader reader = readerOver(bytes);
     for (int i = 0; i < 100000; ++i) ASSERT_EQ(pktReadBits(reader, 17), std::uint32_t(i) & 0x1FFFFu);
+}
+
+// The writer keeps one bit position and ORs each field into the byte it lies in, so
+// every byte it begins must start clean even where an earlier, longer message left
+// ones in the buffer. Random writes, alignments, raw bytes and rewinds on a buffer
+// first filled with ones, against a plain list of bits, from a printed seed.
+TEST(PacketWriter, MixedWritesOnAReusedBufferMatchAListOfBits) {
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    PacketWriter writer;
+    for (int message = 0; message < 200; ++message) {
+        // A dirty buffer: ones over all of it, from a longer message before.
+        pktResetWriter(writer);
+        for (std::size_t i = 0; i < 40; ++i) pktWriteWord(writer, lowBits(56), 56);
+        pktResetWriter(writer);
+        std::vector<bool> bits;
+        for (int step = 0; step < 60; ++step) {
+            switch (random() % 8) {
+                case 0: {
+                    pktAlignWriter(writer);
+                    bits.resize((bits.size() + 7) / 8 * 8, false);
+                    break;
+                }
+                case 1: {
+                    if (bits.size() % 8 != 0) break;  // off a boundary: a test of its own
+                    const std::uint8_t raw[] = {std::uint8_t(random()), std::uint8_t(random()), std::uint8_t(random())};
+                    const std::size_t length = 1 + random() % 3;
+                    pktWriteData(writer, raw, length);
+                    for (std::size_t i = 0; i < length; ++i) {
+                        for (int b = 0; b < 8; ++b) bits.push_back((raw[i] >> b) & 1);
+                    }
+                    break;
+                }
+                case 2: {
+                    const std::size_t keep = bits.empty() ? 0 : random() % bits.size();
+                    pktRewindWriter(writer, keep);
+                    bits.resize(keep);
+                    break;
+                }
+                default: {
+                    const unsigned width = 1 + random() % 56;
+                    const std::uint64_t value = std::uint64_t(random()) << 32 | random();
+                    pktWriteWord(writer, value, width);
+                    for (unsigned b = 0; b < width; ++b) bits.push_back((value >> b) & 1);
+                }
+            }
+            ASSERT_EQ(pktWrittenBits(writer), bits.size()) << "message " << message << " step " << step;
+        }
+        const Bytes bytes = bytesOf(writer);
+        ASSERT_EQ(bytes.size(), (bits.size() + 7) / 8);
+        for (std::size_t bit = 0; bit < bytes.size() * 8; ++bit) {
+            const bool expected = bit < bits.size() && bits[bit];
+            ASSERT_EQ((bytes[bit / 8] >> (bit % 8)) & 1, int(expected)) << "message " << message << " bit " << bit;
+        }
+    }
 }
 
 }  // namespace
@@ -285,6 +340,51 @@ TEST(PacketCopy, CopiesAnyRunBetweenAnyOffsets) {
                 }
                 EXPECT_EQ(pktWrittenBits(writer), writeStart + 1 + length);
                 EXPECT_EQ(reader.pastEnd, readStart + 1 + length > totalBits) << "length " << length;
+            }
+        }
+    }
+}
+
+// A field that converts is read ahead, then the bits before it are copied and its new
+// value written in its place, in one go: every run length from every read and write
+// offset, fields of every kind of width, near and past the end of the payload.
+TEST(PacketCopy, CopiesUpToAFieldAndWritesItsNewValueInItsPlace) {
+    std::mt19937 random(11);
+    test::Bytes source(40);
+    for (auto& byte : source) byte = std::uint8_t(random());
+    const std::uint64_t totalBits = source.size() * 8;
+    struct Widths {
+        unsigned oldBits, newBits;
+    };
+    for (const Widths field : {Widths{0, 0}, Widths{8, 8}, Widths{13, 13}, Widths{1, 2}, Widths{33, 33},
+                               Widths{50, 51}, Widths{8, 56}}) {
+        for (unsigned readStart = 0; readStart < 16; ++readStart) {
+            for (unsigned writeStart = 0; writeStart < 8; ++writeStart) {
+                for (std::uint64_t length : {0u, 1u, 31u, 55u, 56u, 57u, 111u, 112u, 113u, 200u, 250u, 300u}) {
+                    SCOPED_TRACE("field " + std::to_string(field.oldBits) + " to " + std::to_string(field.newBits) +
+                                 ", read start " + std::to_string(readStart) + ", write start " +
+                                 std::to_string(writeStart) + ", length " + std::to_string(length));
+                    PacketReader reader = readerOver(source);
+                    pktReadBits(reader, int(readStart) + 1);
+                    PacketWriter writer;
+                    pktWriteBits(writer, 0x55, int(writeStart) + 1);
+                    const std::uint64_t position = readStart + 1 + length;
+                    const std::uint64_t value = std::uint64_t(random()) << 32 | random();
+                    pktCopyUpToThenReplace(reader, writer, position, field.oldBits, value, field.newBits);
+
+                    const test::Bytes written = bytesOf(writer);
+                    PacketReader check = readerOver(written);
+                    ASSERT_EQ(pktReadBits(check, int(writeStart) + 1), 0x55u & lowBits(writeStart + 1));
+                    for (std::uint64_t bit = 0; bit < length; ++bit) {
+                        const std::uint64_t from = readStart + 1 + bit;
+                        const int expected = from < totalBits ? (source[from / 8] >> (from % 8)) & 1 : 0;
+                        ASSERT_EQ(pktReadBit(check), expected) << "bit " << bit;
+                    }
+                    for (unsigned bit = 0; bit < field.newBits; ++bit) ASSERT_EQ(pktReadBit(check), int(value >> bit & 1));
+                    EXPECT_EQ(pktWrittenBits(writer), writeStart + 1 + length + field.newBits);
+                    EXPECT_EQ(pktReadPosition(reader), std::min(position + field.oldBits, totalBits));
+                    EXPECT_EQ(reader.pastEnd, position + field.oldBits > totalBits);
+                }
             }
         }
     }

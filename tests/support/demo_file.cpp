@@ -25,7 +25,7 @@ Bytes oneNopDemo(std::int32_t sequence) {
 }
 
 Bytes bytesOf(const PacketWriter& writer) {
-    return Bytes(writer.data.begin(), writer.data.begin() + writer.count);
+    return Bytes(writer.data.begin(), writer.data.begin() + std::ptrdiff_t(pktWrittenBytes(writer)));
 }
 
 std::size_t bitLengthOf(const PacketWriter& writer) {

@@ -50,6 +50,8 @@ TEST(CommandRewrite, RewritesCsAndScoresAndPassesTheRestThrough) {
         {"scores 1 7 9 +5 007 -0 0 12abc 99999999999", "scores 1 7 9" + entry("5 7 0 0 12 2147483647")},
         {"scores 1 7 9 -2147483649 1000000000 -999999999 - 0x1f 9",
          "scores 1 7 9" + entry("-2147483648 1000000000 -999999999 0 0 9")},
+        // An entry whose later words do not print as they came, or sit behind two spaces.
+        {"scores 2 7 9 1 2 3 4 5 06 -7 8 9 10 11  12", "scores 2 7 9" + entry("1 2 3 4 5 6") + entry("-7 8 9 10 11 12")},
         // Missing words read as 0.
         {"scores 2 7", "scores 2 7 0" + entry("0 0 0 0 0 0") + entry("0 0 0 0 0 0")},
         {"scores 1 7 9 1 2", "scores 1 7 9" + entry("1 2 0 0 0 0")},

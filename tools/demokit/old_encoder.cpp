@@ -161,7 +161,7 @@ void encodeOperation(PacketWriter& writer, const Operation& operation) {
 Bytes encodeMessage(const Message& message) {
     PacketWriter writer;
     for (const Operation& operation : message.operations) encodeOperation(writer, operation);
-    return Bytes(writer.data.begin(), writer.data.begin() + writer.count);
+    return Bytes(writer.data.begin(), writer.data.begin() + std::ptrdiff_t(pktWrittenBytes(writer)));
 }
 
 void appendMessageRecord(Bytes& demo, const Record& record) {
