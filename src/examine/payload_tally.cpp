@@ -86,11 +86,7 @@ constexpr DeltaScan deltaScanOf(std::uint64_t mask) {
         from = run.end;
         const auto count = std::uint8_t(countFields(mask & fieldSpan(run.first, run.end)));
         if (count == 0) continue;
-        if (plain == 0 && scan.runCount > 0) {
-            scan.runs[scan.runCount - 1].packedCount = std::uint8_t(scan.runs[scan.runCount - 1].packedCount + count);
-        } else {
-            scan.runs[scan.runCount++] = {std::uint16_t(plain), count};
-        }
+        addPackedRun(scan.runs, scan.runCount, plain, count);
         plain = 0;
     }
     scan.plainAfter = std::uint16_t(plain + newPlainBits(mask, from, NEW_ENTITY_FIELD_COUNT));

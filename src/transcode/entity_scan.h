@@ -84,6 +84,18 @@ struct PackedRun {
     std::uint8_t packedCount;
 };
 
+/// Adds `count` packed values, behind `plain` plain bits, to a scan's runs: with no
+/// plain bits between them, they join the run before.
+template <std::size_t Runs>
+constexpr void addPackedRun(std::array<PackedRun, Runs>& runs, std::uint8_t& runCount, unsigned plain,
+                            std::uint8_t count) {
+    if (plain == 0 && runCount > 0) {
+        runs[runCount - 1].packedCount = std::uint8_t(runs[runCount - 1].packedCount + count);
+    } else {
+        runs[runCount++] = {std::uint16_t(plain), count};
+    }
+}
+
 /// A field mask as the fast walk sees it. Runs with no plain field named between them
 /// count as one, so that most preset rows walk a single run.
 struct MaskScan {
@@ -104,11 +116,7 @@ constexpr MaskScan maskScanOf(std::uint64_t mask) {
         from = run.end;
         const auto count = std::uint8_t(countFields(mask & fieldSpan(run.first, run.end)));
         if (count == 0) continue;
-        if (plain == 0 && scan.runCount > 0) {
-            scan.runs[scan.runCount - 1].packedCount = std::uint8_t(scan.runs[scan.runCount - 1].packedCount + count);
-        } else {
-            scan.runs[scan.runCount++] = {std::uint16_t(plain), count};
-        }
+        addPackedRun(scan.runs, scan.runCount, plain, count);
         plain = 0;
     }
     scan.plainAfter = std::uint16_t(plain + plainBits(mask & fieldSpan(from, EVENT_FIELD)));
