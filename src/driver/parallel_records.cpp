@@ -40,8 +40,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <span>
 #include <string_view>
@@ -134,6 +136,11 @@ struct Shared {
     /// turn to write, the turn to read, the end); a thread that waits long sleeps on it.
     alignas(64) std::atomic<std::uint32_t> changes{0};
     std::atomic<std::uint32_t> sleepers{0};  ///< threads asleep on `changes`, or about to be
+    /// Where a thread sleeps until `changes` moves. Not `std::atomic::wait`: without a
+    /// futex (MinGW's C++ library, so the Windows program) it can miss a wake-up and
+    /// leave both threads asleep for good.
+    std::mutex sleepLock;
+    std::condition_variable wakeUp;
     alignas(64) std::atomic<bool> reading{false};  ///< held while a thread reads
     bool ended = false;
     const bool borrowing;  ///< payloads stay in the input's memory, read from `inMemory`
@@ -153,7 +160,12 @@ struct Shared {
     /// sleeper, or the sleeper sees the change and does not sleep.
     void changed() {
         changes.fetch_add(1, std::memory_order_seq_cst);
-        if (sleepers.load(std::memory_order_seq_cst) != 0) changes.notify_all();
+        if (sleepers.load(std::memory_order_seq_cst) != 0) {
+            // Taken and let go so that a sleeper between its look at `changes` and its
+            // sleep is asleep before the wake-up comes, or sees the change first.
+            { const std::lock_guard<std::mutex> hold(sleepLock); }
+            wakeUp.notify_all();
+        }
     }
 
     void stop() {
@@ -178,7 +190,10 @@ bool waitUntil(Shared& s, const Ready& ready, const Meanwhile& meanwhile, unsign
             continue;
         }
         s.sleepers.fetch_add(1, std::memory_order_seq_cst);
-        s.changes.wait(seen, std::memory_order_seq_cst);
+        {
+            std::unique_lock<std::mutex> hold(s.sleepLock);
+            s.wakeUp.wait(hold, [&] { return s.changes.load(std::memory_order_seq_cst) != seen; });
+        }
         s.sleepers.fetch_sub(1, std::memory_order_relaxed);
     }
 }
