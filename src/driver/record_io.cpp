@@ -19,16 +19,27 @@ RecordRead endAt(InputEnd end, bool failed) {
 }  // namespace
 
 RecordRead readRecord(ByteSource& input, std::vector<std::uint8_t>& buffer, bool mayBorrow) {
-    std::array<std::uint8_t, 8> header;
-    const std::size_t sequenceBytes = input.read(header.data(), 4);
-    // A short read is the end of the input only when no read failed.
-    if (sequenceBytes < 4) return endAt(sequenceBytes == 0 ? InputEnd::NoEndMarker : InputEnd::HeaderCut, input.failed());
-    const bool lengthComplete = input.read(header.data() + 4, 4) == 4;
-    if (!lengthComplete && input.failed()) return endAt(InputEnd::HeaderCut, true);
+    std::array<std::uint8_t, 8> copied;
+    // Most headers lie whole where the source holds its bytes: read where they lie,
+    // without two calls to read and their copies.
+    const std::uint8_t* header = input.borrow(copied.size());
+    bool lengthComplete = true;
+    if (header == nullptr) {
+        const std::size_t sequenceBytes = input.read(copied.data(), 4);
+        // A short read is the end of the input only when no read failed.
+        if (sequenceBytes < 4) {
+            return endAt(sequenceBytes == 0 ? InputEnd::NoEndMarker : InputEnd::HeaderCut, input.failed());
+        }
+        lengthComplete = input.read(copied.data() + 4, 4) == 4;
+        if (!lengthComplete && input.failed()) return endAt(InputEnd::HeaderCut, true);
+        header = copied.data();
+    }
     RecordRead read;
-    const auto sequence = std::int32_t(loadLittle32(header.data()));
+    const auto sequence = std::int32_t(loadLittle32(header));
     read.sequence = sequence;
-    read.size = loadLittle32(header.data() + 4);
+    read.size = loadLittle32(header + 4);
+    // Borrowed bytes of a mapped page cut off from the file meanwhile are no part of it.
+    if (input.failed()) return endAt(InputEnd::HeaderCut, true);
     if (sequence == END_SEQUENCE) read.end = InputEnd::EndMarker;
     else if (!lengthComplete) read.end = InputEnd::HeaderCut;
     else if (std::int32_t(read.size) < 0) read.end = InputEnd::NegativeLength;
