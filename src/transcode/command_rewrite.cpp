@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 
+#include "bits/byte_order.h"
 #include "bits/packet_writer.h"
 #include "transcode/config_index.h"
 #include "transcode/text_integer.h"
@@ -48,23 +50,35 @@ private:
     std::string_view rest_;
 };
 
-std::string rewriteConfigStringCommand(std::string_view command) {
+/// A renumbered "cs" command in three parts: the text up to the first space, the new
+/// index, and the text behind the second space.
+struct RenumberedConfigString {
+    std::string_view name;
+    std::array<char, 12> index;
+    std::size_t indexLength;
+    std::string_view text;
+};
+
+/// What becomes of a "cs" command.
+enum class ConfigStringRewrite { UNCHANGED, DROPPED, RENUMBERED };
+
+ConfigStringRewrite renumberConfigStringCommand(std::string_view command, RenumberedConfigString& parts) {
     // The text part is whatever follows the second space, wherever the words fall.
     const std::size_t firstSpace = command.find(SPACE);
-    if (firstSpace == std::string_view::npos) return std::string(command);
+    if (firstSpace == std::string_view::npos) return ConfigStringRewrite::UNCHANGED;
     const std::size_t secondSpace = command.find(SPACE, firstSpace + 1);
-    if (secondSpace == std::string_view::npos) return std::string(command);
+    if (secondSpace == std::string_view::npos) return ConfigStringRewrite::UNCHANGED;
     const std::string_view indexWord = WordCursor(command.substr(firstSpace)).next();
-    if (indexWord.empty()) return std::string(command);
+    if (indexWord.empty()) return ConfigStringRewrite::UNCHANGED;
 
     const std::optional<std::int32_t> newIndex = remapConfigIndex(parseTextInteger(indexWord));
-    if (!newIndex) return {};
-    std::string rebuilt(command.substr(0, firstSpace));
-    rebuilt += ' ';
-    rebuilt += std::to_string(*newIndex);
-    rebuilt += ' ';
-    rebuilt += command.substr(secondSpace + 1);
-    return rebuilt;
+    if (!newIndex) return ConfigStringRewrite::DROPPED;
+    parts.name = command.substr(0, firstSpace);
+    parts.indexLength =
+        std::size_t(std::to_chars(parts.index.data(), parts.index.data() + parts.index.size(), *newIndex).ptr -
+                    parts.index.data());
+    parts.text = command.substr(secondSpace + 1);
+    return ConfigStringRewrite::RENUMBERED;
 }
 
 /// Room for one rebuilt score entry: each old field as " " and an int32 at its longest,
@@ -102,35 +116,10 @@ char* writeScoreValue(char* at, WordCursor& words) {
 constexpr std::string_view ADDED_SCORE_TEXT = " 0 0 0 0 0 0 0 0";
 static_assert(ADDED_SCORE_TEXT.size() == 2 * ADDED_SCORE_FIELDS);
 
-/// Reads one score entry's old fields from `words` and writes the rebuilt entry at
-/// `at`; returns where it ends.
+/// Reads one score entry's old fields from `words` word by word and writes the rebuilt
+/// entry at `at`; returns where it ends.
 char* rebuildScoreEntry(char* at, WordCursor& words) {
-    // Most entries are their six words, each behind a single space and printing as it
-    // came: such an entry is checked, then copied as it stands.
-    const std::string_view rest = words.rest();
-    const char* const end = rest.data() + rest.size();
-    const char* from = rest.data();
-    std::size_t field = 0;
-    for (; field < OLD_SCORE_FIELDS; ++field) {
-        if (from == end || *from != SPACE) break;
-        ++from;
-        const bool negative = from < end && *from == '-';
-        if (negative) ++from;
-        const char* const digits = from;
-        while (from < end && unsigned(*from - '0') <= 9) ++from;
-        const auto digitCount = std::size_t(from - digits);
-        if (digitCount == 0 || digitCount > 9 || (digits[0] == '0' && (digitCount > 1 || negative))) break;
-        if (from < end && *from != SPACE) break;
-    }
-    if (field == OLD_SCORE_FIELDS) {
-        const auto length = std::size_t(from - rest.data());
-        std::memcpy(at, rest.data(), length);
-        words.skipTo(from);
-        at += length;
-        std::memcpy(at, ADDED_SCORE_TEXT.data(), ADDED_SCORE_TEXT.size());
-        return at + ADDED_SCORE_TEXT.size();
-    }
-    for (field = 0; field < OLD_SCORE_FIELDS; ++field) {
+    for (std::size_t field = 0; field < OLD_SCORE_FIELDS; ++field) {
         *at++ = ' ';
         at = writeScoreValue(at, words);
     }
@@ -138,11 +127,161 @@ char* rebuildScoreEntry(char* at, WordCursor& words) {
     return at + ADDED_SCORE_TEXT.size();
 }
 
+/// Most characters of a score list classified at once; an entry beyond them is read
+/// word by word.
+constexpr std::size_t SCORE_MASK_CHARS = MAX_REWRITTEN_COMMAND_CHARS + 1;
+constexpr std::size_t SCORE_MASK_WORDS = SCORE_MASK_CHARS / 64;
+static_assert(SCORE_MASK_CHARS % 64 == 0);
+
+constexpr std::uint64_t BYTE_LOW_BITS = 0x7f7f7f7f7f7f7f7f;
+constexpr std::uint64_t BYTE_HIGH_BITS = 0x8080808080808080;
+constexpr std::uint64_t EVERY_BYTE = 0x0101010101010101;
+
+/// Sets the high bit of every byte of `word` that differs from zero; the other bits
+/// are left over from the sum.
+constexpr std::uint64_t nonZeroBytes(std::uint64_t word) { return ((word & BYTE_LOW_BITS) + BYTE_LOW_BITS) | word; }
+
+/// The high bits of the eight bytes of `word` gathered into eight bits, byte 0's lowest.
+constexpr std::uint64_t gatherHighBits(std::uint64_t word) {
+    return ((word & BYTE_HIGH_BITS) * 0x0002040810204081) >> 56;
+}
+
+/// The classes of eight characters, one bit each, a set bit for a character outside
+/// the class: spaces, minus signs, digits, '0'.
+struct ByteClasses {
+    std::uint64_t notSpace, notMinus, notDigit, notZero;
+};
+
+constexpr ByteClasses classifyBytes(std::uint64_t chars) {
+    const std::uint64_t fromZero = chars ^ ('0' * EVERY_BYTE);
+    // A byte whose low seven bits lie 10 or more past '0', or with its high bit set, is
+    // no digit; the sums stay inside their bytes.
+    const std::uint64_t notDigit = ((fromZero & BYTE_LOW_BITS) + (0x80 - 10) * EVERY_BYTE) | fromZero;
+    return {gatherHighBits(nonZeroBytes(chars ^ (SPACE * EVERY_BYTE))),
+            gatherHighBits(nonZeroBytes(chars ^ ('-' * EVERY_BYTE))), gatherHighBits(notDigit),
+            gatherHighBits(nonZeroBytes(fromZero))};
+}
+
+/// A score list classified for the entries copied whole: one bit per character, 64 to
+/// a word, character 0 in bit 0 of word 0. A word of zeros follows the last one used.
+struct ScoreListMasks {
+    std::array<std::uint64_t, SCORE_MASK_WORDS + 1> spaces;
+    /// Characters that keep the entry they belong to from being copied whole: any
+    /// but a space, '-' or a digit; a space not followed by '-' or a digit; a '-' not
+    /// between a space and a digit other than '0'; a '0' between a space and a digit;
+    /// the tenth digit of a run.
+    std::array<std::uint64_t, SCORE_MASK_WORDS + 1> unfit;
+    std::size_t length;  ///< characters classified
+    bool wholeText;      ///< whether they are the whole list
+};
+
+void classifyScoreList(std::string_view list, ScoreListMasks& masks) {
+    const std::size_t length = std::min(list.size(), SCORE_MASK_CHARS);
+    const std::size_t words = (length + 63) / 64;
+    masks.length = length;
+    masks.wholeText = length == list.size();
+    const auto* const chars = reinterpret_cast<const std::uint8_t*>(list.data());
+
+    // First the classes of each character, then the rules between neighbours.
+    std::array<std::uint64_t, SCORE_MASK_WORDS + 1> minus, digits, zeros;
+    for (std::size_t word = 0; word < words; ++word) {
+        std::uint64_t notSpace = 0, notMinus = 0, notDigit = 0, notZero = 0;
+        for (std::size_t part = 0; part < 8; ++part) {
+            const std::size_t at = word * 64 + part * 8;
+            std::uint64_t eight;
+            if (at + 8 <= length) {
+                eight = loadLittle64(chars + at);
+            } else {
+                // Never read past the text: its last characters are loaded from a copy,
+                // behind which zero bytes fall in no class.
+                std::array<std::uint8_t, 8> tail{};
+                if (at < length) std::memcpy(tail.data(), chars + at, length - at);
+                eight = loadLittle64(tail.data());
+            }
+            const ByteClasses classes = classifyBytes(eight);
+            notSpace |= classes.notSpace << (part * 8);
+            notMinus |= classes.notMinus << (part * 8);
+            notDigit |= classes.notDigit << (part * 8);
+            notZero |= classes.notZero << (part * 8);
+        }
+        masks.spaces[word] = ~notSpace;
+        minus[word] = ~notMinus;
+        digits[word] = ~notDigit;
+        zeros[word] = ~notZero;
+    }
+    masks.spaces[words] = minus[words] = digits[words] = zeros[words] = 0;
+
+    // Bit i of a "before" mask holds character i - 1, of an "after" mask character i + 1.
+    std::uint64_t spacesBehind = 0, digitsBehind = 0, pairsBehind = 0, foursBehind = 0;
+    for (std::size_t word = 0; word < words; ++word) {
+        const std::uint64_t space = masks.spaces[word], minusSign = minus[word], digit = digits[word],
+                            zero = zeros[word];
+        const std::uint64_t numberStart = minusSign | digit;
+        const std::uint64_t nonZeroDigit = digit & ~zero;
+        const std::uint64_t nextNumberStart = minus[word + 1] | digits[word + 1];
+        const std::uint64_t nextNonZeroDigit = digits[word + 1] & ~zeros[word + 1];
+        const std::uint64_t afterNumberStart = numberStart >> 1 | nextNumberStart << 63;
+        const std::uint64_t afterNonZeroDigit = nonZeroDigit >> 1 | nextNonZeroDigit << 63;
+        const std::uint64_t afterDigit = digit >> 1 | digits[word + 1] << 63;
+        const std::uint64_t beforeSpace = space << 1 | spacesBehind >> 63;
+        // Digit runs: bit i is set in `pairs` where characters i - 1 and i are digits,
+        // in `fours` for i - 3 to i, in `tens` for i - 9 to i.
+        const std::uint64_t pairs = digit & (digit << 1 | digitsBehind >> 63);
+        const std::uint64_t fours = pairs & (pairs << 2 | pairsBehind >> 62);
+        const std::uint64_t eights = fours & (fours << 4 | foursBehind >> 60);
+        const std::uint64_t tens = eights & (pairs << 8 | pairsBehind >> 56);
+        masks.unfit[word] = ~(space | numberStart) | (space & ~afterNumberStart) |
+                            (minusSign & ~(beforeSpace & afterNonZeroDigit)) | (zero & beforeSpace & afterDigit) |
+                            tens;
+        spacesBehind = space;
+        digitsBehind = digit;
+        pairsBehind = pairs;
+        foursBehind = fours;
+    }
+    masks.unfit[words] = 0;
+}
+
+/// The length of the score entry at `start` of the classified list when it can be
+/// copied as it stands (six fields, each a single space and a value that prints as it
+/// came, then a space or the end of the text), else 0.
+std::size_t wholeEntryLength(const ScoreListMasks& masks, std::size_t start) {
+    if (start >= masks.length) return 0;
+    const std::size_t word = start / 64;
+    const unsigned shift = unsigned(start % 64);
+    // The 64 characters from `start` on; the second shift keeps a whole word's shift defined.
+    const std::uint64_t spaces = masks.spaces[word] >> shift | masks.spaces[word + 1] << (63 - shift) << 1;
+    if ((spaces & 1) == 0) return 0;
+    // The sixth space from the start begins the last field; the seventh, or the end
+    // of the text, ends the entry.
+    std::uint64_t later = spaces;
+    for (int field = 1; field < 6; ++field) later &= later - 1;
+    if (later == 0) return 0;
+    later &= later - 1;
+    std::size_t length;
+    if (later != 0) {
+        length = std::size_t(std::countr_zero(later));
+    } else {
+        length = masks.length - start;
+        if (length > 64 || !masks.wholeText) return 0;
+    }
+    const std::uint64_t unfit = masks.unfit[word] >> shift | masks.unfit[word + 1] << (63 - shift) << 1;
+    const std::uint64_t inEntry = length == 64 ? ~std::uint64_t{0} : lowBits(unsigned(length));
+    return (unfit & inEntry) == 0 ? length : 0;
+}
+
 /// The decimal digits of a count, 0 to MAX_SCORE_ENTRIES.
 std::size_t countDigits(int count) { return count < 10 ? 1 : 2; }
 static_assert(MAX_SCORE_ENTRIES < 100);
 
-std::string rewriteScoresCommand(std::string_view command) {
+constexpr std::size_t NAME_CHARS = std::string_view("scores ").size();
+/// Room for "scores", the count and the two values behind it.
+constexpr std::size_t SCORE_HEADER_CHARS = NAME_CHARS + 2 + 2 * 12;
+/// Room behind an entry: the widest entry read word by word, or one copied 64
+/// characters at a time with its added fields behind it.
+constexpr std::size_t SCORE_ENTRY_ROOM = std::max(SCORE_ENTRY_CHARS, 64 + ADDED_SCORE_TEXT.size());
+static_assert(SCORE_HEADER_CHARS + MAX_SCORE_LIST_CHARS + SCORE_ENTRY_ROOM <= std::tuple_size_v<RewriteBuffer>);
+
+std::string_view rewriteScoresCommand(std::string_view command, RewriteBuffer& buffer) {
     WordCursor words(command);
     words.next();  // the rebuilt command is named "scores" whatever the first word was
     const std::int32_t count = words.nextInteger();
@@ -150,36 +289,101 @@ std::string rewriteScoresCommand(std::string_view command) {
     const std::int32_t thirdValue = words.nextInteger();
     const int entriesToRead = std::clamp(count, 0, MAX_SCORE_ENTRIES);
     // "scores N" and the two values behind it; only N depends on the entries kept.
-    const std::string headerTail = ' ' + std::to_string(secondValue) + ' ' + std::to_string(thirdValue);
-    constexpr std::size_t NAME_CHARS = std::string_view("scores ").size();
+    std::array<char, 2 * 12> headerTail;
+    char* tailEnd = headerTail.data();
+    *tailEnd++ = ' ';
+    tailEnd = std::to_chars(tailEnd, headerTail.data() + headerTail.size(), secondValue).ptr;
+    *tailEnd++ = ' ';
+    tailEnd = std::to_chars(tailEnd, headerTail.data() + headerTail.size(), thirdValue).ptr;
+    const auto headerTailLength = std::size_t(tailEnd - headerTail.data());
 
     // Whole entries only, the first ones kept, and the whole command short enough
-    // for pktWriteString: a refused command would lose every entry.
-    std::array<char, MAX_SCORE_LIST_CHARS + SCORE_ENTRY_CHARS> list;
+    // for pktWriteString: a refused command would lose every entry. The list goes
+    // behind room for the header, which is written in front of it at the end.
+    const std::string_view text = words.rest();
+    char* const list = buffer.data() + SCORE_HEADER_CHARS;
     std::size_t listLength = 0;
     int entriesWritten = 0;
-    for (; entriesWritten < entriesToRead; ++entriesWritten) {
-        // Written behind the list, and kept only when it fits.
-        char* const end = rebuildScoreEntry(list.data() + listLength, words);
-        const auto longer = std::size_t(end - list.data());
-        const std::size_t commandLength = NAME_CHARS + countDigits(entriesWritten + 1) + headerTail.size() + longer;
-        if (longer > MAX_SCORE_LIST_CHARS || commandLength >= MAX_STRING_CHARS) break;
-        listLength = longer;
+    if (entriesToRead > 0) {
+        ScoreListMasks masks;
+        classifyScoreList(text, masks);
+        std::size_t at = 0;
+        for (; entriesWritten < entriesToRead; ++entriesWritten) {
+            // Written behind the list, and kept only when it fits.
+            char* const entry = list + listLength;
+            char* end;
+            if (const std::size_t length = wholeEntryLength(masks, at)) {
+                if (text.size() - at >= 64) {
+                    std::memcpy(entry, text.data() + at, 64);
+                } else {
+                    std::memcpy(entry, text.data() + at, length);
+                }
+                std::memcpy(entry + length, ADDED_SCORE_TEXT.data(), ADDED_SCORE_TEXT.size());
+                end = entry + length + ADDED_SCORE_TEXT.size();
+                at += length;
+            } else {
+                WordCursor entryWords(text.substr(at));
+                end = rebuildScoreEntry(entry, entryWords);
+                at = std::size_t(entryWords.rest().data() - text.data());
+            }
+            const auto longer = std::size_t(end - list);
+            const std::size_t commandLength = NAME_CHARS + countDigits(entriesWritten + 1) + headerTailLength + longer;
+            if (longer > MAX_SCORE_LIST_CHARS || commandLength >= MAX_STRING_CHARS) break;
+            listLength = longer;
+        }
     }
-    std::string rebuilt = "scores " + std::to_string(entriesWritten);
-    rebuilt.reserve(rebuilt.size() + headerTail.size() + listLength);
-    rebuilt += headerTail;
-    rebuilt.append(list.data(), listLength);
-    return rebuilt;
+    char* const header = list - headerTailLength - countDigits(entriesWritten) - NAME_CHARS;
+    std::memcpy(header, "scores ", NAME_CHARS);
+    std::to_chars(header + NAME_CHARS, list, entriesWritten);
+    std::memcpy(list - headerTailLength, headerTail.data(), headerTailLength);
+    return {header, std::size_t(list + listLength - header)};
 }
 
 }  // namespace
 
-std::string rewriteServerCommand(std::string_view command) {
+std::string_view rewriteServerCommand(std::string_view command, RewriteBuffer& buffer) {
     // A rewritten "cs" command starts with "cs" or is empty, so at most one rewrite applies.
-    if (command.starts_with("cs")) return rewriteConfigStringCommand(command);
-    if (command.starts_with("scores")) return rewriteScoresCommand(command);
-    return std::string(command);
+    if (command.starts_with("cs")) {
+        RenumberedConfigString parts;
+        switch (renumberConfigStringCommand(command, parts)) {
+            case ConfigStringRewrite::UNCHANGED: return command;
+            case ConfigStringRewrite::DROPPED: return {};
+            case ConfigStringRewrite::RENUMBERED: break;
+        }
+        char* at = buffer.data();
+        const auto append = [&at](const char* chars, std::size_t length) {
+            std::memcpy(at, chars, length);
+            at += length;
+        };
+        append(parts.name.data(), parts.name.size());
+        *at++ = SPACE;
+        append(parts.index.data(), parts.indexLength);
+        *at++ = SPACE;
+        append(parts.text.data(), parts.text.size());
+        return {buffer.data(), std::size_t(at - buffer.data())};
+    }
+    if (command.starts_with("scores")) return rewriteScoresCommand(command, buffer);
+    return command;
+}
+
+std::string rewriteServerCommand(std::string_view command) {
+    // Scores lists are cut short anyway; longer "cs" commands are put together here.
+    if (command.size() > MAX_REWRITTEN_COMMAND_CHARS && command.starts_with("cs")) {
+        RenumberedConfigString parts;
+        switch (renumberConfigStringCommand(command, parts)) {
+            case ConfigStringRewrite::UNCHANGED: return std::string(command);
+            case ConfigStringRewrite::DROPPED: return {};
+            case ConfigStringRewrite::RENUMBERED: break;
+        }
+        std::string rebuilt(parts.name);
+        rebuilt += SPACE;
+        rebuilt.append(parts.index.data(), parts.indexLength);
+        rebuilt += SPACE;
+        rebuilt += parts.text;
+        return rebuilt;
+    }
+    RewriteBuffer buffer;
+    return std::string(rewriteServerCommand(command, buffer));
 }
 
 }  // namespace tarnic
