@@ -137,77 +137,91 @@ constexpr std::uint64_t BYTE_LOW_BITS = 0x7f7f7f7f7f7f7f7f;
 constexpr std::uint64_t BYTE_HIGH_BITS = 0x8080808080808080;
 constexpr std::uint64_t EVERY_BYTE = 0x0101010101010101;
 
-/// Sets the high bit of every byte of `word` that differs from zero; the other bits
-/// are left over from the sum.
-constexpr std::uint64_t nonZeroBytes(std::uint64_t word) { return ((word & BYTE_LOW_BITS) + BYTE_LOW_BITS) | word; }
-
 /// The high bits of the eight bytes of `word` gathered into eight bits, byte 0's lowest.
 constexpr std::uint64_t gatherHighBits(std::uint64_t word) {
     return ((word & BYTE_HIGH_BITS) * 0x0002040810204081) >> 56;
 }
 
-/// The classes of eight characters, one bit each, a set bit for a character outside
-/// the class: spaces, minus signs, digits, '0'.
-struct ByteClasses {
-    std::uint64_t notSpace, notMinus, notDigit, notZero;
+/// The classes of characters, one bit each, character 0 in bit 0.
+struct CharClasses {
+    std::uint64_t spaces, minus, digits, zeros;
+    std::uint64_t highBits;  ///< the high bits of the bytes classified, in place
 };
 
-constexpr ByteClasses classifyBytes(std::uint64_t chars) {
-    const std::uint64_t fromZero = chars ^ ('0' * EVERY_BYTE);
-    // A byte whose low seven bits lie 10 or more past '0', or with its high bit set, is
-    // no digit; the sums stay inside their bytes.
-    const std::uint64_t notDigit = ((fromZero & BYTE_LOW_BITS) + (0x80 - 10) * EVERY_BYTE) | fromZero;
-    return {gatherHighBits(nonZeroBytes(chars ^ (SPACE * EVERY_BYTE))),
-            gatherHighBits(nonZeroBytes(chars ^ ('-' * EVERY_BYTE))), gatherHighBits(notDigit),
-            gatherHighBits(nonZeroBytes(fromZero))};
+/// Classifies `parts` groups of eight characters, at most eight. Bytes are classified
+/// by their low seven bits: the caller looks at the high bits.
+CharClasses classifyChars(const std::uint8_t* chars, unsigned parts) {
+    // Each class is gathered with its bits set for the characters outside it: the low
+    // seven bits of a byte, XORed with the class's character, plus 0x7f set the
+    // byte's high bit unless they were zero; the sums stay inside their bytes.
+    std::uint64_t notSpace = 0, notMinus = 0, notDigit = 0, notZero = 0, highBits = 0;
+    for (unsigned part = 0; part < parts; ++part) {
+        const std::uint64_t eight = loadLittle64(chars + 8 * part);
+        highBits |= eight & BYTE_HIGH_BITS;
+        const std::uint64_t low = eight & BYTE_LOW_BITS;
+        const std::uint64_t fromZero = low ^ ('0' * EVERY_BYTE);
+        notSpace |= gatherHighBits((low ^ (SPACE * EVERY_BYTE)) + BYTE_LOW_BITS) << (8 * part);
+        notMinus |= gatherHighBits((low ^ ('-' * EVERY_BYTE)) + BYTE_LOW_BITS) << (8 * part);
+        // 10 or more past '0' is no digit.
+        notDigit |= gatherHighBits(fromZero + (0x80 - 10) * EVERY_BYTE) << (8 * part);
+        notZero |= gatherHighBits(fromZero + BYTE_LOW_BITS) << (8 * part);
+    }
+    // Characters past the groups classified fall in no class.
+    const std::uint64_t beyond = parts == 8 ? 0 : ~lowBits(8 * parts);
+    return {~(notSpace | beyond), ~(notMinus | beyond), ~(notDigit | beyond), ~(notZero | beyond), highBits};
 }
 
 /// A score list classified for the entries copied whole: one bit per character, 64 to
 /// a word, character 0 in bit 0 of word 0. A word of zeros follows the last one used.
 struct ScoreListMasks {
     std::array<std::uint64_t, SCORE_MASK_WORDS + 1> spaces;
-    /// Characters that keep the entry they belong to from being copied whole: any
-    /// but a space, '-' or a digit; a space not followed by '-' or a digit; a '-' not
+    /// Characters that keep the entry they belong to from being copied whole: any but
+    /// a space, '-' or a digit; a space not followed by '-' or a digit; a '-' not
     /// between a space and a digit other than '0'; a '0' between a space and a digit;
-    /// the tenth digit of a run.
+    /// the tenth digit of a run; the last character classified when more of the list
+    /// follows.
     std::array<std::uint64_t, SCORE_MASK_WORDS + 1> unfit;
-    std::size_t length;  ///< characters classified
-    bool wholeText;      ///< whether they are the whole list
+    std::size_t length;     ///< characters classified
+    std::size_t nextUnfit;  ///< the first unfit character at or after the last entry asked about
+
+    /// The first unfit character at or after `start`, or `length`.
+    std::size_t findUnfit(std::size_t start) const {
+        std::size_t word = start / 64;
+        std::uint64_t bits = unfit[word] & ~lowBits(unsigned(start % 64));
+        const std::size_t words = (length + 63) / 64;
+        while (bits == 0) {
+            if (++word >= words) return length;
+            bits = unfit[word];
+        }
+        return std::min(length, 64 * word + std::size_t(std::countr_zero(bits)));
+    }
 };
 
 void classifyScoreList(std::string_view list, ScoreListMasks& masks) {
     const std::size_t length = std::min(list.size(), SCORE_MASK_CHARS);
     const std::size_t words = (length + 63) / 64;
     masks.length = length;
-    masks.wholeText = length == list.size();
     const auto* const chars = reinterpret_cast<const std::uint8_t*>(list.data());
 
     // First the classes of each character, then the rules between neighbours.
     std::array<std::uint64_t, SCORE_MASK_WORDS + 1> minus, digits, zeros;
-    for (std::size_t word = 0; word < words; ++word) {
-        std::uint64_t notSpace = 0, notMinus = 0, notDigit = 0, notZero = 0;
-        for (std::size_t part = 0; part < 8; ++part) {
-            const std::size_t at = word * 64 + part * 8;
-            std::uint64_t eight;
-            if (at + 8 <= length) {
-                eight = loadLittle64(chars + at);
-            } else {
-                // Never read past the text: its last characters are loaded from a copy,
-                // behind which zero bytes fall in no class.
-                std::array<std::uint8_t, 8> tail{};
-                if (at < length) std::memcpy(tail.data(), chars + at, length - at);
-                eight = loadLittle64(tail.data());
-            }
-            const ByteClasses classes = classifyBytes(eight);
-            notSpace |= classes.notSpace << (part * 8);
-            notMinus |= classes.notMinus << (part * 8);
-            notDigit |= classes.notDigit << (part * 8);
-            notZero |= classes.notZero << (part * 8);
-        }
-        masks.spaces[word] = ~notSpace;
-        minus[word] = ~notMinus;
-        digits[word] = ~notDigit;
-        zeros[word] = ~notZero;
+    std::uint64_t highBits = 0;
+    const auto store = [&](std::size_t word, const CharClasses& classes) {
+        highBits |= classes.highBits;
+        masks.spaces[word] = classes.spaces;
+        minus[word] = classes.minus;
+        digits[word] = classes.digits;
+        zeros[word] = classes.zeros;
+    };
+    const std::size_t wholeWords = length / 64;
+    for (std::size_t word = 0; word < wholeWords; ++word) store(word, classifyChars(chars + 64 * word, 8));
+    if (wholeWords < words) {
+        // Never read past the text: its last characters are classified in a copy, behind
+        // which zero bytes fall in no class.
+        std::array<std::uint8_t, 64> tail{};
+        const std::size_t tailLength = length - 64 * wholeWords;
+        std::memcpy(tail.data(), chars + 64 * wholeWords, tailLength);
+        store(wholeWords, classifyChars(tail.data(), unsigned(tailLength + 7) / 8));
     }
     masks.spaces[words] = minus[words] = digits[words] = zeros[words] = 0;
 
@@ -238,35 +252,33 @@ void classifyScoreList(std::string_view list, ScoreListMasks& masks) {
         pairsBehind = pairs;
         foursBehind = fours;
     }
-    masks.unfit[words] = 0;
+    // Past the characters classified nothing is known.
+    if (length < list.size()) masks.unfit[(length - 1) / 64] |= std::uint64_t{1} << ((length - 1) % 64);
+    masks.nextUnfit = length == 0 ? 0 : masks.findUnfit(0);
+    // Characters beyond seven bits were classified by their low bits alone: any of them
+    // leaves the whole list to be read word by word, as if none had been classified.
+    if (highBits != 0) masks.length = 0;
 }
 
 /// The length of the score entry at `start` of the classified list when it can be
 /// copied as it stands (six fields, each a single space and a value that prints as it
 /// came, then a space or the end of the text), else 0.
-std::size_t wholeEntryLength(const ScoreListMasks& masks, std::size_t start) {
+std::size_t wholeEntryLength(ScoreListMasks& masks, std::size_t start) {
     if (start >= masks.length) return 0;
+    // Past an unfit character only after an entry read word by word.
+    if (start > masks.nextUnfit) masks.nextUnfit = masks.findUnfit(start);
     const std::size_t word = start / 64;
     const unsigned shift = unsigned(start % 64);
     // The 64 characters from `start` on; the second shift keeps a whole word's shift defined.
     const std::uint64_t spaces = masks.spaces[word] >> shift | masks.spaces[word + 1] << (63 - shift) << 1;
-    if ((spaces & 1) == 0) return 0;
     // The sixth space from the start begins the last field; the seventh, or the end
     // of the text, ends the entry.
     std::uint64_t later = spaces;
     for (int field = 1; field < 6; ++field) later &= later - 1;
-    if (later == 0) return 0;
+    if ((spaces & 1) == 0 || later == 0) return 0;
     later &= later - 1;
-    std::size_t length;
-    if (later != 0) {
-        length = std::size_t(std::countr_zero(later));
-    } else {
-        length = masks.length - start;
-        if (length > 64 || !masks.wholeText) return 0;
-    }
-    const std::uint64_t unfit = masks.unfit[word] >> shift | masks.unfit[word + 1] << (63 - shift) << 1;
-    const std::uint64_t inEntry = length == 64 ? ~std::uint64_t{0} : lowBits(unsigned(length));
-    return (unfit & inEntry) == 0 ? length : 0;
+    const std::size_t length = later != 0 ? std::size_t(std::countr_zero(later)) : masks.length - start;
+    return start + length <= masks.nextUnfit && length <= 64 ? length : 0;
 }
 
 /// The decimal digits of a count, 0 to MAX_SCORE_ENTRIES.
