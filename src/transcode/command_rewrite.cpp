@@ -293,42 +293,90 @@ constexpr std::size_t SCORE_HEADER_CHARS = NAME_CHARS + 2 + 2 * 12;
 constexpr std::size_t SCORE_ENTRY_ROOM = std::max(SCORE_ENTRY_CHARS, 64 + ADDED_SCORE_TEXT.size());
 static_assert(SCORE_HEADER_CHARS + MAX_SCORE_LIST_CHARS + SCORE_ENTRY_ROOM <= std::tuple_size_v<RewriteBuffer>);
 
+/// Reads a space and a value that prints as it came (an optional minus, then one to
+/// nine digits without a leading zero, and no "-0") ending at a space or the end of
+/// `text`, from `at` on; moves `at` past it. Gives false, with `at` left alone, for
+/// anything else.
+bool readPlainValue(std::string_view text, std::size_t& at, std::int32_t& value) {
+    std::size_t end = at;
+    if (end == text.size() || text[end] != SPACE) return false;
+    ++end;
+    const bool negative = end < text.size() && text[end] == '-';
+    if (negative) ++end;
+    const std::size_t digits = end;
+    std::int64_t magnitude = 0;
+    for (; end < text.size() && end - digits < 10 && unsigned(text[end] - '0') <= 9; ++end) {
+        magnitude = magnitude * 10 + (text[end] - '0');
+    }
+    const std::size_t digitCount = end - digits;
+    if (digitCount == 0 || digitCount > 9 || (text[digits] == '0' && (digitCount > 1 || negative))) return false;
+    if (end < text.size() && text[end] != SPACE) return false;
+    value = std::int32_t(negative ? -magnitude : magnitude);
+    at = end;
+    return true;
+}
+
 std::string_view rewriteScoresCommand(std::string_view command, RewriteBuffer& buffer) {
-    WordCursor words(command);
-    words.next();  // the rebuilt command is named "scores" whatever the first word was
-    const std::int32_t count = words.nextInteger();
-    const std::int32_t secondValue = words.nextInteger();
-    const std::int32_t thirdValue = words.nextInteger();
-    const int entriesToRead = std::clamp(count, 0, MAX_SCORE_ENTRIES);
-    // "scores N" and the two values behind it; only N depends on the entries kept.
+    // "scores N" and the two values behind it; only N depends on the entries kept. Mostly
+    // the three values print as they came and are read directly.
+    std::int32_t count;
     std::array<char, 2 * 12> headerTail;
-    char* tailEnd = headerTail.data();
-    *tailEnd++ = ' ';
-    tailEnd = std::to_chars(tailEnd, headerTail.data() + headerTail.size(), secondValue).ptr;
-    *tailEnd++ = ' ';
-    tailEnd = std::to_chars(tailEnd, headerTail.data() + headerTail.size(), thirdValue).ptr;
-    const auto headerTailLength = std::size_t(tailEnd - headerTail.data());
+    std::size_t headerTailLength;
+    std::string_view text;
+    // The command starts with "scores", the rebuilt command's name: when plain values
+    // follow, each behind a single space, the header stays as it came.
+    std::size_t at = NAME_CHARS - 1;
+    std::int32_t secondValue, thirdValue;
+    const bool plainCount = readPlainValue(command, at, count);
+    const std::size_t tailStart = at;
+    if (plainCount && readPlainValue(command, at, secondValue) && readPlainValue(command, at, thirdValue)) {
+        headerTailLength = at - tailStart;
+        std::memcpy(headerTail.data(), command.data() + tailStart, headerTailLength);
+        text = command.substr(at);
+    } else {
+        WordCursor words(command);
+        words.next();  // the rebuilt command is named "scores" whatever the first word was
+        count = words.nextInteger();
+        secondValue = words.nextInteger();
+        thirdValue = words.nextInteger();
+        char* tailEnd = headerTail.data();
+        *tailEnd++ = ' ';
+        tailEnd = std::to_chars(tailEnd, headerTail.data() + headerTail.size(), secondValue).ptr;
+        *tailEnd++ = ' ';
+        tailEnd = std::to_chars(tailEnd, headerTail.data() + headerTail.size(), thirdValue).ptr;
+        headerTailLength = std::size_t(tailEnd - headerTail.data());
+        text = words.rest();
+    }
+    const int entriesToRead = std::clamp(count, 0, MAX_SCORE_ENTRIES);
 
     // Whole entries only, the first ones kept, and the whole command short enough
     // for pktWriteString: a refused command would lose every entry. The list goes
     // behind room for the header, which is written in front of it at the end.
-    const std::string_view text = words.rest();
     char* const list = buffer.data() + SCORE_HEADER_CHARS;
+    // The list and the count's digits together, so that the command stays below
+    // MAX_STRING_CHARS.
+    const std::size_t commandRoom = MAX_STRING_CHARS - 1 - NAME_CHARS - headerTailLength;
     std::size_t listLength = 0;
     int entriesWritten = 0;
     if (entriesToRead > 0) {
         ScoreListMasks masks;
         classifyScoreList(text, masks);
-        std::size_t at = 0;
+        at = 0;
         for (; entriesWritten < entriesToRead; ++entriesWritten) {
             // Written behind the list, and kept only when it fits.
             char* const entry = list + listLength;
             char* end;
             if (const std::size_t length = wholeEntryLength(masks, at)) {
-                if (text.size() - at >= 64) {
-                    std::memcpy(entry, text.data() + at, 64);
+                // In fixed sizes where the text goes on far enough: the room behind
+                // the entry takes the characters copied past it.
+                const char* const from = text.data() + at;
+                const std::size_t available = text.size() - at;
+                if (length <= 32 && available >= 32) {
+                    std::memcpy(entry, from, 32);
+                } else if (available >= 64) {
+                    std::memcpy(entry, from, 64);
                 } else {
-                    std::memcpy(entry, text.data() + at, length);
+                    std::memcpy(entry, from, length);
                 }
                 std::memcpy(entry + length, ADDED_SCORE_TEXT.data(), ADDED_SCORE_TEXT.size());
                 end = entry + length + ADDED_SCORE_TEXT.size();
@@ -339,8 +387,7 @@ std::string_view rewriteScoresCommand(std::string_view command, RewriteBuffer& b
                 at = std::size_t(entryWords.rest().data() - text.data());
             }
             const auto longer = std::size_t(end - list);
-            const std::size_t commandLength = NAME_CHARS + countDigits(entriesWritten + 1) + headerTailLength + longer;
-            if (longer > MAX_SCORE_LIST_CHARS || commandLength >= MAX_STRING_CHARS) break;
+            if (longer > std::min(MAX_SCORE_LIST_CHARS, commandRoom - countDigits(entriesWritten + 1))) break;
             listLength = longer;
         }
     }

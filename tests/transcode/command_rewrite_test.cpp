@@ -155,7 +155,7 @@ TEST(CommandRewrite, ScoreListsReadAsWordByWordWhateverTheirCharacters) {
     const std::string replacements = " -09\tx\x80";
     for (const int entries : {3, 12}) {
         const std::string command = clean(entries);
-        for (std::size_t at = 7; at < command.size(); ++at) {
+        for (std::size_t at = 6; at < command.size(); ++at) {
             for (const char c : replacements) {
                 std::string changed = command;
                 changed[at] = c;
