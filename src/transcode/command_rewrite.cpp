@@ -62,22 +62,62 @@ struct RenumberedConfigString {
 /// What becomes of a "cs" command.
 enum class ConfigStringRewrite { UNCHANGED, DROPPED, RENUMBERED };
 
-ConfigStringRewrite renumberConfigStringCommand(std::string_view command, RenumberedConfigString& parts) {
-    // The text part is whatever follows the second space, wherever the words fall.
-    const std::size_t firstSpace = command.find(SPACE);
-    if (firstSpace == std::string_view::npos) return ConfigStringRewrite::UNCHANGED;
-    const std::size_t secondSpace = command.find(SPACE, firstSpace + 1);
-    if (secondSpace == std::string_view::npos) return ConfigStringRewrite::UNCHANGED;
-    const std::string_view indexWord = WordCursor(command.substr(firstSpace)).next();
-    if (indexWord.empty()) return ConfigStringRewrite::UNCHANGED;
+/// Prints `value` at `at`, room for eleven characters; returns where it ends. Indices
+/// are small: those take a short loop rather than the library's general conversion.
+char* printInteger(char* at, std::int32_t value) {
+    if (value < 0 || value >= 100000) return std::to_chars(at, at + 11, value).ptr;
+    char digits[5];
+    char* first = digits + sizeof digits;
+    auto rest = unsigned(value);
+    do {
+        *--first = char('0' + rest % 10);
+        rest /= 10;
+    } while (rest != 0);
+    const auto length = std::size_t(digits + sizeof digits - first);
+    std::memcpy(at, first, length);
+    return at + length;
+}
 
-    const std::optional<std::int32_t> newIndex = remapConfigIndex(parseTextInteger(indexWord));
+/// Where a "cs" command's name ends and the index word and its text part begin.
+struct ConfigStringWords {
+    std::size_t firstSpace, secondSpace;
+    std::int32_t index;
+};
+
+/// Finds the words of a "cs" command; gives false when it has no index word and text
+/// part to renumber.
+bool findConfigStringWords(std::string_view command, ConfigStringWords& words) {
+    // Mostly "cs", one space, digits and a space: read directly.
+    constexpr std::size_t NAME = 2;
+    std::size_t end = NAME + 1;
+    std::int32_t index = 0;
+    for (; end < command.size() && end - NAME <= 9 && unsigned(command[end] - '0') <= 9; ++end) {
+        index = index * 10 + (command[end] - '0');
+    }
+    if (command.size() > NAME && command[NAME] == SPACE && end > NAME + 1 && end < command.size() &&
+        command[end] == SPACE) {
+        words = {NAME, end, index};
+        return true;
+    }
+    // The text part is whatever follows the second space, wherever the words fall.
+    words.firstSpace = command.find(SPACE);
+    if (words.firstSpace == std::string_view::npos) return false;
+    words.secondSpace = command.find(SPACE, words.firstSpace + 1);
+    if (words.secondSpace == std::string_view::npos) return false;
+    const std::string_view indexWord = WordCursor(command.substr(words.firstSpace)).next();
+    if (indexWord.empty()) return false;
+    words.index = parseTextInteger(indexWord);
+    return true;
+}
+
+ConfigStringRewrite renumberConfigStringCommand(std::string_view command, RenumberedConfigString& parts) {
+    ConfigStringWords words;
+    if (!findConfigStringWords(command, words)) return ConfigStringRewrite::UNCHANGED;
+    const std::optional<std::int32_t> newIndex = remapConfigIndex(words.index);
     if (!newIndex) return ConfigStringRewrite::DROPPED;
-    parts.name = command.substr(0, firstSpace);
-    parts.indexLength =
-        std::size_t(std::to_chars(parts.index.data(), parts.index.data() + parts.index.size(), *newIndex).ptr -
-                    parts.index.data());
-    parts.text = command.substr(secondSpace + 1);
+    parts.name = command.substr(0, words.firstSpace);
+    parts.indexLength = std::size_t(printInteger(parts.index.data(), *newIndex) - parts.index.data());
+    parts.text = command.substr(words.secondSpace + 1);
     return ConfigStringRewrite::RENUMBERED;
 }
 

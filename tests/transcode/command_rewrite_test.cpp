@@ -39,6 +39,13 @@ TEST(CommandRewrite, RewritesCsAndScoresAndPassesTheRestThrough) {
         {"cs 12 ", "cs 20 "},
         {"cs 99999999999 a", "cs 2147483647 a"},
         {"cs\t12 13 b", "cs\t12 21 b"},
+        {"cs 12\t b", "cs 20 b"},
+        // Indices of every width, read directly up to nine digits.
+        {"cs 0012 b", "cs 20 b"},
+        {"cs 99999 b", "cs 99999 b"},
+        {"cs 100000 b", "cs 100000 b"},
+        {"cs 999999999 b", "cs 999999999 b"},
+        {"cs 1234567890 b", "cs 1234567890 b"},
         // Without both spaces and an index word there is nothing to renumber.
         {"cs", "cs"},
         {"cs 12", "cs 12"},
