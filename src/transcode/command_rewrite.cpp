@@ -191,24 +191,29 @@ struct CharClasses {
 /// Classifies `parts` groups of eight characters, at most eight. Bytes are classified
 /// by their low seven bits: the caller looks at the high bits.
 CharClasses classifyChars(const std::uint8_t* chars, unsigned parts) {
-    // Each class is gathered with its bits set for the characters outside it: the low
-    // seven bits of a byte, XORed with the class's character, plus 0x7f set the
-    // byte's high bit unless they were zero; the sums stay inside their bytes.
-    std::uint64_t notSpace = 0, notMinus = 0, notDigit = 0, notZero = 0, highBits = 0;
+    // The low seven bits of a byte, XORed with a character, plus 0x7f set the byte's
+    // high bit unless they were zero; the sums stay inside their bytes. Three masks are
+    // gathered, each with its bits set for the characters outside it: digits, minus
+    // signs and zeros together, spaces and minus signs together. A minus sign is no
+    // digit, a zero is, and no space is either.
+    std::uint64_t notDigit = 0, notMinusOrZero = 0, notSpaceOrMinus = 0, highBits = 0;
     for (unsigned part = 0; part < parts; ++part) {
         const std::uint64_t eight = loadLittle64(chars + 8 * part);
         highBits |= eight & BYTE_HIGH_BITS;
         const std::uint64_t low = eight & BYTE_LOW_BITS;
         const std::uint64_t fromZero = low ^ ('0' * EVERY_BYTE);
-        notSpace |= gatherHighBits((low ^ (SPACE * EVERY_BYTE)) + BYTE_LOW_BITS) << (8 * part);
-        notMinus |= gatherHighBits((low ^ ('-' * EVERY_BYTE)) + BYTE_LOW_BITS) << (8 * part);
+        const std::uint64_t notMinus = (low ^ ('-' * EVERY_BYTE)) + BYTE_LOW_BITS;
         // 10 or more past '0' is no digit.
         notDigit |= gatherHighBits(fromZero + (0x80 - 10) * EVERY_BYTE) << (8 * part);
-        notZero |= gatherHighBits(fromZero + BYTE_LOW_BITS) << (8 * part);
+        notMinusOrZero |= gatherHighBits(notMinus & (fromZero + BYTE_LOW_BITS)) << (8 * part);
+        notSpaceOrMinus |= gatherHighBits(notMinus & ((low ^ (SPACE * EVERY_BYTE)) + BYTE_LOW_BITS)) << (8 * part);
     }
     // Characters past the groups classified fall in no class.
     const std::uint64_t beyond = parts == 8 ? 0 : ~lowBits(8 * parts);
-    return {~(notSpace | beyond), ~(notMinus | beyond), ~(notDigit | beyond), ~(notZero | beyond), highBits};
+    const std::uint64_t digits = ~(notDigit | beyond);
+    const std::uint64_t minusOrZero = ~(notMinusOrZero | beyond);
+    const std::uint64_t minus = minusOrZero & ~digits;
+    return {~(notSpaceOrMinus | beyond) & ~minus, minus, digits, minusOrZero & digits, highBits};
 }
 
 /// A score list classified for the entries copied whole: one bit per character, 64 to
