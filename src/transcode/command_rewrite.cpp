@@ -227,7 +227,7 @@ struct ScoreListMasks {
     /// follows.
     std::array<std::uint64_t, SCORE_MASK_WORDS + 1> unfit;
     std::size_t length;     ///< characters classified
-    std::size_t nextUnfit;  ///< the first unfit character at or after the last entry asked about
+    std::size_t nextUnfit;  ///< the first unfit character
 
     /// The first unfit character at or after `start`, or `length`.
     std::size_t findUnfit(std::size_t start) const {
@@ -305,25 +305,23 @@ void classifyScoreList(std::string_view list, ScoreListMasks& masks) {
     if (highBits != 0) masks.length = 0;
 }
 
-/// The length of the score entry at `start` of the classified list when it can be
-/// copied as it stands (six fields, each a single space and a value that prints as it
-/// came, then a space or the end of the text), else 0.
-std::size_t wholeEntryLength(ScoreListMasks& masks, std::size_t start) {
-    if (start >= masks.length) return 0;
-    // Past an unfit character only after an entry read word by word.
-    if (start > masks.nextUnfit) masks.nextUnfit = masks.findUnfit(start);
+/// The length of the score entry at `start`, below `classified`, when it can be copied
+/// as it stands (six fields, each a single space and a value that prints as it came,
+/// then a space or the end of the text) and ends before `nextUnfit`, else 0.
+std::size_t wholeEntryLength(const std::uint64_t* spaceMask, std::size_t classified, std::size_t nextUnfit,
+                             std::size_t start) {
     const std::size_t word = start / 64;
     const unsigned shift = unsigned(start % 64);
     // The 64 characters from `start` on; the second shift keeps a whole word's shift defined.
-    const std::uint64_t spaces = masks.spaces[word] >> shift | masks.spaces[word + 1] << (63 - shift) << 1;
+    const std::uint64_t spaces = spaceMask[word] >> shift | spaceMask[word + 1] << (63 - shift) << 1;
     // The sixth space from the start begins the last field; the seventh, or the end
     // of the text, ends the entry.
     std::uint64_t later = spaces;
     for (int field = 1; field < 6; ++field) later &= later - 1;
     if ((spaces & 1) == 0 || later == 0) return 0;
     later &= later - 1;
-    const std::size_t length = later != 0 ? std::size_t(std::countr_zero(later)) : masks.length - start;
-    return start + length <= masks.nextUnfit && length <= 64 ? length : 0;
+    const std::size_t length = later != 0 ? std::size_t(std::countr_zero(later)) : classified - start;
+    return start + length <= nextUnfit && length <= 64 ? length : 0;
 }
 
 /// The decimal digits of a count, 0 to MAX_SCORE_ENTRIES.
@@ -406,12 +404,18 @@ std::string_view rewriteScoresCommand(std::string_view command, RewriteBuffer& b
     if (entriesToRead > 0) {
         ScoreListMasks masks;
         classifyScoreList(text, masks);
+        const std::size_t classified = masks.length;
+        std::size_t nextUnfit = masks.nextUnfit;
         at = 0;
         for (; entriesWritten < entriesToRead; ++entriesWritten) {
             // Written behind the list, and kept only when it fits.
             char* const entry = list + listLength;
             char* end;
-            if (const std::size_t length = wholeEntryLength(masks, at)) {
+            // Past an unfit character only after an entry read word by word.
+            if (at > nextUnfit && at < classified) nextUnfit = masks.findUnfit(at);
+            const std::size_t length =
+                at < classified ? wholeEntryLength(masks.spaces.data(), classified, nextUnfit, at) : 0;
+            if (length != 0) {
                 // In fixed sizes where the text goes on far enough: the room behind
                 // the entry takes the characters copied past it.
                 const char* const from = text.data() + at;
