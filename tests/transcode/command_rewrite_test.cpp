@@ -156,7 +156,10 @@ TEST(CommandRewrite, ScoreListsReadAsWordByWordWhateverTheirCharacters) {
         return command;
     };
     const auto check = [](const std::string& command) {
-        EXPECT_EQ(rewriteServerCommand(command), scoresWordByWord(command)) << "command \"" << command << '"';
+        // In a buffer of its exact size, so that a read past the text is caught.
+        const std::vector<char> exact(command.begin(), command.end());
+        EXPECT_EQ(rewriteServerCommand({exact.data(), exact.size()}), scoresWordByWord(command))
+            << "command \"" << command << '"';
     };
     // One character changed, inserted or removed at every position, and every cut.
     const std::string replacements = " -09\tx\x80";
@@ -172,6 +175,10 @@ TEST(CommandRewrite, ScoreListsReadAsWordByWordWhateverTheirCharacters) {
             check(command.substr(0, at) + command.substr(at + 1));
             check(command.substr(0, at));
         }
+    }
+    // Entries on either side of the most characters classified at once, behind a long word.
+    for (std::size_t word = 1990; word < 2060; word += 3) {
+        check("scores 4 1 2 " + std::string(word, '7') + clean(3).substr(12));
     }
     // Odd words and runs of separators anywhere, in lists short and long, cut anywhere.
     for (int round = 0; round < 400; ++round) {
