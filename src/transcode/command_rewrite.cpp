@@ -181,6 +181,7 @@ constexpr std::uint64_t EVERY_BYTE = 0x0101010101010101;
 constexpr std::uint64_t gatherHighBits(std::uint64_t word) {
     return ((word & BYTE_HIGH_BITS) * 0x0002040810204081) >> 56;
 }
+static_assert(gatherHighBits(0x80ff7f0080000080) == 0xc9 && gatherHighBits(~std::uint64_t{0}) == 0xff);
 
 /// The classes of characters, one bit each, character 0 in bit 0.
 struct CharClasses {
