@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <random>
 #include <vector>
 
 #include "bits/packet_writer.h"
+#include "transcode/text_integer.h"
 
 namespace tarnic {
 namespace {
@@ -36,6 +39,13 @@ TEST(CommandRewrite, RewritesCsAndScoresAndPassesTheRestThrough) {
         {"cs 12 ", "cs 20 "},
         {"cs 99999999999 a", "cs 2147483647 a"},
         {"cs\t12 13 b", "cs\t12 21 b"},
+        {"cs 12\t b", "cs 20 b"},
+        // Indices of every width, read directly up to nine digits.
+        {"cs 0012 b", "cs 20 b"},
+        {"cs 99999 b", "cs 99999 b"},
+        {"cs 100000 b", "cs 100000 b"},
+        {"cs 999999999 b", "cs 999999999 b"},
+        {"cs 1234567890 b", "cs 1234567890 b"},
         // Without both spaces and an index word there is nothing to renumber.
         {"cs", "cs"},
         {"cs 12", "cs 12"},
@@ -101,6 +111,83 @@ TEST(CommandRewrite, CutsLongScoreListsToFitTheStringLimit) {
                 EXPECT_GE(scores(written + 1, header, entries).size(), MAX_STRING_CHARS);
             }
         }
+    }
+}
+
+// The "scores" rewrite read plainly: every word read as a number and printed, whole
+// entries kept while the list and the command stay short enough.
+std::string scoresWordByWord(std::string_view command) {
+    std::vector<std::string_view> words;
+    for (std::size_t at = 0;;) {
+        at = command.find_first_not_of(' ', at);
+        if (at == std::string_view::npos) break;
+        const std::size_t end = std::min(command.find(' ', at), command.size());
+        words.push_back(command.substr(at, end - at));
+        at = end;
+    }
+    std::size_t next = 1;
+    const auto value = [&] { return std::to_string(next < words.size() ? parseTextInteger(words[next++]) : 0); };
+    const int count = std::clamp(std::stoi(value()), 0, MAX_SCORE_ENTRIES);
+    std::string tail = " " + value();
+    tail += " " + value();
+    std::string list;
+    int written = 0;
+    for (; written < count; ++written) {
+        std::string values;
+        for (int field = 0; field < 6; ++field) values += (field ? " " : "") + value();
+        const std::string longer = list + entry(values);
+        const std::string rebuilt = "scores " + std::to_string(written + 1) + tail + longer;
+        if (longer.size() > MAX_SCORE_LIST_CHARS || rebuilt.size() >= MAX_STRING_CHARS) break;
+        list = longer;
+    }
+    return "scores " + std::to_string(written) + tail + list;
+}
+
+// Entries copied whole are judged many characters at a time: whatever one character
+// becomes, wherever it sits, and wherever the text ends, the rewrite must read as if
+// every word were read on its own.
+TEST(CommandRewrite, ScoreListsReadAsWordByWordWhateverTheirCharacters) {
+    std::mt19937 random(25);
+    const std::vector<std::string> values = {"0", "7", "-3", "42", "123456789", "-123456789", "1000000", "-90"};
+    const std::string odd[] = {"00", "-0", "1234567890", "-1234567890", "-", "1-2", "+5", "12a", "\t5", "0x1f"};
+    const auto clean = [&](int entries) {
+        std::string command = "scores " + std::to_string(entries) + " 3 4";
+        for (int i = 0; i < 6 * entries; ++i) command += " " + values[random() % values.size()];
+        return command;
+    };
+    const auto check = [](const std::string& command) {
+        // In a buffer of its exact size, so that a read past the text is caught.
+        const std::vector<char> exact(command.begin(), command.end());
+        EXPECT_EQ(rewriteServerCommand({exact.data(), exact.size()}), scoresWordByWord(command))
+            << "command \"" << command << '"';
+    };
+    // One character changed, inserted or removed at every position, and every cut.
+    const std::string replacements = " -09\tx\x80";
+    for (const int entries : {3, 12}) {
+        const std::string command = clean(entries);
+        for (std::size_t at = 6; at < command.size(); ++at) {
+            for (const char c : replacements) {
+                std::string changed = command;
+                changed[at] = c;
+                check(changed);
+                check(command.substr(0, at) + c + command.substr(at));
+            }
+            check(command.substr(0, at) + command.substr(at + 1));
+            check(command.substr(0, at));
+        }
+    }
+    // Entries on either side of the most characters classified at once, behind a long word.
+    for (std::size_t word = 1990; word < 2060; word += 3) {
+        check("scores 4 1 2 " + std::string(word, '7') + clean(3).substr(12));
+    }
+    // Odd words and runs of separators anywhere, in lists short and long, cut anywhere.
+    for (int round = 0; round < 400; ++round) {
+        std::string command = clean(int(random() % 40));
+        for (int i = int(random() % 4); i > 0; --i) {
+            const std::size_t at = 7 + random() % (command.size() - 6);
+            command.insert(at, random() % 2 ? odd[random() % std::size(odd)] : std::string(random() % 3 + 1, ' '));
+        }
+        check(command.substr(0, command.size() - random() % std::min<std::size_t>(command.size() - 6, 40)));
     }
 }
 
