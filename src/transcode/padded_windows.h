@@ -41,6 +41,13 @@ public:
         return loadLittle64(base_ + (offset >> 3)) >> (offset & 7);
     }
 
+    /// The start's byte, at bit 0 of which offsets count.
+    std::uint64_t origin() const { return origin_; }
+
+    /// The 8 bytes from the byte that bit `offset`, counted from `origin()`, lies in: the
+    /// 57 bits or more from that bit on, unshifted.
+    std::uint64_t word(std::uint64_t offset) const { return loadLittle64(base_ + (offset >> 3)); }
+
 private:
     /// The start's bit offset in its byte, the bits and the last window's 8 bytes.
     static constexpr std::size_t BYTES = std::size_t((7 + Bits) >> 3) + 8;

@@ -104,7 +104,8 @@ constexpr bool loadsWindow(std::size_t field) {
 
 using FieldWindows = PaddedWindows<WIDEST_FIELDS_BITS>;
 
-/// Where each field starts, and the windows loaded there.
+/// Where each field starts, counted from the windows' origin, and the windows loaded
+/// there: each the word holding the field's first bit, unshifted.
 struct FieldScanState {
     std::array<std::uint64_t, OLD_PLAYER_STATE_FIELD_COUNT + 1> at;
     std::array<std::uint64_t, OLD_PLAYER_STATE_FIELD_COUNT> window;
@@ -128,23 +129,32 @@ std::uint64_t convertPresentField(PacketReader& reader, PacketWriter& writer, st
 template <std::size_t Field, bool Converts>
 void scanField(PacketReader* reader, PacketWriter* writer, const FieldWindows& windows, FieldScanState& scan) {
     const std::uint64_t at = scan.at[Field];
-    if constexpr (loadsWindow(Field)) scan.window[Field] = windows.at(at);
+    if constexpr (loadsWindow(Field)) scan.window[Field] = windows.word(at);
     constexpr std::size_t from = WINDOW_FIELDS[Field];
-    const std::uint64_t head = scan.window[from] >> (at - scan.at[from]);
+    const std::uint64_t head = scan.window[from] >> (at - (scan.at[from] & ~std::uint64_t{7}));
     if constexpr (FIELD_SCANS[Field].converts) {
         if constexpr (Converts) {
             if (head & 1) {
-                scan.at[Field + 1] = convertPresentField(*reader, *writer, at, head, PLAYER_STATE_FIELDS[Field]);
+                const std::uint64_t end =
+                    convertPresentField(*reader, *writer, windows.origin() + at, head, PLAYER_STATE_FIELDS[Field]);
+                scan.at[Field + 1] = end - windows.origin();
                 return;
             }
         }
     }
-    // The presence bit, then a packed value's flag. Both are random data: masks
-    // instead of branches.
+    // The presence bit, then a packed value's flag. Both are random data: the field's
+    // length by a lookup in place of branches, its four cases one byte each of a constant.
     constexpr FieldScan step = FIELD_SCANS[Field];
-    const auto present = std::uint32_t(head & 1);
-    const std::uint32_t flagBits = (0u - std::uint32_t(head >> 1 & 1)) & step.flagBits;
-    scan.at[Field + 1] = at + 1 + ((0u - present) & (step.bits + flagBits));
+    if constexpr (step.flagBits != 0) {
+        constexpr std::uint32_t absent = 1;
+        constexpr std::uint32_t narrow = 1u + step.bits;
+        constexpr std::uint32_t wide = narrow + step.flagBits;
+        constexpr std::uint32_t lengths = absent | narrow << 8 | absent << 16 | wide << 24;
+        static_assert(wide < 256);
+        scan.at[Field + 1] = at + ((lengths >> (8 * (head & 3))) & 0xFF);
+    } else {
+        scan.at[Field + 1] = at + 1 + ((0u - std::uint32_t(head & 1)) & step.bits);
+    }
 }
 
 /// Scans the old fields from bit `start` on; returns where they end.
@@ -153,9 +163,9 @@ std::uint64_t scanFields(PacketReader* reader, PacketWriter* writer, PacketView 
                          std::index_sequence<Fields...>) {
     const FieldWindows windows(payload, start);
     FieldScanState scan;
-    scan.at[0] = start;
+    scan.at[0] = start - windows.origin();
     (scanField<Fields, Converts>(reader, writer, windows, scan), ...);
-    return scan.at.back();
+    return windows.origin() + scan.at.back();
 }
 
 /// Bits written in a row, the first in the lowest bit.
