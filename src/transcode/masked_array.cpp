@@ -103,7 +103,8 @@ bool readValues(PacketReader& reader, std::array<std::int32_t, 16>& received) {
     for (unsigned entry = 0; entry < 16; ++entry) {
         const std::uint32_t named = (mask >> entry) & 1;
         const std::uint32_t kept = std::uint32_t(received[entry]);
-        received[entry] = std::int32_t((values[next] & (0u - named)) | (kept & (named - 1)));
+        const std::uint32_t value = values[next];
+        received[entry] = std::int32_t(named != 0 ? value : kept);
         next += named;
     }
     return true;
