@@ -88,9 +88,9 @@ bool readValues(PacketReader& reader, std::array<std::int32_t, 16>& received) {
     if (!(head & 1)) return true;
     if (reader.pastEnd) return false;
     // Which entries the mask names is random data: every entry takes the same steps,
-    // and an entry not named keeps its value, chosen by masks (a choice the compiler
-    // would turn into a branch around a store). The values lie in a row, three to a
-    // window.
+    // and an entry not named keeps its value: a choice between two values loaded
+    // first, which compiles to a conditional move where a choice of whether to store
+    // would become a branch. The values lie in a row, three to a window.
     std::array<std::uint32_t, VALUE_WORDS * VALUES_PER_WORD> values;
     for (std::size_t word = 0; word < VALUE_WORDS; ++word) {
         const std::uint64_t window = windows.at(start + 17 + 16 * VALUES_PER_WORD * word);
