@@ -148,15 +148,13 @@ inline void pktCopyUpToThenReplace(PacketReader& reader, PacketWriter& writer, s
     }
     const std::uint64_t tail = (loadLittle64(reader.data + (from >> 3)) >> (from & 7)) & lowBits(unsigned(count));
     value &= lowBits(newBits);
+    // The rest of the copy, then the value behind it: two writes whether or not both
+    // would fit in one, which on random lengths is no branch to mispredict.
     std::uint8_t* at = out + (to >> 3);
-    if (count + newBits <= COPY_CHUNK_BITS) {
-        storeLittle64(at, at[0] | (tail | value << count) << (to & 7));
-    } else {
-        storeLittle64(at, at[0] | tail << (to & 7));
-        const std::uint64_t middle = to + count;
-        at = out + (middle >> 3);
-        storeLittle64(at, at[0] | value << (middle & 7));
-    }
+    storeLittle64(at, at[0] | tail << (to & 7));
+    const std::uint64_t middle = to + count;
+    at = out + (middle >> 3);
+    storeLittle64(at, at[0] | value << (middle & 7));
     writer.bitPos = to + count + newBits;
     const std::uint64_t next = position + oldBits;
     reader.bytePos = std::uint32_t(next >> 3);

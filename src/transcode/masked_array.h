@@ -27,6 +27,9 @@ inline constexpr std::array<std::int8_t, 16> REMAPPED_ENTRY_SOURCES = {
 /// `valueBits` bits for each set mask bit.
 void copyMaskedArray(PacketReader& reader, PacketWriter& writer, int valueBits);
 
+/// Copies two masked arrays in a row unchanged, in one copy.
+void copyMaskedArrays(PacketReader& reader, PacketWriter& writer, int firstValueBits, int secondValueBits);
+
 /// Passes over a masked array without writing it.
 void skipMaskedArray(PacketReader& reader, int valueBits);
 

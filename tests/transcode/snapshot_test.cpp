@@ -135,6 +135,30 @@ TEST(Snapshot, EachPlayerStateFieldIsConvertedAtItsWidth) {
     expectConverted(state, oldSnapshot(allOld), newSnapshot(allNew), "all fields present");
 }
 
+TEST(Snapshot, EventFieldsAreRenumberedOverTheirWholeRange) {
+    // (old, new) event values: below, at and above the events the new protocol inserts,
+    // the last one renumbered and the values beyond it, which stay as they are.
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>> events = {
+        {0, 0}, {46, 46}, {47, 48}, {50, 51}, {51, 53}, {62, 64}, {64, 76}, {65, 65}, {128, 128}, {255, 255},
+    };
+    for (const int field : {26, 27, 30}) {
+        const FieldRow& row = demokit::PLAYER_FIELDS[std::size_t(field - 1)];
+        for (const auto& [oldEvent, newEvent] : events) {
+            Parts oldParts, newParts;
+            // A packed value and field 25 ahead of it, so that the event lies at an
+            // offset no other case has.
+            oldParts.fields = newParts.fields = zeros(45);
+            oldParts.fields[5] = newParts.fields[5] = {1 | 0x1555 << 2, 15};
+            oldParts.fields[24] = newParts.fields[24] = {1 | 0xBEEF << 1, 17};
+            oldParts.fields[std::size_t(field - 1)] = {1 | oldEvent << 1, 1 + row.oldWidth};
+            newParts.fields[std::size_t(field - 1)] = {1 | newEvent << 1, 1 + row.newWidth};
+            SnapshotState state;
+            expectConverted(state, oldSnapshot(oldParts), newSnapshot(newParts),
+                            "field " + std::to_string(field) + ", event " + std::to_string(oldEvent));
+        }
+    }
+}
+
 TEST(Snapshot, ArrayTwoIsSentAsTheEntriesChangedSinceTheLastSnapshot) {
     struct Case {
         std::string name;
@@ -164,20 +188,38 @@ TEST(Snapshot, ArrayTwoIsSentAsTheEntriesChangedSinceTheLastSnapshot) {
            maskedArray(0x235F, {1, 2, 3, 4, 5, 8, 9, 10, 12})}},
          {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 6}, {6, 7}, {7, 8},
           {8, 9}, {9, 10}, {10, 11}, {11, 12}, {12, 13}, {13, 14}, {14, 15}, {15, 16}}},
+        {"every entry, high bits set",
+         {{maskedArray(0xFFFF, {0xFFFF, 0x8001, 0xC003, 0xE007, 0xF00F, 0x1234, 0x4321, 0xFEDC, 0x8421, 0xBEEF,
+                                0x0F0F, 0xA5A5, 0x5A5A, 0x7FFE, 0x9999, 0x6666}),
+           maskedArray(0x235F, {0xFFFF, 0x8001, 0xC003, 0xE007, 0xF00F, 0xFEDC, 0x8421, 0xBEEF, 0xA5A5})}},
+         {{0, 0xFFFF}, {1, 0x8001}, {2, 0xC003}, {3, 0xE007}, {4, 0xF00F}, {5, 0x1234}, {6, 0x4321}, {7, 0xFEDC},
+          {8, 0x8421}, {9, 0xBEEF}, {10, 0x0F0F}, {11, 0xA5A5}, {12, 0x5A5A}, {13, 0x7FFE}, {14, 0x9999},
+          {15, 0x6666}}},
     };
+    // Present 8-bit fields ahead of the arrays, 9 bits each, put them at every bit
+    // offset of a byte: the values are gathered and written whole words at a time.
+    constexpr std::array<int, 7> EIGHT_BIT_FIELDS = {38, 39, 40, 41, 42, 31, 32};
     for (const Case& row : cases) {
-        SnapshotState state;
-        for (std::size_t step = 0; step < row.steps.size(); ++step) {
-            Parts oldParts, newParts;
-            oldParts.arrays = ABSENT + row.steps[step].first + zeros(2);
-            newParts.arrays = ABSENT + row.steps[step].second + zeros(2);
-            expectConverted(state, oldSnapshot(oldParts), newSnapshot(newParts),
-                            row.name + ", snapshot " + std::to_string(step + 1));
+        for (std::size_t lead = 0; lead <= EIGHT_BIT_FIELDS.size(); ++lead) {
+            const std::string name = row.name + ", " + std::to_string(lead) + " fields ahead";
+            Bits fields = zeros(45);
+            for (std::size_t field = 0; field < lead; ++field) {
+                fields[std::size_t(EIGHT_BIT_FIELDS[field] - 1)] = {1 | 0x5A << 1, 9};
+            }
+            SnapshotState state;
+            for (std::size_t step = 0; step < row.steps.size(); ++step) {
+                Parts oldParts, newParts;
+                oldParts.fields = newParts.fields = fields;
+                oldParts.arrays = ABSENT + row.steps[step].first + zeros(2);
+                newParts.arrays = ABSENT + row.steps[step].second + zeros(2);
+                expectConverted(state, oldSnapshot(oldParts), newSnapshot(newParts),
+                                name + ", snapshot " + std::to_string(step + 1));
+            }
+            std::array<std::int32_t, 16> received{};
+            for (const auto& [entry, value] : row.received) received[entry] = value;
+            EXPECT_EQ(state.receivedValues, received) << name;
+            EXPECT_EQ(state.sentValues, state.remappedValues) << name;
         }
-        std::array<std::int32_t, 16> received{};
-        for (const auto& [entry, value] : row.received) received[entry] = value;
-        EXPECT_EQ(state.receivedValues, received) << row.name;
-        EXPECT_EQ(state.sentValues, state.remappedValues) << row.name;
     }
 }
 
@@ -213,11 +255,36 @@ TEST(Snapshot, ReadsTheSameHoweverFarThePayloadGoesOn) {
     none.arrays = ABSENT + maskedArray(0x0881, {3, 9, 5}) + zeros(2);
     widest.arrays = ABSENT + maskedArray(0xFFFF, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}) + zeros(2);
     everyOther.arrays = maskedArray(0x0003, {1, 2}) + maskedArray(0x8421, {4, 5, 6, 7}) + zeros(2);
+    std::vector<std::pair<std::string, Parts>> variants = {
+        {"no field", none}, {"every field at its widest", widest}, {"every other field", everyOther}};
+    // Every field at its widest but some of fields 18, 23 and 33 (10, 4 and 5 bits), so
+    // that the fields behind them lie at every bit offset of a byte.
+    constexpr std::array<std::size_t, 3> NARROW_FIELDS = {18, 23, 33};
+    for (unsigned absent = 1; absent < 8; ++absent) {
+        Parts parts = widest;
+        parts.fields = {};
+        std::string name = "widest but";
+        for (std::size_t field = 0; field < 45; ++field) {
+            const FieldRow& row = demokit::PLAYER_FIELDS[field];
+            bool left = false;
+            for (std::size_t narrow = 0; narrow < NARROW_FIELDS.size(); ++narrow) {
+                left = left || ((absent >> narrow & 1) && field + 1 == NARROW_FIELDS[narrow]);
+            }
+            if (left) {
+                parts.fields = parts.fields + ABSENT;
+                name += " " + std::to_string(field + 1);
+            } else if (row.form == FieldForm::Packed) {
+                parts.fields = parts.fields + Bits{{1, 1}, {1, 1}, {0xFFFFFFFF, 32}};
+            } else {
+                parts.fields = parts.fields + Bits{{1, 1}, {0xFFFFFFFFu >> (32 - row.oldWidth), row.oldWidth}};
+            }
+        }
+        variants.push_back({name, parts});
+    }
     SnapshotState start;
     start.receivedValues[7] = 2;
     remapReceivedValues(start);
-    for (const auto& [name, parts] : {std::pair{"no field", none}, std::pair{"every field at its widest", widest},
-                                      std::pair{"every other field", everyOther}}) {
+    for (const auto& [name, parts] : variants) {
         const PacketWriter snapshot = written(oldSnapshot(parts));
         std::string wanted;
         SnapshotState wantedState;
