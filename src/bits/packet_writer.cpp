@@ -52,6 +52,16 @@ void pktWriteString(PacketWriter& writer, std::string_view text, Console& consol
         text = {};
     }
     if ((writer.bitPos & 7) == 0) {
+        // Where the buffer has room, the text and its NUL in one step, and the zero
+        // byte behind them that the next write ORs into.
+        const std::size_t at = std::size_t(writer.bitPos >> 3);
+        if (writer.data.size() >= at + text.size() + 1 + WRITER_WINDOW_BYTES) {
+            if (!text.empty()) std::memcpy(writer.data.data() + at, text.data(), text.size());
+            writer.data[at + text.size()] = 0;
+            writer.data[at + text.size() + 1] = 0;
+            writer.bitPos += 8 * (std::uint64_t{text.size()} + 1);
+            return;
+        }
         pktWriteData(writer, text.data(), text.size());
         const std::uint8_t nul = 0;
         pktWriteData(writer, &nul, 1);
