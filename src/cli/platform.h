@@ -3,6 +3,7 @@
 // The few calls that differ between POSIX systems and Windows. File names are UTF-8
 // everywhere; files are numbered descriptors opened in binary mode.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -53,6 +54,8 @@ struct MappedFile {
     const std::uint8_t* bytes = nullptr;  ///< null where the file could not be mapped
     std::size_t size = 0;
     int slot = -1;  ///< where the program keeps it, for a fault in it to be found
+    /// Set once a page of it has been found cut off; null where nothing can set it.
+    const std::atomic<bool>* faulted = nullptr;
 };
 
 /// Maps the first `size` bytes of an open regular file for reading; `bytes` null where
@@ -61,8 +64,11 @@ struct MappedFile {
 /// 0xFF bytes and `mappingFaulted` becomes true, which makes it a read error.
 MappedFile mapForReading(int file, std::uint64_t size);
 
-/// True once a page of the mapping has been found cut off from its file.
-bool mappingFaulted(const MappedFile& mapping);
+/// True once a page of the mapping has been found cut off from its file. Asked
+/// before and after every read of a mapped input: inline, one load.
+inline bool mappingFaulted(const MappedFile& mapping) {
+    return mapping.faulted != nullptr && mapping.faulted->load(std::memory_order_acquire);
+}
 
 /// Unmaps what `mapForReading` mapped.
 void unmap(const MappedFile& mapping);

@@ -162,13 +162,9 @@ MappedFile mapForReading(int file, std::uint64_t size) {
         mappingSlots[slot].faulted.store(false, std::memory_order_relaxed);
         mappingSlots[slot].end.store(begin + std::size_t(size), std::memory_order_release);
         mappingSlots[slot].begin.store(begin, std::memory_order_release);
-        return {static_cast<const std::uint8_t*>(bytes), std::size_t(size), slot};
+        return {static_cast<const std::uint8_t*>(bytes), std::size_t(size), slot, &mappingSlots[slot].faulted};
     }
     return {};
-}
-
-bool mappingFaulted(const MappedFile& mapping) {
-    return mapping.slot >= 0 && mappingSlots[mapping.slot].faulted.load(std::memory_order_acquire);
 }
 
 void unmap(const MappedFile& mapping) {

@@ -302,8 +302,6 @@ std::optional<std::uint64_t> regularFileSize(int file) {
 // all the same: one way of reading to keep right there.
 MappedFile mapForReading(int, std::uint64_t) { return {}; }
 
-bool mappingFaulted(const MappedFile&) { return false; }
-
 void unmap(const MappedFile&) {}
 
 unsigned usableProcessors() {
