@@ -266,7 +266,7 @@ TEST(PacketWriter, MixedWritesOnAReusedBufferMatchAListOfBits) {
         pktResetWriter(writer);
         std::vector<bool> bits;
         for (int step = 0; step < 60; ++step) {
-            switch (random() % 8) {
+            switch (random() % 9) {
                 case 0: {
                     pktAlignWriter(writer);
                     bits.resize((bits.size() + 7) / 8 * 8, false);
@@ -279,6 +279,18 @@ TEST(PacketWriter, MixedWritesOnAReusedBufferMatchAListOfBits) {
                     pktWriteData(writer, raw, length);
                     for (std::size_t i = 0; i < length; ++i) {
                         for (int b = 0; b < 8; ++b) bits.push_back((raw[i] >> b) & 1);
+                    }
+                    break;
+                }
+                case 3: {
+                    // A text and its NUL, byte-wise on a boundary, bit-wise off one.
+                    std::string text(random() % 40, ' ');
+                    for (char& c : text) c = char(1 + random() % 255);
+                    CollectingConsole console;
+                    pktWriteString(writer, text, console);
+                    for (std::size_t i = 0; i <= text.size(); ++i) {
+                        const auto byte = i < text.size() ? std::uint8_t(text[i]) : std::uint8_t{0};
+                        for (int b = 0; b < 8; ++b) bits.push_back((byte >> b) & 1);
                     }
                     break;
                 }
