@@ -95,7 +95,8 @@ FileConversion convertFrom(ByteSource& source, const std::function<std::error_co
     if (options.observer) {
         ConversionState state(diagnostics);
         result = convertRecords(source, sink, state, options.observer);
-    } else if (options.threads == Threads::Two) {
+    } else if (options.threads == Threads::Two &&
+               (!options.processorFreeForSecond || options.processorFreeForSecond())) {
         result = convertRecordsOnTwoThreads(source, sink, diagnostics);
     } else {
         result = convertRecords(source, sink, diagnostics);

@@ -36,6 +36,9 @@ struct FileConversionOptions {
     /// The conversion's records are shared between these; with an observer, or for a
     /// regular file too small for a second thread to pay, one.
     Threads threads = Threads::One;
+    /// Asked where two threads were chosen and would pay, just before converting:
+    /// whether a processor is free for the second; one thread where not. None: always.
+    std::function<bool()> processorFreeForSecond;
     /// Which inputs are taken.
     Inputs inputs = Inputs::AnyFile;
     /// Told about every record and how the records ended.

@@ -161,6 +161,16 @@ std::optional<unsigned> runningThreads(const std::string& root) {
     return std::nullopt;
 }
 
+bool processorFreeAtSomeLook(const std::function<std::optional<unsigned>()>& countRunning, unsigned usable,
+                             unsigned looks, const std::function<void()>& pause) {
+    for (unsigned look = 0; look < looks; ++look) {
+        if (look > 0) pause();
+        const std::optional<unsigned> running = countRunning();
+        if (!running || *running < usable) return true;
+    }
+    return false;
+}
+
 unsigned threadsFor(unsigned allowedProcessors, std::optional<double> quota) {
     unsigned threads = std::max(1u, allowedProcessors);
     if (quota && *quota > 0 && *quota < threads) threads = std::max(1u, unsigned(std::ceil(*quota)));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,15 @@ std::optional<double> cgroupCpuQuota(const std::string& root);
 /// included, as `proc/stat` below `root` says at the moment (`procs_running`); none
 /// where it cannot be read.
 std::optional<unsigned> runningThreads(const std::string& root);
+
+/// Whether a processor is free beside the calling thread, from up to `looks` counts of
+/// running threads (`countRunning`, with `pause` between them). A count is a snapshot:
+/// a thread about to sleep (this program's own signal watcher, just started; the shell
+/// that started it) shows in it for some microseconds, while another busy program shows
+/// at every look. So the first look that finds a processor free settles it. True where
+/// the count cannot be read.
+bool processorFreeAtSomeLook(const std::function<std::optional<unsigned>()>& countRunning, unsigned usable,
+                             unsigned looks, const std::function<void()>& pause);
 
 /// How many threads may be busy at once: the processors the affinity mask allows,
 /// fewer where a CPU quota allows fewer (a fraction rounded up); at least one.

@@ -73,11 +73,10 @@ int run(int argc, char** argv) {
     // A second thread only where a second processor may run it and nothing else runs
     // there now (several programs started at once by xargs -P or GNU parallel): two
     // threads do about a quarter more work than one, which pays only on an idle
-    // processor. convertDemoFile also keeps a small regular file on one.
+    // processor. convertDemoFile keeps a small regular file on one without asking.
     const unsigned usable = tarnic::cli::platform::usableProcessors();
-    options.threads = usable > 1 && tarnic::cli::platform::idleProcessorBesideThis(usable)
-                          ? tarnic::cli::Threads::Two
-                          : tarnic::cli::Threads::One;
+    options.threads = usable > 1 ? tarnic::cli::Threads::Two : tarnic::cli::Threads::One;
+    options.processorFreeForSecond = [usable] { return tarnic::cli::platform::idleProcessorBesideThis(usable); };
     const tarnic::cli::FileConversion conversion = tarnic::cli::convertDemoFile(inputName, outputName, console, options);
     const int status = reportOutcome(conversion, inputName, outputName, console);
     addNotes(arguments, outputName, conversion);

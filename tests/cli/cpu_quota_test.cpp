@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarnic::cli {
 namespace {
@@ -99,6 +100,30 @@ TEST(CpuQuota, RunningThreadsAreReadFromTheSystemStatistics) {
         EXPECT_EQ(runningThreads(root.string()), c.running) << c.stat;
     }
     fs::remove_all(root);
+}
+
+TEST(CpuQuota, AProcessorIsFreeWhereAnyLookFindsOne) {
+    // Counts of running threads, this one included, on two usable processors.
+    const struct {
+        std::vector<std::optional<unsigned>> counts;
+        bool free;
+        std::size_t looksTaken;
+    } cases[] = {
+        {{1}, true, 1},
+        {{2, 1}, true, 2},  // a thread of this program about to sleep at the first look
+        {{3, 2, 2, 2, 1}, true, 5},
+        {{2, 2, 2, 2, 2}, false, 5},  // another program busy at every look
+        {{2, 2, 2, 2, 2, 1}, false, 5},
+        {{2, std::nullopt}, true, 2},
+    };
+    for (const auto& c : cases) {
+        std::size_t looks = 0;
+        std::size_t pauses = 0;
+        const bool free = processorFreeAtSomeLook([&] { return c.counts.at(looks++); }, 2, 5, [&] { ++pauses; });
+        EXPECT_EQ(free, c.free) << c.counts.size() << " counts";
+        EXPECT_EQ(looks, c.looksTaken);
+        EXPECT_EQ(pauses, c.looksTaken - 1);
+    }
 }
 
 TEST(CpuQuota, ThreadsAreTheAllowedProcessorsWithinTheQuota) {

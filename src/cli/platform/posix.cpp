@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -236,8 +237,12 @@ unsigned usableProcessors() {
 
 bool idleProcessorBesideThis(unsigned usable) {
 #ifdef __linux__
-    const auto running = runningThreads("/");
-    return !running || *running < usable;
+    // A millisecond at most, spent only where another program seems to run: long
+    // enough for threads about to sleep to have slept.
+    static constexpr unsigned LOOKS = 5;
+    static constexpr auto PAUSE = std::chrono::microseconds(200);
+    return processorFreeAtSomeLook([] { return runningThreads("/"); }, usable, LOOKS,
+                                   [] { std::this_thread::sleep_for(PAUSE); });
 #else
     return usable > 1;
 #endif
