@@ -237,10 +237,10 @@ unsigned usableProcessors() {
 
 bool idleProcessorBesideThis(unsigned usable) {
 #ifdef __linux__
-    // A millisecond at most, spent only where another program seems to run: long
-    // enough for threads about to sleep to have slept.
+    // A fifth of a millisecond at most, spent only where another program seems to run:
+    // long enough for threads about to sleep to have slept.
     static constexpr unsigned LOOKS = 5;
-    static constexpr auto PAUSE = std::chrono::microseconds(200);
+    static constexpr auto PAUSE = std::chrono::microseconds(50);
     return processorFreeAtSomeLook([] { return runningThreads("/"); }, usable, LOOKS,
                                    [] { std::this_thread::sleep_for(PAUSE); });
 #else
