@@ -1,15 +1,24 @@
 // Tarnic in WebAssembly, for Node and browsers: converts old demos (.dm3) to new
 // ones (.dm_48), and verifies and describes demos of either protocol.
 //
-// The module is compiled once; each call then runs in a fresh instance of it, so its
-// memory is released with the instance, and a call that makes the module trap (memory
-// exhausted) leaves nothing broken for the next.
+// The module is compiled once. A call runs in an instance of it that no other call is
+// using: the one the last call left, where its memory is small enough to keep, else a
+// fresh one. Memory a fresh instance grows costs a page fault wherever first touched,
+// about a quarter of a call's time on a demo of a few MiB; a kept instance has it
+// already. An instance that trapped (memory exhausted) or failed part-way is never
+// kept, so it leaves nothing broken for the next call.
 
 const PROTOCOLS = { old: 0, new: 1 };
 const WASI_ERRNO_SPIPE = 70;
 
 /// The compiled module, once asked for; forgotten again if compiling failed.
 let compiled = null;
+
+/// The exports of the instance the last call left, while no call is using it.
+let spare = null;
+/// The most memory an instance may hold and be kept for the next call: one that grew
+/// larger for a large demo is let go, its memory with it.
+const KEPT_MEMORY_BYTES = 64 * 2 ** 20;
 
 /// The module's bytes at `url`: read from the file system for a file: URL (Node), else fetched.
 async function moduleBytes(url) {
@@ -100,14 +109,26 @@ async function readInto(api, start, blob) {
   if (at !== blob.size) throw changed;
 }
 
-/// A fresh instance of the module, holding a copy of `demo`: [its exports, the copy's
-/// address, its size]. A Blob's bytes go straight into the instance's memory.
-async function instanceWith(demo) {
+/// The exports of an instance of the module that no other call is using.
+async function freeInstance() {
+  if (spare !== null) {
+    const api = spare;
+    spare = null;
+    return api;
+  }
   const module = await compiledModule();
   let instance = null;
   instance = await WebAssembly.instantiate(module, wasiImports(() => instance.exports.memory));
-  const api = instance.exports;
-  api._initialize();
+  instance.exports._initialize();
+  return instance.exports;
+}
+
+/// Runs `use(api, input, size)` in an instance of the module that holds a copy of
+/// `demo` at `input`: a Blob's bytes go straight into the instance's memory. `use`
+/// must copy out all it wants before it returns; the instance may then serve the next
+/// call, unless anything failed.
+async function withDemo(demo, use) {
+  const api = await freeInstance();
   const size = isBlob(demo) ? demo.size : demo.length;
   const input = api.tarnic_alloc(size) >>> 0;
   if (input === 0) throw new Error('tarnic: out of memory');
@@ -116,7 +137,10 @@ async function instanceWith(demo) {
   } else {
     new Uint8Array(api.memory.buffer, input, size).set(demo);
   }
-  return [api, input, size];
+  const result = use(api, input, size);
+  api.tarnic_free(input);
+  if (spare === null && api.memory.buffer.byteLength <= KEPT_MEMORY_BYTES) spare = api;
+  return result;
 }
 
 /// A copy of `size` bytes of the instance's memory at `start`, in a buffer of its own.
@@ -150,10 +174,7 @@ function reportOf(api, name) {
 /// messages the program prints for it and how the conversion ended.
 export async function convert(bytes) {
   const demo = asBytes(bytes);
-  const [api, input, size] = await instanceWith(demo);
-  const tooLarge = api.tarnic_convert(input, size) !== 0;
-  api.tarnic_free(input);
-  return conversionOf(api, tooLarge, isBlob(demo));
+  return withDemo(demo, (api, input, size) => conversionOf(api, api.tarnic_convert(input, size) !== 0, isBlob(demo)));
 }
 
 /// Converts an old demo and describes it, in one pass over it: what `convert(bytes)`
@@ -161,19 +182,18 @@ export async function convert(bytes) {
 /// `info` alone, where the two calls cost both.
 export async function convertAndDescribe(bytes, name) {
   const demo = asBytes(bytes);
-  const [api, input, size] = await instanceWith(demo);
-  const tooLarge = api.tarnic_convert_examine(input, size, 1) !== 0;
-  api.tarnic_free(input);
-  return { ...conversionOf(api, tooLarge, isBlob(demo)), info: reportOf(api, name) };
+  return withDemo(demo, (api, input, size) => {
+    const tooLarge = api.tarnic_convert_examine(input, size, 1) !== 0;
+    return { ...conversionOf(api, tooLarge, isBlob(demo)), info: reportOf(api, name) };
+  });
 }
 
 async function examine(bytes, protocol, name, withFacts) {
   if (!Object.hasOwn(PROTOCOLS, protocol)) throw new TypeError(`tarnic: the protocol is "old" or "new", not ${protocol}`);
-  const demo = asBytes(bytes);
-  const [api, input, size] = await instanceWith(demo);
-  api.tarnic_examine(input, size, PROTOCOLS[protocol], withFacts ? 1 : 0);
-  api.tarnic_free(input);
-  return reportOf(api, name);
+  return withDemo(asBytes(bytes), (api, input, size) => {
+    api.tarnic_examine(input, size, PROTOCOLS[protocol], withFacts ? 1 : 0);
+    return reportOf(api, name);
+  });
 }
 
 /// Verifies a demo: the object `tarnic --verify --json` gives for it, `file` being `name` or null.

@@ -1,7 +1,8 @@
 // Converts demos off the page's thread through the npm package's entry, which runs
-// each call in a fresh instance of the WebAssembly module: its memory is released
-// with it, and a demo that makes the module trap (memory exhausted) leaves nothing
-// broken for the next one. A module worker, for the import.
+// each call in an instance of the WebAssembly module that no other call is using,
+// kept for the next while its memory is small: a demo that makes the module trap
+// (memory exhausted) leaves nothing broken for the next one. A module worker, for
+// the import.
 //
 // Each demo is converted and described as `tarnic --info` would describe it, in one
 // pass: its verdict and its conversion's diagnostics are what the page judges the

@@ -87,6 +87,28 @@ await check('a Blob: the same results, the conversion as a Blob', async () => {
   }
   await assert.rejects(convert(new Growing([sample])), /changed while it was read/);
 });
+// An instance serves the next call once a call is done with it: calls one after
+// another, at once, and after a call that failed part-way all give what the first did.
+await check('calls in turn, at once and after a failure: the same results', async () => {
+  const same = async (conversion) => {
+    assert.ok(Buffer.from(conversion.demo).equals(Buffer.from(converted.demo)), 'the converted bytes differ');
+    assert.equal(conversion.console, converted.console);
+  };
+  const cutReport = await verify(cut, 'old');
+  for (let turn = 0; turn < 3; turn++) {
+    await same(await convert(sample));
+    assert.deepEqual(await verify(cut, 'old'), cutReport);
+  }
+  const [first, second, report] = await Promise.all([convert(sample), convert(new Blob([sample])), verify(cut, 'old')]);
+  await same(first);
+  assert.ok(Buffer.from(await second.demo.arrayBuffer()).equals(Buffer.from(converted.demo)));
+  assert.deepEqual(report, cutReport);
+  class Shrinking extends Blob {
+    stream() { return new Blob([cut]).stream(); }
+  }
+  await assert.rejects(convert(new Shrinking([sample])), /changed while it was read/);
+  await same(await convert(sample));
+});
 await check('a protocol other than "old" or "new" is refused', () =>
   assert.rejects(verify(sample, 'dm3'), TypeError));
 
