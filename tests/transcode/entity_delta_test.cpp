@@ -236,12 +236,16 @@ TEST(EntityList, WalksEveryLayoutAlikeFarFromAndNearThePayloadEnd) {
     for (int n = 0; n < 8; ++n) masks.push_back(next() >> 14);
     std::vector<Entry> entries;
     for (std::size_t m = 0; m < masks.size(); ++m) {
-        // Packed values narrow, wide and mixed, so that each flag is met both ways.
-        for (int flags = 0; flags < 3; ++flags) {
+        // Packed values narrow, wide, mixed at random and alternating both ways, so that
+        // each flag is met both ways and a second flag behind either width of the first.
+        for (int flags = 0; flags < 5; ++flags) {
             Delta delta{.selector = m < presets ? int(m) : 31, .mask = masks[m]};
+            int packed = 0;
             for (int field = 0; field < 50; ++field) {
                 if (!(masks[m] & bit(field))) continue;
-                const bool wide = flags == 1 || (flags == 2 && next() >> 63);
+                const bool isPacked = ENTITY_FIELDS[std::size_t(field)].form == FieldForm::Packed;
+                const bool alternate = isPacked && (packed++ + flags) % 2 == 0;
+                const bool wide = flags == 1 || (flags == 2 && next() >> 63) || (flags >= 3 && alternate);
                 const int width = wide ? 32 : ENTITY_FIELDS[std::size_t(field)].oldWidth;
                 const auto value = std::uint32_t(next() >> 32) >> (width ? 32 - width : 19);
                 // The fields that convert take values the renumbering changes.
