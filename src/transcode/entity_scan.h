@@ -173,11 +173,9 @@ inline std::uint64_t walkShortRow(std::uint64_t head, std::uint64_t scan, std::u
     constexpr unsigned NARROW = PACKED_FLAG_BITS + PACKED_NARROW_BITS;
     constexpr unsigned WIDE = PACKED_FLAG_BITS + PACKED_WIDE_BITS;
     const std::uint64_t first = (head >> SHORT_ROW_FLAG) & 1;
-    // The second flag from both places it can be, selected by a mask: random data.
-    const std::uint64_t afterNarrow = (head >> (SHORT_ROW_FLAG + NARROW)) & 1;
-    const std::uint64_t afterWide = (head >> (SHORT_ROW_FLAG + WIDE)) & 1;
-    const std::uint64_t second =
-        (afterNarrow ^ ((afterNarrow ^ afterWide) & (0 - first))) & (SHORT_ROWS_OF_TWO >> row);
+    // The first value's width places the second flag: a shift by it, no branch on random data.
+    const auto firstBits = unsigned(NARROW + (WIDE - NARROW) * first);
+    const std::uint64_t second = (head >> (SHORT_ROW_FLAG + firstBits)) & (SHORT_ROWS_OF_TWO >> row) & 1;
     return scan + SHORT_ROW_BITS[row] + (WIDE - NARROW) * (first + second);
 }
 
