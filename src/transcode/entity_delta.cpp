@@ -114,7 +114,8 @@ std::uint64_t walkFields(PacketReader& reader, PacketWriter& writer, const std::
 /// `walkFields` for preset row `Row`, whose description is a constant: the runs and
 /// the fields that convert are laid out in code.
 template <std::size_t Row>
-std::uint64_t walkPreset(PacketReader& reader, PacketWriter& writer, const std::uint8_t* data, std::uint64_t scan) {
+std::uint64_t walkPreset(PacketReader& reader, PacketWriter& writer, const std::uint8_t* data, std::uint64_t scan,
+                         std::uint64_t /*head*/) {
     constexpr MaskScan fields = PRESET_SCANS[Row];
     if constexpr ((fields.converting & 3) == 3) {
         scan = convertLeadingFields(reader, writer, scan);
@@ -130,16 +131,28 @@ std::uint64_t walkPreset(PacketReader& reader, PacketWriter& writer, const std::
     return scan + fields.tailBits;
 }
 
-using PresetWalk = std::uint64_t (*)(PacketReader&, PacketWriter&, const std::uint8_t*, std::uint64_t);
+/// The walk of a delta under preset row `row`: `head` holds the delta's first
+/// HEAD_WINDOW_BITS bits, and `scan` is the bit behind its selector.
+using PresetWalk = std::uint64_t (*)(PacketReader&, PacketWriter&, const std::uint8_t*, std::uint64_t scan,
+                                     std::uint64_t head);
+
+/// Every short row: one walk for all of them, from the bits in hand, so that the jump
+/// to it has one target however the selectors among them fall.
+std::uint64_t walkShortPreset(PacketReader&, PacketWriter&, const std::uint8_t*, std::uint64_t scan,
+                              std::uint64_t head) {
+    return walkShortRow(head, scan, std::uint32_t(head >> 2) & lowBits(MASK_SELECTOR_BITS));
+}
 
 constexpr auto PRESET_WALKS = []<std::size_t... Row>(std::index_sequence<Row...>) {
-    return std::array<PresetWalk, sizeof...(Row)>{&walkPreset<Row>...};
+    return std::array<PresetWalk, sizeof...(Row)>{
+        (isShortRow(PRESET_SCANS[Row]) ? &walkShortPreset : &walkPreset<Row>)...};
 }(std::make_index_sequence<PRESET_SCANS.size()>());
 
-/// The delta at `scan`, whose first bits are those of `head`, by the fast walk; returns
-/// where it ends. Only for a delta that lies, with a window, inside the payload.
-std::uint64_t walkDelta(PacketReader& reader, PacketWriter& writer, const std::uint8_t* data, std::uint64_t scan,
-                        std::uint64_t head) {
+/// The delta at `scan`, whose first HEAD_WINDOW_BITS bits are those of `head`, by the
+/// fast walk; returns where it ends. Only for a delta that lies, with a window, inside
+/// the payload.
+[[gnu::always_inline]] inline std::uint64_t walkDelta(PacketReader& reader, PacketWriter& writer,
+                                                      const std::uint8_t* data, std::uint64_t scan, std::uint64_t head) {
     if (head & 1) return scan + 1;     // removed
     if (!(head & 2)) return scan + 2;  // unchanged
     const auto selector = std::uint32_t(head >> 2) & lowBits(MASK_SELECTOR_BITS);
@@ -148,7 +161,7 @@ std::uint64_t walkDelta(PacketReader& reader, PacketWriter& writer, const std::u
         const std::uint64_t mask = convertExplicitMask(reader, writer, scan);
         return walkFields(reader, writer, data, scan + OLD_ENTITY_FIELD_COUNT, maskScanOf(mask));
     }
-    return PRESET_WALKS[selector](reader, writer, data, scan);
+    return PRESET_WALKS[selector](reader, writer, data, scan, head);
 }
 
 /// An entry that starts this many bits or more before the payload's end lies inside it
@@ -185,12 +198,25 @@ void transcodeEntityDelta(PacketReader& reader, PacketWriter& writer) {
     pktCopyUpTo(reader, writer, scanDelta(reader, writer, payload, scan));
 }
 
+// A 64-bit window read at any bit offset holds 57 bits: an entry's number and its delta's head.
+static_assert(ENTITY_NUMBER_BITS + HEAD_WINDOW_BITS <= 57);
+
 void transcodeEntityList(PacketReader& reader, PacketWriter& writer) {
     const PacketView payload = pktView(reader);
     const std::uint64_t payloadBits = std::uint64_t{payload.size} * 8;
     std::uint64_t scan = pktReadPosition(reader);
-    // Far from the end no entry can reach past it: the fast walk, without checks. Nearer,
-    // an entry whose head shows that it cannot reach past the end still walks.
+    // Far from the end no entry can reach past it: the fast walk, without checks and with
+    // one test of the position per entry.
+    while (scan + WALKABLE_ENTRY_MARGIN <= payloadBits) {
+        const std::uint64_t window = loadLittle64(payload.data + (scan >> 3)) >> (scan & 7);
+        scan += ENTITY_NUMBER_BITS;
+        if ((window & lowBits(ENTITY_NUMBER_BITS)) == ENTITY_LIST_END) {
+            pktCopyUpTo(reader, writer, scan);
+            return;
+        }
+        scan = walkDelta(reader, writer, payload.data, scan, window >> ENTITY_NUMBER_BITS);
+    }
+    // Nearer, an entry whose head shows that it cannot reach past the end still walks.
     while (scan + 64 <= payloadBits) {
         const std::uint64_t window = loadLittle64(payload.data + (scan >> 3)) >> (scan & 7);
         const std::uint64_t head = window >> ENTITY_NUMBER_BITS;

@@ -130,6 +130,55 @@ inline constexpr auto PRESET_SCANS = [] {
     return scans;
 }();
 
+/// A preset row that converts nothing and names one or two packed values, the first
+/// right behind the selector: where its fields end follows from the delta's first
+/// 64-bit window, which the list has read already, so one walk serves every such row
+/// with no read of its own.
+constexpr bool isShortRow(const MaskScan& scan) {
+    return scan.converting == 0 && scan.runCount == 1 && scan.runs[0].plainBefore == 0 &&
+           scan.runs[0].packedCount <= 2;
+}
+
+/// The short rows of two packed values, bit n for preset row n.
+inline constexpr std::uint32_t SHORT_ROWS_OF_TWO = [] {
+    std::uint32_t rows = 0;
+    for (std::size_t row = 0; row < PRESET_SCANS.size(); ++row) {
+        rows |= std::uint32_t{isShortRow(PRESET_SCANS[row]) && PRESET_SCANS[row].runs[0].packedCount == 2} << row;
+    }
+    return rows;
+}();
+
+/// A short row's bits behind the selector with every packed value narrow.
+inline constexpr auto SHORT_ROW_BITS = [] {
+    std::array<std::uint16_t, PRESET_SCANS.size()> bits{};
+    for (std::size_t row = 0; row < bits.size(); ++row) {
+        const MaskScan& scan = PRESET_SCANS[row];
+        if (!isShortRow(scan)) continue;
+        bits[row] = std::uint16_t(scan.runs[0].packedCount * (PACKED_FLAG_BITS + PACKED_NARROW_BITS) + scan.plainAfter +
+                                  scan.tailBits);
+    }
+    return bits;
+}();
+
+/// Where a short row's first packed value starts in its delta: behind the removal bit,
+/// the change bit and the selector.
+inline constexpr unsigned SHORT_ROW_FLAG = 2 + MASK_SELECTOR_BITS;
+/// The bits of a delta that decide where a short row ends: up to the second packed
+/// value's flag behind a wide first value.
+inline constexpr unsigned HEAD_WINDOW_BITS = SHORT_ROW_FLAG + PACKED_FLAG_BITS + PACKED_WIDE_BITS + 1;
+
+/// Where a delta under short row `row` ends: `head` holds the delta's first
+/// HEAD_WINDOW_BITS bits, and `scan` is the bit behind its selector.
+inline std::uint64_t walkShortRow(std::uint64_t head, std::uint64_t scan, std::uint32_t row) {
+    constexpr unsigned NARROW = PACKED_FLAG_BITS + PACKED_NARROW_BITS;
+    constexpr unsigned WIDE = PACKED_FLAG_BITS + PACKED_WIDE_BITS;
+    const std::uint64_t first = (head >> SHORT_ROW_FLAG) & 1;
+    // The first value's width places the second flag: a shift by it, no branch on random data.
+    const auto firstBits = unsigned(NARROW + (WIDE - NARROW) * first);
+    const std::uint64_t second = (head >> (SHORT_ROW_FLAG + firstBits)) & (SHORT_ROWS_OF_TWO >> row) & 1;
+    return scan + SHORT_ROW_BITS[row] + (WIDE - NARROW) * (first + second);
+}
+
 /// The most bits one entry of an entity list spans: its number, the delta's head, an
 /// explicit mask and every field at its widest. A walk that starts this far from the
 /// payload's end, plus a window, stays inside it.

@@ -85,12 +85,14 @@ void expectSameBits(const PacketWriter& output, const PacketWriter& expected) {
 
 constexpr std::uint32_t SENTINEL = 0xA5C;
 
-/// Runs a transcoder over `input` and a 12-bit sentinel behind it; it must consume
-/// exactly the input and write `expected`.
+/// Runs a transcoder over `input`, a 12-bit sentinel and `padding` bytes behind it; it
+/// must consume exactly the input and write `expected`.
 template <typename Transcode>
-void expectConverted(const PacketWriter& input, const PacketWriter& expected, Transcode transcode) {
+void expectConverted(const PacketWriter& input, const PacketWriter& expected, Transcode transcode,
+                     std::size_t padding = 0) {
     PacketWriter source = input;
     pktWriteBits(source, SENTINEL, 12);
+    for (std::size_t n = 0; n < padding; ++n) pktWriteBits(source, 0xFF, 8);
     const test::Bytes payload = bytesOf(source);
     PacketReader reader{payload.data(), std::uint32_t(payload.size())};
     PacketWriter output;
@@ -106,7 +108,11 @@ std::pair<std::size_t, std::size_t> expectDeltaConverted(const Delta& delta) {
     PacketWriter input, expected;
     writeDelta(input, delta, Encoding::Old);
     writeDelta(expected, delta, Encoding::New);
-    expectConverted(input, expected, transcodeEntityDelta);
+    // Near the payload's end every read is checked; far from it the delta is walked.
+    for (const std::size_t padding : {std::size_t{0}, std::size_t{MAX_ENTRY_BITS / 8 + 16}}) {
+        SCOPED_TRACE(std::to_string(padding) + " bytes behind the delta");
+        expectConverted(input, expected, transcodeEntityDelta, padding);
+    }
     return {bitLengthOf(input), bitLengthOf(expected)};
 }
 
@@ -163,16 +169,23 @@ TEST(EntityDelta, EachPresetAnnouncesItsFields) {
         {5, 6, 7, 15, 44}, {5, 14, 15}, {5, 6, 15, 49}};
     ASSERT_EQ(presetFields.size(), 31u);
     for (int selector = 0; selector < 31; ++selector) {
-        SCOPED_TRACE("selector " + std::to_string(selector));
-        Delta delta{.selector = selector};
-        std::uint64_t mask = 0;
-        for (const int field : presetFields[std::size_t(selector)]) {
-            delta.fields.push_back(same(field, std::uint32_t(field + 1)));  // untouched by renumbering
-            mask |= bit(field);
+        // The first two packed values narrow or wide, in the four ways, and the rest alike.
+        for (unsigned widths = 0; widths < 4; ++widths) {
+            SCOPED_TRACE("selector " + std::to_string(selector) + ", widths " + std::to_string(widths));
+            Delta delta{.selector = selector};
+            std::uint64_t mask = 0;
+            unsigned packed = 0;
+            for (const int field : presetFields[std::size_t(selector)]) {
+                const bool isPacked = ENTITY_FIELDS[std::size_t(field)].form == FieldForm::Packed;
+                const bool wide = isPacked && (widths >> (packed % 2) & 1);
+                packed += isPacked;
+                delta.fields.push_back(same(field, std::uint32_t(field + 1), wide));  // untouched by renumbering
+                mask |= bit(field);
+            }
+            // Fields of one width look alike on the wire; only the mask tells them apart.
+            EXPECT_EQ(ENTITY_PRESET_MASKS[std::size_t(selector)], mask);
+            expectDeltaConverted(delta);
         }
-        // Fields of one width look alike on the wire; only the mask tells them apart.
-        EXPECT_EQ(ENTITY_PRESET_MASKS[std::size_t(selector)], mask);
-        expectDeltaConverted(delta);
     }
 }
 
@@ -236,12 +249,16 @@ TEST(EntityList, WalksEveryLayoutAlikeFarFromAndNearThePayloadEnd) {
     for (int n = 0; n < 8; ++n) masks.push_back(next() >> 14);
     std::vector<Entry> entries;
     for (std::size_t m = 0; m < masks.size(); ++m) {
-        // Packed values narrow, wide and mixed, so that each flag is met both ways.
-        for (int flags = 0; flags < 3; ++flags) {
+        // Packed values narrow, wide, mixed at random and alternating both ways, so that
+        // each flag is met both ways and a second flag behind either width of the first.
+        for (int flags = 0; flags < 5; ++flags) {
             Delta delta{.selector = m < presets ? int(m) : 31, .mask = masks[m]};
+            int packed = 0;
             for (int field = 0; field < 50; ++field) {
                 if (!(masks[m] & bit(field))) continue;
-                const bool wide = flags == 1 || (flags == 2 && next() >> 63);
+                const bool isPacked = ENTITY_FIELDS[std::size_t(field)].form == FieldForm::Packed;
+                const bool alternate = isPacked && (packed++ + flags) % 2 == 0;
+                const bool wide = flags == 1 || (flags == 2 && next() >> 63) || (flags >= 3 && alternate);
                 const int width = wide ? 32 : ENTITY_FIELDS[std::size_t(field)].oldWidth;
                 const auto value = std::uint32_t(next() >> 32) >> (width ? 32 - width : 19);
                 // The fields that convert take values the renumbering changes.
