@@ -8,7 +8,10 @@
 // cost of converting it. It follows only the message head and the values received in
 // that array, which each snapshot overwrites: so a thread forecasts what a chunk
 // changes without waiting for the state the chunk before leaves, and applies the
-// changes to that state once it is known.
+// changes to that state once it is known. A game state changes nothing of the state,
+// but reading past one walks each of its baselines, as costly as converting them: the
+// forecast takes a game state to end its message, as it does where a server sends
+// one, until that guess first proves wrong in a conversion, and walks them from then on.
 //
 // The records go in chunks (ChunkLimits, record_loop.h): at least RECORDS_PER_CHUNK
 // records and some tens of kilobytes, so that handing a chunk of small records between
@@ -16,12 +19,13 @@
 // thread takes the next chunk of the input and forecasts what it changes; once the
 // forecast of the chunk before is published, it publishes the state its own chunk is
 // forecast to leave, then converts the chunk from the forecast of the chunk before,
-// while the other thread converts the chunk after from this one's forecast. Each chunk is written on its
-// turn, in file order, by the thread that converted it, which also checks that the
-// chunk left the state it was forecast to leave; where not (two snapshots in one
-// message, a snapshot cut short), the next chunk is converted again, in order, from
-// the true state. A wrong forecast therefore costs a second conversion, never
-// exactness: output and console are those of one thread byte for byte.
+// while the other thread converts the chunk after from this one's forecast. Each chunk
+// is written on its turn, in file order, by the thread that converted it, which also
+// checks that the chunk left the state it was forecast to leave; where not (two
+// snapshots in one message, a snapshot cut short, a snapshot behind a game state), the
+// next chunk is converted again, in order, from the true state. A wrong forecast
+// therefore costs a second conversion, never exactness: output and console are those
+// of one thread byte for byte.
 //
 // Threads meet once a chunk, not once a record: each meeting moves cache lines from
 // one core to the other, which costs as much as converting a good part of a record.
@@ -105,6 +109,7 @@ struct ChunkRecord {
 struct Chunk {
     std::uint64_t number = 0;
     bool converted = false;
+    bool gameStateEndedMessage = false;  ///< its forecast took a game state to end its message
     std::vector<ChunkRecord> records;   ///< the last may end the input instead
     std::vector<std::uint8_t> payloads;  ///< the payloads that could not stay in the input
     std::vector<std::uint8_t> output;    ///< the output records, framed, one after another
@@ -132,6 +137,8 @@ struct Shared {
     // the other thread's work on the next.
     alignas(64) std::atomic<bool> stopped{false};
     std::atomic<bool> outOfMemory{false};
+    /// A game state proved not to end its message: forecasts walk game states from now on.
+    std::atomic<bool> walkGameStates{false};
     /// Advanced after every change another thread may be waiting for (a forecast, the
     /// turn to write, the turn to read, the end); a thread that waits long sleeps on it.
     alignas(64) std::atomic<std::uint32_t> changes{0};
@@ -312,9 +319,12 @@ private:
 
     /// Forecasts, record by record, what the chunk changes of the state, whatever the
     /// state it starts from.
-    void forecastChanges(const Chunk& chunk) {
+    void forecastChanges(Chunk& chunk) {
         forecastState_.snapshots = unknownForecastStart();
         headSet_ = false;
+        chunk.gameStateEndedMessage = false;
+        const GameStates gameStates =
+            shared_.walkGameStates.load(std::memory_order_relaxed) ? GameStates::Walk : GameStates::EndMessage;
         for (const ChunkRecord& record : chunk.records) {
             const RecordRead& read = record.read;
             if (read.end) break;
@@ -322,7 +332,11 @@ private:
             reader.data = read.payload;
             reader.size = read.size;
             pktResetWriter(scratch_);
-            if (forecastMessage(reader, scratch_, forecastState_)) headSet_ = true;
+            switch (forecastMessage(reader, scratch_, forecastState_, gameStates)) {
+                case MessageForecast::NoHead: break;
+                case MessageForecast::HeadSet: headSet_ = true; break;
+                case MessageForecast::GameState: chunk.gameStateEndedMessage = true; break;
+            }
         }
         forecastConsole_.clear();
     }
@@ -418,7 +432,11 @@ private:
         // Checked here, against what this thread published, so that the state itself
         // crosses to the other core only when the forecast was wrong.
         s.forecastHeld = chunk.end == s.forecasts[chunk.number % FORECASTS].state;
-        if (!s.forecastHeld) s.written = chunk.end;
+        if (!s.forecastHeld) {
+            s.written = chunk.end;
+            // Perhaps a snapshot behind a game state: one such message makes others likely.
+            if (chunk.gameStateEndedMessage) s.walkGameStates.store(true, std::memory_order_relaxed);
+        }
         return true;
     }
 

@@ -46,10 +46,14 @@ void dispatch(std::uint32_t code, PacketReader& reader, PacketWriter& writer, Co
 
 }  // namespace
 
-bool forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionState& state) {
+MessageForecast forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionState& state,
+                                GameStates gameStates) {
     while (!pktAtEnd(reader) && !reader.pastEnd) {
         const std::uint32_t code = pktReadBits(reader, 8);
-        if (code == OP_SNAPSHOT) return forecastSnapshot(reader, state.snapshots);
+        if (code == OP_SNAPSHOT) {
+            return forecastSnapshot(reader, state.snapshots) ? MessageForecast::HeadSet : MessageForecast::NoHead;
+        }
+        if (code == OP_GAMESTATE && gameStates == GameStates::EndMessage) return MessageForecast::GameState;
         if (code == OP_SERVERCOMMAND) {
             // Its text would only be rewritten to be thrown away: read past it as the
             // conversion reads it.
@@ -62,7 +66,7 @@ bool forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionStat
         dispatch(code, reader, scratch, state);
         pktAlignReader(reader);
     }
-    return false;
+    return MessageForecast::NoHead;
 }
 
 void settleForecast(SnapshotState& state) { remapReceivedValues(state); }
