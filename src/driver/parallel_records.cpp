@@ -8,10 +8,14 @@
 // cost of converting it. It follows only the message head and the values received in
 // that array, which each snapshot overwrites: so a thread forecasts what a chunk
 // changes without waiting for the state the chunk before leaves, and applies the
-// changes to that state once it is known. A game state changes nothing of the state,
-// but reading past one walks each of its baselines, as costly as converting them: the
-// forecast takes a game state to end its message, as it does where a server sends
-// one, until that guess first proves wrong in a conversion, and walks them from then on.
+// changes to that state once it is known. Since a forecast only overwrites, a chunk is
+// forecast from its last message back, only until the head and every value of the
+// array are known (`BackwardForecast`): where each value is received again within a
+// chunk, a few of its messages are read rather than all. A game state changes nothing
+// of the state, but reading past one walks each of its baselines, as costly as
+// converting them: the forecast takes a game state to end its message, as it does
+// where a server sends one, until that guess first proves wrong in a conversion, and
+// walks them from then on.
 //
 // The records go in chunks (ChunkLimits, record_loop.h): at least RECORDS_PER_CHUNK
 // records and some tens of kilobytes, so that handing a chunk of small records between
@@ -208,7 +212,7 @@ bool waitUntil(Shared& s, const Ready& ready, const Meanwhile& meanwhile, unsign
 /// One thread's share of the conversion, as the comment at the top of this file tells.
 class Lane {
 public:
-    explicit Lane(Shared& shared) : shared_(shared), forecastState_(forecastConsole_) {}
+    explicit Lane(Shared& shared) : shared_(shared), forecast_(forecastConsole_) {}
 
     void run() {
         try {
@@ -317,34 +321,29 @@ private:
         return true;
     }
 
-    /// Forecasts, record by record, what the chunk changes of the state, whatever the
-    /// state it starts from.
+    /// Forecasts what the chunk changes of the state, whatever the state it starts
+    /// from: from its last record back, as far as the change is not yet known.
     void forecastChanges(Chunk& chunk) {
-        forecastState_.snapshots = unknownForecastStart();
-        headSet_ = false;
-        chunk.gameStateEndedMessage = false;
+        forecast_.restart();
         const GameStates gameStates =
             shared_.walkGameStates.load(std::memory_order_relaxed) ? GameStates::Walk : GameStates::EndMessage;
-        for (const ChunkRecord& record : chunk.records) {
-            const RecordRead& read = record.read;
-            if (read.end) break;
+        for (auto record = chunk.records.rbegin(); record != chunk.records.rend(); ++record) {
+            const RecordRead& read = record->read;
+            if (read.end) continue;
             PacketReader reader;
             reader.data = read.payload;
             reader.size = read.size;
             pktResetWriter(scratch_);
-            switch (forecastMessage(reader, scratch_, forecastState_, gameStates)) {
-                case MessageForecast::NoHead: break;
-                case MessageForecast::HeadSet: headSet_ = true; break;
-                case MessageForecast::GameState: chunk.gameStateEndedMessage = true; break;
-            }
+            if (forecast_.addEarlier(reader, scratch_, gameStates)) break;
         }
+        chunk.gameStateEndedMessage = forecast_.metGameState();
         forecastConsole_.clear();
     }
 
     /// Publishes the state the chunk is forecast to leave, and tells the other thread.
     void publishForecast(const Chunk& chunk) {
         Forecast& forecast = shared_.forecasts[chunk.number % FORECASTS];
-        forecast.state = applyForecast(chunk.start, forecastState_.snapshots, headSet_);
+        forecast.state = applyForecast(chunk.start, forecast_.changes(), forecast_.headSet());
         forecast.chunk.store(chunk.number, std::memory_order_release);
         shared_.changed();
     }
@@ -446,8 +445,7 @@ private:
     std::size_t held_ = 0;
     /// What the forecast of a chunk changes of the state; its diagnostics and output, thrown away.
     CollectingConsole forecastConsole_;
-    ConversionState forecastState_;
-    bool headSet_ = false;  ///< a snapshot of the chunk forecast set the message head
+    BackwardForecast forecast_;
     PacketWriter scratch_;
     PacketWriter writer_;                ///< each message as it is converted
     std::vector<std::uint8_t> payload_;  ///< each payload read where it cannot stay in the input

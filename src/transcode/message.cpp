@@ -94,6 +94,32 @@ SnapshotState applyForecast(const SnapshotState& before, const SnapshotState& ch
     return after;
 }
 
+void BackwardForecast::restart() {
+    changes_ = unknownForecastStart();
+    headSet_ = false;
+    metGameState_ = false;
+}
+
+bool BackwardForecast::addEarlier(PacketReader& reader, PacketWriter& scratch, GameStates gameStates) {
+    message_.snapshots.receivedValues.fill(NOT_RECEIVED);
+    switch (forecastMessage(reader, scratch, message_, gameStates)) {
+        case MessageForecast::NoHead: break;
+        case MessageForecast::HeadSet:
+            if (!headSet_) changes_.messageHead = message_.snapshots.messageHead;
+            headSet_ = true;
+            break;
+        case MessageForecast::GameState: metGameState_ = true; break;
+    }
+    // Entry by entry, without branches: which entries a message received is random data.
+    std::int32_t unknown = 0;
+    for (std::size_t entry = 0; entry < changes_.receivedValues.size(); ++entry) {
+        std::int32_t& value = changes_.receivedValues[entry];
+        if (value == NOT_RECEIVED) value = message_.snapshots.receivedValues[entry];
+        unknown |= std::int32_t(value == NOT_RECEIVED);
+    }
+    return headSet_ && unknown == 0;
+}
+
 MessageEnd transcodeMessage(PacketReader& reader, PacketWriter& writer, ConversionState& state) {
     for (std::uint32_t index = 0; !pktAtEnd(reader); ++index) {
         const std::uint64_t operationStart = pktWrittenBits(writer);

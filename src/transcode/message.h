@@ -75,4 +75,33 @@ SnapshotState unknownForecastStart();
 /// `unknownForecastStart` left in `changes` (`headSet`: any of them set the head).
 SnapshotState applyForecast(const SnapshotState& before, const SnapshotState& changes, bool headSet);
 
+/// What a run of messages changes, forecast from its last message back. A message's
+/// forecast overwrites only the head and the values it receives, so the run leaves,
+/// value by value, what the last message to receive it received; once the head and
+/// every value are known, no earlier message can change them, and those need no reading.
+class BackwardForecast {
+public:
+    /// Diagnostics of the operations read go to `console`, to be thrown away.
+    explicit BackwardForecast(Console& console) : message_(console) { restart(); }
+
+    /// Starts a new run.
+    void restart();
+
+    /// Forecasts the message before those given since the run started. True once no
+    /// earlier message can change what the run leaves.
+    bool addEarlier(PacketReader& reader, PacketWriter& scratch, GameStates gameStates);
+
+    /// What the run changes, as `applyForecast` takes it.
+    const SnapshotState& changes() const { return changes_; }
+    bool headSet() const { return headSet_; }
+    /// A message of the run was taken to end at a game state.
+    bool metGameState() const { return metGameState_; }
+
+private:
+    ConversionState message_;  ///< what one message changes
+    SnapshotState changes_;
+    bool headSet_ = false;
+    bool metGameState_ = false;
+};
+
 }  // namespace tarnic

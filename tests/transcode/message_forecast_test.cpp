@@ -6,7 +6,9 @@
 // server commands and game states again and again in the stream; those demos convert
 // without a word on the console. Forecast without the state a run of messages starts
 // from and applied to it afterwards, as the threads forecast whole chunks, they must
-// hold as well: over runs of one to five messages, and from the first message on.
+// hold as well: over runs of one to five messages, and from the first message on;
+// and so they must forecast from the last message of a run back, as far as the change
+// is not yet known.
 // They hold whether a forecast walks a game state or takes it to end its message: the
 // generated game states, as a server's, come in messages of their own.
 
@@ -54,6 +56,18 @@ TEST(MessageForecast, IsTheStateEveryMessageOfWholeDemosLeaves) {
             run.snapshots = whole.snapshots = unknownForecastStart();
             bool runSetHead = false;
             bool wholeSetHead = false;
+            // The payloads since `runStart`, and since the first message.
+            std::vector<std::pair<const std::uint8_t*, std::uint32_t>> runPayloads;
+            std::vector<std::pair<const std::uint8_t*, std::uint32_t>> wholePayloads;
+            const auto backward = [&](const auto& payloads, const SnapshotState& start) {
+                BackwardForecast changes(console);
+                for (auto payload = payloads.rbegin(); payload != payloads.rend(); ++payload) {
+                    PacketReader reader{payload->first, payload->second};
+                    pktResetWriter(output);
+                    if (changes.addEarlier(reader, output, gameStates)) break;
+                }
+                return applyForecast(start, changes.changes(), changes.headSet());
+            };
             int records = 0;
             for (RecordRead read = readRecord(input, buffer, true); !read.end; read = readRecord(input, buffer, true)) {
                 forecast.snapshots = real.snapshots;
@@ -68,6 +82,8 @@ TEST(MessageForecast, IsTheStateEveryMessageOfWholeDemosLeaves) {
                         *setHead = true;
                     }
                 }
+                runPayloads.emplace_back(read.payload, read.size);
+                wholePayloads.emplace_back(read.payload, read.size);
                 PacketReader reader{read.payload, read.size};
                 pktResetWriter(output);
                 transcodeMessage(reader, output, real);
@@ -79,6 +95,11 @@ TEST(MessageForecast, IsTheStateEveryMessageOfWholeDemosLeaves) {
                 if (records % 5 == 0 || records % 7 == 0) {
                     ASSERT_TRUE(applyForecast(runStart, run.snapshots, runSetHead) == real.snapshots)
                         << name << ", a run to the record with sequence " << *read.sequence;
+                    ASSERT_TRUE(backward(runPayloads, runStart) == real.snapshots)
+                        << name << ", a run back from the record with sequence " << *read.sequence;
+                    ASSERT_TRUE(backward(wholePayloads, SnapshotState{}) == real.snapshots)
+                        << name << ", back from the record with sequence " << *read.sequence << " to the start";
+                    runPayloads.clear();
                     runStart = real.snapshots;
                     run.snapshots = unknownForecastStart();
                     runSetHead = false;
