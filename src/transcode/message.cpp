@@ -103,21 +103,24 @@ void BackwardForecast::restart() {
 bool BackwardForecast::addEarlier(PacketReader& reader, PacketWriter& scratch, GameStates gameStates) {
     message_.snapshots.receivedValues.fill(NOT_RECEIVED);
     switch (forecastMessage(reader, scratch, message_, gameStates)) {
-        case MessageForecast::NoHead: break;
-        case MessageForecast::HeadSet:
-            if (!headSet_) changes_.messageHead = message_.snapshots.messageHead;
-            headSet_ = true;
-            break;
-        case MessageForecast::GameState: metGameState_ = true; break;
+        case MessageForecast::HeadSet: break;
+        // Values are received only by a whole snapshot, which sets the head.
+        case MessageForecast::NoHead: return false;
+        case MessageForecast::GameState: metGameState_ = true; return false;
     }
-    // Entry by entry, without branches: which entries a message received is random data.
+    if (!headSet_) changes_.messageHead = message_.snapshots.messageHead;
+    headSet_ = true;
+    // Entry by entry, by masks rather than branches, which the compiler turns into a
+    // few vector steps: which entries a message received is random data.
     std::int32_t unknown = 0;
     for (std::size_t entry = 0; entry < changes_.receivedValues.size(); ++entry) {
-        std::int32_t& value = changes_.receivedValues[entry];
-        if (value == NOT_RECEIVED) value = message_.snapshots.receivedValues[entry];
+        const std::int32_t known = changes_.receivedValues[entry];
+        const std::int32_t notKnown = -std::int32_t(known == NOT_RECEIVED);
+        const std::int32_t value = (known & ~notKnown) | (message_.snapshots.receivedValues[entry] & notKnown);
+        changes_.receivedValues[entry] = value;
         unknown |= std::int32_t(value == NOT_RECEIVED);
     }
-    return headSet_ && unknown == 0;
+    return unknown == 0;
 }
 
 MessageEnd transcodeMessage(PacketReader& reader, PacketWriter& writer, ConversionState& state) {
