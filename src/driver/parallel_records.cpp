@@ -8,7 +8,14 @@
 // cost of converting it. It follows only the message head and the values received in
 // that array, which each snapshot overwrites: so a thread forecasts what a chunk
 // changes without waiting for the state the chunk before leaves, and applies the
-// changes to that state once it is known.
+// changes to that state once it is known. Since a forecast only overwrites, a chunk is
+// forecast from its last message back, only until the head and every value of the
+// array are known (`BackwardForecast`): where each value is received again within a
+// chunk, a few of its messages are read rather than all. A game state changes nothing
+// of the state, but reading past one walks each of its baselines, as costly as
+// converting them: the forecast takes a game state to end its message, as it does
+// where a server sends one, until that guess first proves wrong in a conversion, and
+// walks them from then on.
 //
 // The records go in chunks (ChunkLimits, record_loop.h): at least RECORDS_PER_CHUNK
 // records and some tens of kilobytes, so that handing a chunk of small records between
@@ -16,12 +23,13 @@
 // thread takes the next chunk of the input and forecasts what it changes; once the
 // forecast of the chunk before is published, it publishes the state its own chunk is
 // forecast to leave, then converts the chunk from the forecast of the chunk before,
-// while the other thread converts the chunk after from this one's forecast. Each chunk is written on its
-// turn, in file order, by the thread that converted it, which also checks that the
-// chunk left the state it was forecast to leave; where not (two snapshots in one
-// message, a snapshot cut short), the next chunk is converted again, in order, from
-// the true state. A wrong forecast therefore costs a second conversion, never
-// exactness: output and console are those of one thread byte for byte.
+// while the other thread converts the chunk after from this one's forecast. Each chunk
+// is written on its turn, in file order, by the thread that converted it, which also
+// checks that the chunk left the state it was forecast to leave; where not (two
+// snapshots in one message, a snapshot cut short, a snapshot behind a game state), the
+// next chunk is converted again, in order, from the true state. A wrong forecast
+// therefore costs a second conversion, never exactness: output and console are those
+// of one thread byte for byte.
 //
 // Threads meet once a chunk, not once a record: each meeting moves cache lines from
 // one core to the other, which costs as much as converting a good part of a record.
@@ -105,6 +113,7 @@ struct ChunkRecord {
 struct Chunk {
     std::uint64_t number = 0;
     bool converted = false;
+    bool gameStateEndedMessage = false;  ///< its forecast took a game state to end its message
     std::vector<ChunkRecord> records;   ///< the last may end the input instead
     std::vector<std::uint8_t> payloads;  ///< the payloads that could not stay in the input
     std::vector<std::uint8_t> output;    ///< the output records, framed, one after another
@@ -132,6 +141,8 @@ struct Shared {
     // the other thread's work on the next.
     alignas(64) std::atomic<bool> stopped{false};
     std::atomic<bool> outOfMemory{false};
+    /// A game state proved not to end its message: forecasts walk game states from now on.
+    std::atomic<bool> walkGameStates{false};
     /// Advanced after every change another thread may be waiting for (a forecast, the
     /// turn to write, the turn to read, the end); a thread that waits long sleeps on it.
     alignas(64) std::atomic<std::uint32_t> changes{0};
@@ -201,7 +212,7 @@ bool waitUntil(Shared& s, const Ready& ready, const Meanwhile& meanwhile, unsign
 /// One thread's share of the conversion, as the comment at the top of this file tells.
 class Lane {
 public:
-    explicit Lane(Shared& shared) : shared_(shared), forecastState_(forecastConsole_) {}
+    explicit Lane(Shared& shared) : shared_(shared), forecast_(forecastConsole_) {}
 
     void run() {
         try {
@@ -310,27 +321,29 @@ private:
         return true;
     }
 
-    /// Forecasts, record by record, what the chunk changes of the state, whatever the
-    /// state it starts from.
-    void forecastChanges(const Chunk& chunk) {
-        forecastState_.snapshots = unknownForecastStart();
-        headSet_ = false;
-        for (const ChunkRecord& record : chunk.records) {
-            const RecordRead& read = record.read;
-            if (read.end) break;
+    /// Forecasts what the chunk changes of the state, whatever the state it starts
+    /// from: from its last record back, as far as the change is not yet known.
+    void forecastChanges(Chunk& chunk) {
+        forecast_.restart();
+        const GameStates gameStates =
+            shared_.walkGameStates.load(std::memory_order_relaxed) ? GameStates::Walk : GameStates::EndMessage;
+        for (auto record = chunk.records.rbegin(); record != chunk.records.rend(); ++record) {
+            const RecordRead& read = record->read;
+            if (read.end) continue;
             PacketReader reader;
             reader.data = read.payload;
             reader.size = read.size;
             pktResetWriter(scratch_);
-            if (forecastMessage(reader, scratch_, forecastState_)) headSet_ = true;
+            if (forecast_.addEarlier(reader, scratch_, gameStates)) break;
         }
+        chunk.gameStateEndedMessage = forecast_.metGameState();
         forecastConsole_.clear();
     }
 
     /// Publishes the state the chunk is forecast to leave, and tells the other thread.
     void publishForecast(const Chunk& chunk) {
         Forecast& forecast = shared_.forecasts[chunk.number % FORECASTS];
-        forecast.state = applyForecast(chunk.start, forecastState_.snapshots, headSet_);
+        forecast.state = applyForecast(chunk.start, forecast_.changes(), forecast_.headSet());
         forecast.chunk.store(chunk.number, std::memory_order_release);
         shared_.changed();
     }
@@ -418,7 +431,11 @@ private:
         // Checked here, against what this thread published, so that the state itself
         // crosses to the other core only when the forecast was wrong.
         s.forecastHeld = chunk.end == s.forecasts[chunk.number % FORECASTS].state;
-        if (!s.forecastHeld) s.written = chunk.end;
+        if (!s.forecastHeld) {
+            s.written = chunk.end;
+            // Perhaps a snapshot behind a game state: one such message makes others likely.
+            if (chunk.gameStateEndedMessage) s.walkGameStates.store(true, std::memory_order_relaxed);
+        }
         return true;
     }
 
@@ -428,8 +445,7 @@ private:
     std::size_t held_ = 0;
     /// What the forecast of a chunk changes of the state; its diagnostics and output, thrown away.
     CollectingConsole forecastConsole_;
-    ConversionState forecastState_;
-    bool headSet_ = false;  ///< a snapshot of the chunk forecast set the message head
+    BackwardForecast forecast_;
     PacketWriter scratch_;
     PacketWriter writer_;                ///< each message as it is converted
     std::vector<std::uint8_t> payload_;  ///< each payload read where it cannot stay in the input

@@ -46,10 +46,14 @@ void dispatch(std::uint32_t code, PacketReader& reader, PacketWriter& writer, Co
 
 }  // namespace
 
-bool forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionState& state) {
+MessageForecast forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionState& state,
+                                GameStates gameStates) {
     while (!pktAtEnd(reader) && !reader.pastEnd) {
         const std::uint32_t code = pktReadBits(reader, 8);
-        if (code == OP_SNAPSHOT) return forecastSnapshot(reader, state.snapshots);
+        if (code == OP_SNAPSHOT) {
+            return forecastSnapshot(reader, state.snapshots) ? MessageForecast::HeadSet : MessageForecast::NoHead;
+        }
+        if (code == OP_GAMESTATE && gameStates == GameStates::EndMessage) return MessageForecast::GameState;
         if (code == OP_SERVERCOMMAND) {
             // Its text would only be rewritten to be thrown away: read past it as the
             // conversion reads it.
@@ -62,7 +66,7 @@ bool forecastMessage(PacketReader& reader, PacketWriter& scratch, ConversionStat
         dispatch(code, reader, scratch, state);
         pktAlignReader(reader);
     }
-    return false;
+    return MessageForecast::NoHead;
 }
 
 void settleForecast(SnapshotState& state) { remapReceivedValues(state); }
@@ -88,6 +92,35 @@ SnapshotState applyForecast(const SnapshotState& before, const SnapshotState& ch
     }
     settleForecast(after);
     return after;
+}
+
+void BackwardForecast::restart() {
+    changes_ = unknownForecastStart();
+    headSet_ = false;
+    metGameState_ = false;
+}
+
+bool BackwardForecast::addEarlier(PacketReader& reader, PacketWriter& scratch, GameStates gameStates) {
+    message_.snapshots.receivedValues.fill(NOT_RECEIVED);
+    switch (forecastMessage(reader, scratch, message_, gameStates)) {
+        case MessageForecast::HeadSet: break;
+        // Values are received only by a whole snapshot, which sets the head.
+        case MessageForecast::NoHead: return false;
+        case MessageForecast::GameState: metGameState_ = true; return false;
+    }
+    if (!headSet_) changes_.messageHead = message_.snapshots.messageHead;
+    headSet_ = true;
+    // Entry by entry, by masks rather than branches, which the compiler turns into a
+    // few vector steps: which entries a message received is random data.
+    std::int32_t unknown = 0;
+    for (std::size_t entry = 0; entry < changes_.receivedValues.size(); ++entry) {
+        const std::int32_t known = changes_.receivedValues[entry];
+        const std::int32_t notKnown = -std::int32_t(known == NOT_RECEIVED);
+        const std::int32_t value = (known & ~notKnown) | (message_.snapshots.receivedValues[entry] & notKnown);
+        changes_.receivedValues[entry] = value;
+        unknown |= std::int32_t(value == NOT_RECEIVED);
+    }
+    return unknown == 0;
 }
 
 MessageEnd transcodeMessage(PacketReader& reader, PacketWriter& writer, ConversionState& state) {
