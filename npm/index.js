@@ -4,7 +4,7 @@
 // The module is compiled once. A call runs in an instance of it that no other call is
 // using: the one the last call left, where its memory is small enough to keep, else a
 // fresh one. Memory a fresh instance grows costs a page fault wherever first touched,
-// about a quarter of a call's time on a demo of a few MiB; a kept instance has it
+// about a fifth of a call's time on a demo of a few MiB; a kept instance has it
 // already. An instance that trapped (memory exhausted) or failed part-way is never
 // kept, so it leaves nothing broken for the next call.
 

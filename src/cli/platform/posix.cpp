@@ -237,10 +237,12 @@ unsigned usableProcessors() {
 
 bool idleProcessorBesideThis(unsigned usable) {
 #ifdef __linux__
-    // A fifth of a millisecond at most, spent only where another program seems to run:
-    // long enough for threads about to sleep to have slept.
-    static constexpr unsigned LOOKS = 5;
-    static constexpr auto PAUSE = std::chrono::microseconds(50);
+    // About a fifth of a millisecond at most (a look reads /proc/stat, some 20 µs; a
+    // pause takes some 70 µs with the timer's slack), spent only where another program
+    // seems to run: long enough for threads about to sleep to have slept, short beside
+    // a conversion that xargs -P starts next to another.
+    static constexpr unsigned LOOKS = 3;
+    static constexpr auto PAUSE = std::chrono::microseconds(20);
     return processorFreeAtSomeLook([] { return runningThreads("/"); }, usable, LOOKS,
                                    [] { std::this_thread::sleep_for(PAUSE); });
 #else
