@@ -3,7 +3,10 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
+#include "bits/packet_reader.h"
+#include "bits/packet_writer.h"
 #include "tarnic/convert.h"
 #include "transcode/message.h"
 
@@ -73,5 +76,27 @@ public:
 /// `observer`, when given, about every record and the end.
 ConversionResult convertRecords(ByteSource& input, ByteSink& output, ConversionState& state,
                                 RecordObserver* observer);
+
+/// That conversion one record at a time, for callers that hold records as they arrive
+/// rather than a source that reads on demand: each step reads one record from the
+/// input it is given, so a caller that hands it only whole records, and the rest once
+/// the demo has arrived, converts exactly as `convertRecords` does.
+class RecordLoop {
+public:
+    RecordLoop(ByteSink& output, ConversionState& state, RecordObserver* observer)
+        : output_(output), state_(state), observer_(observer) {}
+
+    /// Converts the next record of `input`, or ends the records there: how the
+    /// conversion ended once it has, else nothing.
+    std::optional<ConversionResult> step(ByteSource& input);
+
+private:
+    ByteSink& output_;
+    ConversionState& state_;
+    RecordObserver* observer_;
+    PacketReader reader_;
+    PacketWriter writer_;
+    std::vector<std::uint8_t> payload_;
+};
 
 }  // namespace tarnic
