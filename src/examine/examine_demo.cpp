@@ -7,9 +7,9 @@
 #include "common/ascii_case.h"
 #include "driver/record_loop.h"
 #include "examine/new_records.h"
+#include "examine/old_demo_watcher.h"
 #include "examine/record_facts.h"
 #include "tarnic/console.h"
-#include "transcode/server_op.h"
 
 namespace tarnic::examine {
 
@@ -55,103 +55,6 @@ void examineNewDemo(ByteSource& input, DemoReport& report) {
     if (records.problem() && !report.problem) report.problem = records.problem();
 }
 
-/// Watches the converter's record loop over an old demo. An old demo is well-formed
-/// exactly when its conversion is, but for the damage the conversion leaves out: each
-/// converted payload is read with the new reader, and what it finds there is the old
-/// demo's problem too, placed at the old operation. The only problem the conversion
-/// does not keep is an operation cut by the end of its payload, which is left out.
-class OldDemoWatcher final : public Console, public RecordObserver {
-public:
-    /// `echo`, when given, takes the diagnostics too, as the conversion's console would.
-    explicit OldDemoWatcher(DemoReport& report, Console* echo = nullptr) : report_(report), echo_(echo) {}
-
-    void watch(const ConversionState& state) { state_ = &state; }
-    InputEnd end() const { return end_; }
-
-    void write(std::string_view text) override {
-        if (echo_) echo_->write(text);
-        addDiagnostic(report_.facts, text);
-        if (!state_) return;
-        // The converter prints in every operation that holds what the new reader
-        // rejects, while the state names it: where it begins in the old payload is
-        // known from here. Such content is a code a message may not hold, which is
-        // the first problem at the latest, or an unknown game state entry code; only
-        // those operations are noted, so that memory grows with them alone.
-        const OperationPlace& place = state_->operation;
-        const bool mayBeRejected = place.code == OP_GAMESTATE || !isMessageOperation(place.code);
-        const bool noted = !printedIn_.empty() && printedIn_.back().index == place.index;
-        const bool badCodeNoted = !printedIn_.empty() && !isMessageOperation(printedIn_.back().code);
-        if (mayBeRejected && !noted && !badCodeNoted) printedIn_.push_back(place);
-    }
-
-    void converted(const ConvertedRecord& record, const ConversionState& state) override {
-        const PayloadWalk walk = addRecordFacts(report_.facts, record.sequence, record.messageHead, record.newPayload);
-        std::optional<Problem> problem;
-        if (walk.problem) {
-            problem = inOldPayload(*walk.problem);
-        } else if (record.end == MessageEnd::Truncated) {
-            problem = payloadProblem(ProblemKind::FieldPastEnd, state.operation);
-        }
-        if (problem && !report_.problem) {
-            report_.problem = problem;
-            report_.problem->record = report_.facts.records - 1;
-            report_.problem->hasSequence = true;
-            report_.problem->sequence = record.sequence;
-        }
-        printedIn_.clear();
-    }
-
-    void ended(InputEnd end, std::optional<std::int32_t> sequence) override {
-        end_ = end;
-        Problem problem;
-        problem.record = report_.facts.records;
-        problem.sequence = sequence.value_or(0);
-        problem.hasSequence = sequence.has_value();
-        switch (end) {
-            case InputEnd::EndMarker: return;
-            case InputEnd::NoEndMarker:
-                problem.kind = ProblemKind::MissingEndMarker;
-                break;
-            case InputEnd::HeaderCut:
-            case InputEnd::PayloadCut: problem.kind = ProblemKind::RecordCutShort; break;
-            case InputEnd::NegativeLength: problem.kind = ProblemKind::BadRecordLength; break;
-            case InputEnd::ReadFailed: problem.kind = ProblemKind::ReadFailed; break;
-            case InputEnd::Stopped: problem.kind = ProblemKind::MessageTooLarge; break;
-        }
-        if (!report_.problem) report_.problem = problem;
-    }
-
-private:
-    static Problem payloadProblem(ProblemKind kind, const OperationPlace& place) {
-        Problem problem;
-        problem.kind = kind;
-        problem.inPayload = true;
-        problem.operation = place.index;
-        problem.code = place.code;
-        problem.bit = place.startBit;
-        return problem;
-    }
-
-    /// A problem of a converted payload as one of the old payload. The conversion keeps
-    /// every whole operation, in order and with its code, so the operation is the same;
-    /// the bit becomes where that operation begins in the old payload.
-    Problem inOldPayload(const Problem& found) const {
-        for (const OperationPlace& place : printedIn_) {
-            if (place.index == found.operation) return payloadProblem(found.kind, place);
-        }
-        // An operation not noted: no content is known to come here. The verdict
-        // stands; the bit stays where the new reader found the problem.
-        return found;
-    }
-
-    DemoReport& report_;
-    Console* echo_;
-    const ConversionState* state_ = nullptr;
-    /// The current record's operations that printed and may hold what the new reader rejects.
-    std::vector<OperationPlace> printedIn_;
-    InputEnd end_ = InputEnd::NoEndMarker;
-};
-
 /// Examines an old demo, converting it into `output` (its diagnostics also to `echo`
 /// when given): how the conversion ended.
 ConversionResult examineOldDemo(ByteSource& input, DemoReport& report, ByteSink& output, Console* echo) {
@@ -159,13 +62,8 @@ ConversionResult examineOldDemo(ByteSource& input, DemoReport& report, ByteSink&
     ConversionState state(watcher);
     watcher.watch(state);
     const ConversionResult result = convertRecords(input, output, state, &watcher);
-    if (watcher.end() != InputEnd::EndMarker || report.problem) return result;
     std::uint8_t after;
-    if (input.read(&after, 1) != 0) {
-        Problem& problem = report.problem.emplace();
-        problem.kind = ProblemKind::DataAfterEnd;
-        problem.record = report.facts.records;
-    }
+    if (watcher.endedCleanly() && input.read(&after, 1) != 0) watcher.noteDataAfterEnd();
     return result;
 }
 
