@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <fstream>
 #include <iterator>
@@ -13,6 +14,7 @@
 #include "demokit/old_encoder.h"
 #include "info/info_string.h"
 #include "support/demo_file.h"
+#include "tarnic/conversion_feed.h"
 #include "tarnic/convert.h"
 #include "tarnic/examine.h"
 #include "tarnic/report_json.h"
@@ -256,8 +258,34 @@ TEST(ExamineDemo, GarbageGetsAVerdict) {
     }
 }
 
+/// Feeds `demo` in pieces whose sizes `nextPiece` picks (some empty), taking the
+/// output away after every piece as a streaming caller does: the report, and in
+/// `result` the whole output, messages and outcome.
+DemoReport feedInPieces(const Bytes& demo, const std::function<std::size_t()>& nextPiece, ConvertedDemo& result) {
+    ConvertedDemo fed;
+    examine::ConversionFeed feed(fed);
+    Bytes output;
+    for (std::size_t at = 0; at < demo.size();) {
+        const std::size_t piece = std::min(nextPiece(), demo.size() - at);
+        if (piece % 2 == 0) {
+            feed.add(std::span(demo).subspan(at, piece));
+        } else {
+            std::copy_n(demo.begin() + std::ptrdiff_t(at), piece, feed.room(piece).begin());
+            feed.add(piece);
+        }
+        at += piece;
+        output.insert(output.end(), fed.demo.begin(), fed.demo.end());
+        fed.demo.clear();
+    }
+    const DemoReport report = feed.finish();
+    output.insert(output.end(), fed.demo.begin(), fed.demo.end());
+    result = {output, fed.console, fed.outcome};
+    return report;
+}
+
 // One pass that converts and examines gives what the two calls give apart: the same
-// bytes, messages and outcome, and the same report, on good, damaged and random demos.
+// bytes, messages and outcome, and the same report, on good, damaged and random demos;
+// and so does that pass fed in pieces, wherever they split the records.
 TEST(ExamineDemo, ConvertingAndExaminingInOnePassGivesWhatEachGivesAlone) {
     std::vector<std::pair<std::string, Bytes>> demos = {{"sample", sampleBytes()}, {"empty", {}}};
     for (Damage& damage : damages()) {
@@ -283,8 +311,22 @@ TEST(ExamineDemo, ConvertingAndExaminingInOnePassGivesWhatEachGivesAlone) {
         EXPECT_EQ(both.console, alone.console);
         EXPECT_EQ(both.outcome, alone.outcome);
         const DemoReport apart = examineDemo(demo, Protocol::Old);
-        EXPECT_EQ(examine::examinedDemoJson({std::nullopt, Protocol::Old, &report, {}}, true),
-                  examine::examinedDemoJson({std::nullopt, Protocol::Old, &apart, {}}, true));
+        const std::string json = examine::examinedDemoJson({std::nullopt, Protocol::Old, &report, {}}, true);
+        EXPECT_EQ(json, examine::examinedDemoJson({std::nullopt, Protocol::Old, &apart, {}}, true));
+        const std::vector<std::pair<std::string, std::function<std::size_t()>>> piecings = {
+            {"whole", [] { return SIZE_MAX; }},
+            {"byte by byte", [] { return 1; }},
+            {"random pieces", [&engine] { return engine() % 3 == 0 ? 0 : engine() % 97; }},
+        };
+        for (const auto& [piecing, nextPiece] : piecings) {
+            SCOPED_TRACE(piecing);
+            ConvertedDemo fed;
+            const DemoReport fedReport = feedInPieces(demo, nextPiece, fed);
+            EXPECT_TRUE(fed.demo == both.demo);
+            EXPECT_EQ(fed.console, both.console);
+            EXPECT_EQ(fed.outcome, both.outcome);
+            EXPECT_EQ(examine::examinedDemoJson({std::nullopt, Protocol::Old, &fedReport, {}}, true), json);
+        }
     }
 }
 
