@@ -90,23 +90,47 @@ function asBytes(bytes) {
   throw new TypeError('tarnic: a demo is given as a Uint8Array, an ArrayBuffer, another view of bytes or a Blob');
 }
 
-/// Reads a Blob into the instance's memory at `start` as its stream delivers it, with
-/// no buffer of the whole demo on the way.
-async function readInto(api, start, blob) {
+/// The buffers a stream that lets its reader bring its own is read into.
+const READ_BUFFER_BYTES = 2 ** 20;
+
+/// Hands each piece of `blob` to `use(bytes)` as its stream delivers it, the next
+/// piece asked for before `use` runs, so that the browser reads it meanwhile; `use`
+/// must copy what it keeps. Where the stream lets the reader bring its own buffers,
+/// two are filled in turns rather than a new one allocated and first touched for
+/// every piece.
+async function forEachPiece(blob, use) {
   const changed = new Error('tarnic: the file changed while it was read');
-  const reader = blob.stream().getReader();
+  const stream = blob.stream();
+  let reader;
+  let buffers = null;
+  try {
+    reader = stream.getReader({ mode: 'byob' });
+    buffers = [new ArrayBuffer(READ_BUFFER_BYTES), new ArrayBuffer(READ_BUFFER_BYTES)];
+  } catch {
+    reader = stream.getReader();
+  }
+  const read = () => (buffers ? reader.read(new Uint8Array(buffers.pop())) : reader.read());
   let at = 0;
-  for (let chunk = await reader.read(); !chunk.done; chunk = await reader.read()) {
+  let next = read();
+  for (let chunk = await next; !chunk.done; chunk = await next) {
     const bytes = chunk.value;
     if (bytes.length > blob.size - at) {
       await reader.cancel();
       throw changed;
     }
-    // Fetched anew for each chunk: a buffer of the memory is detached when it grows.
-    new Uint8Array(api.memory.buffer, start + at, bytes.length).set(bytes);
+    next = read();
+    use(bytes, at);
     at += bytes.length;
+    buffers?.push(bytes.buffer);
   }
   if (at !== blob.size) throw changed;
+}
+
+/// Reads a Blob into the instance's memory at `start` as its stream delivers it, with
+/// no buffer of the whole demo on the way.
+function readInto(api, start, blob) {
+  // The memory's buffer fetched anew for each piece: it is detached when the memory grows.
+  return forEachPiece(blob, (bytes, at) => new Uint8Array(api.memory.buffer, start + at, bytes.length).set(bytes));
 }
 
 /// The exports of an instance of the module that no other call is using.
@@ -139,8 +163,13 @@ async function withDemo(demo, use) {
   }
   const result = use(api, input, size);
   api.tarnic_free(input);
-  if (spare === null && api.memory.buffer.byteLength <= KEPT_MEMORY_BYTES) spare = api;
+  keepForNextCall(api);
   return result;
+}
+
+/// Keeps an instance whose call ended well for the next call, where its memory is small.
+function keepForNextCall(api) {
+  if (spare === null && api.memory.buffer.byteLength <= KEPT_MEMORY_BYTES) spare = api;
 }
 
 /// A copy of `size` bytes of the instance's memory at `start`, in a buffer of its own.
@@ -177,11 +206,50 @@ export async function convert(bytes) {
   return withDemo(demo, (api, input, size) => conversionOf(api, api.tarnic_convert(input, size) !== 0, isBlob(demo)));
 }
 
+/// Output the module may gather before a streamed conversion takes it out as a Blob:
+/// much, since each Blob made costs more than its bytes, yet little beside the memory
+/// an instance may keep.
+const OUTPUT_PIECE_BYTES = 16 * 2 ** 20;
+
+/// `convertAndDescribe` of a Blob, fed to the module piece by piece as its stream
+/// delivers them: each piece converts while the browser reads the next, and the
+/// conversion leaves the module's memory in Blobs as it grows, so that neither the
+/// demo nor its conversion is ever whole in the module's memory.
+async function convertAndDescribeStream(blob, name) {
+  const api = await freeInstance();
+  const pieces = [];
+  const takeOutput = () => {
+    const size = api.tarnic_output_size();
+    if (size === 0) return;
+    pieces.push(blobOut(api, api.tarnic_output_data(), size));
+    api.tarnic_output_clear();
+  };
+  api.tarnic_feed_start();
+  await forEachPiece(blob, (bytes) => {
+    // The room first: making it may grow the memory, which detaches any buffer of it.
+    const room = api.tarnic_feed_room(bytes.length) >>> 0;
+    new Uint8Array(api.memory.buffer, room, bytes.length).set(bytes);
+    api.tarnic_feed(bytes.length);
+    if (api.tarnic_output_size() >= OUTPUT_PIECE_BYTES) takeOutput();
+  });
+  const tooLarge = api.tarnic_feed_finish(1) !== 0;
+  takeOutput();
+  const result = {
+    demo: new Blob(pieces),
+    console: new TextDecoder().decode(copyOut(api, api.tarnic_console_data(), api.tarnic_console_size())),
+    outcome: tooLarge ? 'message-too-large' : 'converted',
+    info: reportOf(api, name),
+  };
+  keepForNextCall(api);
+  return result;
+}
+
 /// Converts an old demo and describes it, in one pass over it: what `convert(bytes)`
 /// gives, with `info`, the object `info(bytes, 'old', name)` gives. About the cost of
-/// `info` alone, where the two calls cost both.
+/// `info` alone, where the two calls cost both. A Blob is converted as it is read.
 export async function convertAndDescribe(bytes, name) {
   const demo = asBytes(bytes);
+  if (isBlob(demo)) return convertAndDescribeStream(demo, name);
   return withDemo(demo, (api, input, size) => {
     const tooLarge = api.tarnic_convert_examine(input, size, 1) !== 0;
     return { ...conversionOf(api, tooLarge, isBlob(demo)), info: reportOf(api, name) };

@@ -86,6 +86,18 @@ await check('a Blob: the same results, the conversion as a Blob', async () => {
     stream() { return new Blob([sample, sample]).stream(); }
   }
   await assert.rejects(convert(new Growing([sample])), /changed while it was read/);
+  await assert.rejects(convertAndDescribe(new Growing([sample])), /changed while it was read/);
+});
+// convertAndDescribe converts a Blob as its stream delivers it, taking the conversion
+// out in pieces: on a demo of many read pieces and several output pieces (the
+// sample's records 300 times over, some 20 MB), the results of its bytes whole.
+await check('a large Blob converted as it is read: the results of its bytes whole', async () => {
+  const endMarker = sample.subarray(sample.length - 8);
+  const large = Buffer.concat([...Array(300).fill(sample.subarray(0, sample.length - 8)), endMarker]);
+  const whole = await convertAndDescribe(large, 'large.dm3');
+  const streamed = await convertAndDescribe(new Blob([large]), 'large.dm3');
+  assert.ok(Buffer.from(await streamed.demo.arrayBuffer()).equals(Buffer.from(whole.demo)), 'the bytes differ');
+  assert.deepEqual({ ...streamed, demo: null }, { ...whole, demo: null });
 });
 // An instance serves the next call once a call is done with it: calls one after
 // another, at once, and after a call that failed part-way all give what the first did.
