@@ -1,7 +1,8 @@
 // Types of the tarnic package. Every call is asynchronous: the WebAssembly module is
 // compiled on first use, and each call runs in a fresh instance of it.
 
-/** A demo's bytes, or a Blob (a File) holding them, which is read straight into the module's memory. */
+/** A demo's bytes, or a Blob (a File) holding them, which is read straight into the module's memory
+ * (by `convertAndDescribe` a piece at a time, each converted as it arrives). */
 export type DemoBytes = Uint8Array | ArrayBuffer | ArrayBufferView | Blob;
 
 /** The old protocol (`.dm3`) or the new one (`.dm_48`). */

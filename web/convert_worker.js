@@ -8,9 +8,10 @@
 // pass: its verdict and its conversion's diagnostics are what the page judges the
 // outcome by.
 //
-// A demo comes as a File, read straight into the module's memory, and its conversion
-// goes back as a Blob made straight from that memory; a member of a pack comes as an
-// ArrayBuffer, and its conversion goes back as one, moved rather than copied.
+// A demo comes as a File, converted piece by piece as its stream delivers it, and its
+// conversion goes back as a Blob of pieces taken straight from the module's memory;
+// a member of a pack comes as an ArrayBuffer, and its conversion goes back as one,
+// moved rather than copied.
 import { convertAndDescribe } from './tarnic/index.js';
 
 self.onmessage = async ({ data: { id, demo } }) => {

@@ -452,8 +452,8 @@ function job(name, path, read) {
   return { name, path, read, pack: PACK_NAME.test(name) };
 }
 
-// A file goes to its worker as it is, a handle: the converter reads it straight into
-// the module's memory, with no copy of the whole file on the way.
+// A file goes to its worker as it is, a handle: the converter reads it piece by piece,
+// converting each as the next is read, with no copy of the whole file on the way.
 const fileJob = (file, path = file.name) => job(file.name, path, async () => file);
 /// A file-system API call that takes a success and an error callback, as a promise.
 const promised = (call) => new Promise((resolve, reject) => call(resolve, reject));
