@@ -76,8 +76,10 @@ std::span<std::uint8_t> ConversionFeed::room(std::size_t bytes) {
 
 void ConversionFeed::add(std::size_t bytes) {
     Parts& p = *parts_;
-    p.end += std::min(bytes, p.capacity - p.end);
-    p.bytes += bytes;
+    // No more than the room holds, whatever the caller claims.
+    const std::size_t taken = std::min(bytes, p.capacity - p.end);
+    p.end += taken;
+    p.bytes += taken;
     convertWholeRecords(false);
 }
 
