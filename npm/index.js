@@ -90,38 +90,28 @@ function asBytes(bytes) {
   throw new TypeError('tarnic: a demo is given as a Uint8Array, an ArrayBuffer, another view of bytes or a Blob');
 }
 
-/// The buffers a stream that lets its reader bring its own is read into.
-const READ_BUFFER_BYTES = 2 ** 20;
-
 /// Hands each piece of `blob` to `use(bytes)` as its stream delivers it, the next
 /// piece asked for before `use` runs, so that the browser reads it meanwhile; `use`
-/// must copy what it keeps. Where the stream lets the reader bring its own buffers,
-/// two are filled in turns rather than a new one allocated and first touched for
-/// every piece.
+/// must copy what it keeps.
+///
+/// The stream's own reader allocates each piece. A reader bringing its own buffers
+/// would save a tenth of a second on 128 MiB, but in Chromium a worker's reads of a
+/// file that way stop settling after a few dozen files, which left the page waiting
+/// forever.
 async function forEachPiece(blob, use) {
   const changed = new Error('tarnic: the file changed while it was read');
-  const stream = blob.stream();
-  let reader;
-  let buffers = null;
-  try {
-    reader = stream.getReader({ mode: 'byob' });
-    buffers = [new ArrayBuffer(READ_BUFFER_BYTES), new ArrayBuffer(READ_BUFFER_BYTES)];
-  } catch {
-    reader = stream.getReader();
-  }
-  const read = () => (buffers ? reader.read(new Uint8Array(buffers.pop())) : reader.read());
+  const reader = blob.stream().getReader();
   let at = 0;
-  let next = read();
+  let next = reader.read();
   for (let chunk = await next; !chunk.done; chunk = await next) {
     const bytes = chunk.value;
     if (bytes.length > blob.size - at) {
       await reader.cancel();
       throw changed;
     }
-    next = read();
+    next = reader.read();
     use(bytes, at);
     at += bytes.length;
-    buffers?.push(bytes.buffer);
   }
   if (at !== blob.size) throw changed;
 }

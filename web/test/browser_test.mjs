@@ -97,12 +97,7 @@ function runNative(folder) {
 }
 
 async function waitForCards(page, count) {
-  await page.waitForFunction((n) => {
-    const cards = [...document.querySelectorAll('.result')];
-    return cards.length === n && cards.every((card) => !['waiting', 'converting'].includes(card.dataset.state)) &&
-      !document.getElementById('progress').checkVisibility();
-  }, { timeout: WAIT_MS }, count);
-  return page.$$eval('.result', (cards) => cards.map((card) => ({
+  const cardsNow = () => page.$$eval('.result', (cards) => cards.map((card) => ({
     name: card.querySelector('.name').textContent,
     state: card.dataset.state,
     console: card.querySelector('pre').textContent,
@@ -110,6 +105,18 @@ async function waitForCards(page, count) {
     diagnostics: [...card.querySelectorAll('.diagnostics li')].map((item) => item.textContent),
     downloadShown: card.querySelector('a').checkVisibility(),
   })));
+  try {
+    await page.waitForFunction((n) => {
+      const cards = [...document.querySelectorAll('.result')];
+      return cards.length === n && cards.every((card) => !['waiting', 'converting'].includes(card.dataset.state)) &&
+        !document.getElementById('progress').checkVisibility();
+    }, { timeout: WAIT_MS }, count);
+  } catch (error) {
+    // Where the page stopped, for the log: each card's name and state.
+    const cards = await cardsNow().catch(() => []);
+    throw new Error(`${error.message}; cards: ${cards.map(({ name, state }) => `${name} ${state}`).join(', ')}`);
+  }
+  return cardsNow();
 }
 
 /// Clicks each element and returns the files it saved, by suggested name.
@@ -327,6 +334,36 @@ async function checkPack(browser, cdp, downloads, url) {
   await second.close();
 }
 
+/// Every call on a file must settle, however many files a worker reads: the page's
+/// worker converts one chosen file after another, each read as its stream delivers it.
+async function checkManyCalls(browser, url) {
+  const page = await browser.newPage();
+  await page.goto(url);
+  const input = await page.evaluateHandle(() => document.body.appendChild(
+    Object.assign(document.createElement('input'), { type: 'file' })));
+  await input.uploadFile(path.join(work, 'inputs', 'sample.dm3'));
+  const calls = 100;
+  const settled = await page.evaluate(async (input, calls) => {
+    const code = `import { convertAndDescribe } from '${location.origin}/tarnic/index.js';
+      onmessage = async ({ data: file }) => {
+        for (let call = 0; call < ${calls}; call++) {
+          const late = new Promise((resolve) => setTimeout(resolve, 10000, 'late'));
+          if (await Promise.race([convertAndDescribe(file), late]) === 'late') return postMessage(call);
+        }
+        postMessage(${calls});
+      };`;
+    const worker = new Worker(URL.createObjectURL(new Blob([code], { type: 'text/javascript' })), { type: 'module' });
+    const reply = new Promise((resolve) => {
+      worker.onmessage = ({ data }) => resolve(data);
+      worker.onerror = (event) => resolve(event.message);
+    });
+    worker.postMessage(input.files[0]);
+    return reply;
+  }, input, calls);
+  check(`a worker converts one file ${calls} times, every call settling`, settled === calls, `call ${settled} never settled`);
+  await page.close();
+}
+
 /// A module that will not load must fail each demo visibly, not leave it waiting.
 async function checkBrokenModule(browser) {
   const brokenSite = path.join(work, 'broken site');
@@ -368,6 +405,7 @@ try {
   await checkConversions(browser, cdp, downloads, url);
   await checkFolders(browser, cdp, downloads, url);
   await checkPack(browser, cdp, downloads, url);
+  await checkManyCalls(browser, url);
   await checkBrokenModule(browser);
 } finally {
   await browser.close();
