@@ -61,6 +61,7 @@
 
 #include "bits/packet_reader.h"
 #include "bits/packet_writer.h"
+#include "driver/record_framing.h"
 #include "driver/record_io.h"
 #include "transcode/message.h"
 
@@ -288,7 +289,7 @@ private:
             record.read = readRecord(s.input(), payload_, s.borrowing);
             s.ended = record.read.end.has_value();
             if (s.ended) break;
-            bytes += 8 + std::size_t{record.read.size};
+            bytes += OLD_HEADER_BYTES + std::size_t{record.read.size};
             if (!s.borrowing) {
                 record.payloadAt = chunk.payloads.size();
                 chunk.payloads.insert(chunk.payloads.end(), payload_.begin(), payload_.begin() + record.read.size);

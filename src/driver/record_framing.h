@@ -12,6 +12,9 @@
 
 namespace tarnic {
 
+/// An old record's header: its sequence number and its length.
+inline constexpr std::size_t OLD_HEADER_BYTES = 8;
+
 /// The sequence number of the record that ends an old demo.
 inline constexpr std::int32_t END_SEQUENCE = -1;
 

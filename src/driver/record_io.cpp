@@ -19,7 +19,7 @@ RecordRead endAt(InputEnd end, bool failed) {
 }  // namespace
 
 RecordRead readRecord(ByteSource& input, std::vector<std::uint8_t>& buffer, bool mayBorrow) {
-    std::array<std::uint8_t, 8> copied;
+    std::array<std::uint8_t, OLD_HEADER_BYTES> copied;
     // Most headers lie whole where the source holds its bytes: read where they lie,
     // without two calls to read and their copies.
     const std::uint8_t* header = input.borrow(copied.size());

@@ -16,11 +16,10 @@ namespace {
 /// True where `bytes` begin with a record the loop can take without seeing more of
 /// the demo: a whole one, or a header that ends the records whatever follows.
 bool recordComplete(std::span<const std::uint8_t> bytes) {
-    constexpr std::size_t headerBytes = 8;
-    if (bytes.size() < headerBytes) return false;
+    if (bytes.size() < OLD_HEADER_BYTES) return false;
     if (std::int32_t(loadLittle32(bytes.data())) == END_SEQUENCE) return true;
     const std::uint32_t length = loadLittle32(bytes.data() + 4);
-    return std::int32_t(length) < 0 || bytes.size() - headerBytes >= length;
+    return std::int32_t(length) < 0 || bytes.size() - OLD_HEADER_BYTES >= length;
 }
 
 }  // namespace
